@@ -16,18 +16,20 @@ TComponent::TComponent(TComponent* owner) {
 void TComponent::DestroyComponents() {
   destroying_ = true;
   // Each one removes itself from our list as it goes.
-  while (!components_.empty()) delete components_.back();
+  while (!components_.empty())
+    delete components_.back();
 }
 
 TComponent::~TComponent() {
   destroying_ = true;
-  // Tell everyone who asked, then forget them (and make them forget us).
+  // Tell everyone who asked, then forget them (and make them forget us). The owner is told once,
+  // when this component leaves it below, even if it asked as well.
   while (!freeNotifies_.empty()) {
     TComponent* c = freeNotifies_.back();
     freeNotifies_.pop_back();
     auto& theirs = c->freeNotifies_;
     theirs.erase(std::remove(theirs.begin(), theirs.end(), this), theirs.end());
-    c->Notification(this, TOperation::opRemove);
+    if (c != owner_) c->Notification(this, TOperation::opRemove);
   }
   DestroyComponents();
   if (owner_) owner_->RemoveComponent(this);
@@ -67,9 +69,17 @@ void TComponent::RemoveFreeNotification(TComponent* c) {
                          c->freeNotifies_.end());
 }
 
+TComponent* TComponent::Components(int index) const {
+  if (index < 0 || index >= ComponentCount())
+    throw EListError("List index out of bounds (" + std::to_string(index) + ")");
+  return components_[index];
+}
+
 // ---- TStringList ----
 
-TStringList::~TStringList() { Clear(); }
+TStringList::~TStringList() {
+  Clear();
+}
 
 void TStringList::CheckIndex(int index) const {
   if (index < 0 || index >= Count())
@@ -133,7 +143,8 @@ void TStringList::Clear() {
   std::vector<Item> old;
   old.swap(items_);
   if (OwnsObjects)
-    for (auto& it : old) delete it.obj;
+    for (auto& it : old)
+      delete it.obj;
 }
 
 void TStringList::Assign(const TStringList& other) {
@@ -170,7 +181,8 @@ void TStringList::SetText(std::string_view text) {
   size_t i = 0;
   while (i < text.size()) {
     size_t start = i;
-    while (i < text.size() && text[i] != '\r' && text[i] != '\n') ++i;
+    while (i < text.size() && text[i] != '\r' && text[i] != '\n')
+      ++i;
     Add(std::string(text.substr(start, i - start)));
     if (i < text.size() && text[i] == '\r') ++i;
     if (i < text.size() && text[i] == '\n') ++i;
@@ -179,7 +191,9 @@ void TStringList::SetText(std::string_view text) {
 
 // ---- TCollection ----
 
-int TCollectionItem::Index() const { return collection_ ? collection_->IndexOf(this) : -1; }
+int TCollectionItem::Index() const {
+  return collection_ ? collection_->IndexOf(this) : -1;
+}
 
 void TCollectionItem::SetIndex(int index) {
   int cur = Index();
@@ -206,7 +220,9 @@ TCollectionItem* TCollection::Items(int index) const {
   return items_[index].get();
 }
 
-TCollectionItem* TCollection::Add() { return Insert(Count()); }
+TCollectionItem* TCollection::Add() {
+  return Insert(Count());
+}
 
 TCollectionItem* TCollection::Insert(int index) {
   if (index < 0 || index > Count())

@@ -34,9 +34,11 @@ class TComponent : public TObject {
 
   TComponent* Owner() const { return owner_; }
   int ComponentCount() const { return static_cast<int>(components_.size()); }
-  TComponent* Components(int index) const { return components_.at(index); }
+  // REQUIRES: 0 <= index < ComponentCount() (else EListError).
+  TComponent* Components(int index) const;
 
-  // Asks to be told (Notification(c, opRemove)) when c is destroyed. Mutual and idempotent.
+  // Asks to be told (Notification(c, opRemove)) when c is destroyed. Mutual and idempotent; an
+  // owner hears of an owned component's destruction once even when it asked as well.
   void FreeNotification(TComponent* c);
   void RemoveFreeNotification(TComponent* c);
 
@@ -92,6 +94,8 @@ class TStringList : public TObject {
   void Exchange(int a, int b);
   void Move(int from, int to);
   void Clear();
+  // Copies other's strings and object references (the objects are shared, not copied: at most
+  // one of the two lists may own them).
   void Assign(const TStringList& other);
 
   // Index of the first entry equal to s, or -1.

@@ -28,7 +28,9 @@ std::string LowerCase(std::string_view s);
 // Compares two texts with ASCII letters folded (trail bytes compared as they are): negative, zero
 // or positive.
 int CompareText(std::string_view a, std::string_view b);
-inline bool SameText(std::string_view a, std::string_view b) { return CompareText(a, b) == 0; }
+inline bool SameText(std::string_view a, std::string_view b) {
+  return CompareText(a, b) == 0;
+}
 
 // Byte-wise comparison (as unsigned char): negative, zero or positive.
 int CompareStr(std::string_view a, std::string_view b);
@@ -37,7 +39,8 @@ int CompareStr(std::string_view a, std::string_view b);
 // on an invalid or incomplete sequence returns false and leaves out unspecified.
 bool IconvConvert(const char* fromCode, const char* toCode, std::string_view in, std::string& out);
 
-// CP932 <-> UTF-8. Invalid input bytes become "?" in the result, so these never fail.
+// CP932 <-> UTF-8. Input that cannot be converted (an invalid or cut-off sequence, or a character
+// the other side lacks) becomes one "?" per character, so these never fail.
 std::string Cp932ToUtf8(std::string_view cp932);
 std::string Utf8ToCp932(std::string_view utf8);
 

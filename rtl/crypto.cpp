@@ -25,7 +25,9 @@ namespace {
 
 }  // namespace
 
-size_t DigestSize(DigestKind kind) { return kind == DigestKind::Sha1 ? 20 : 16; }
+size_t DigestSize(DigestKind kind) {
+  return kind == DigestKind::Sha1 ? 20 : 16;
+}
 
 // MD5 and SHA-1 go through EVP; MD4 has no EVP digest without the legacy provider.
 struct Digest::Impl {
@@ -87,17 +89,23 @@ std::string Hmac(const EVP_MD* md, std::string_view key, std::string_view data) 
   // HMAC() takes a null key pointer as "no key"; give it a valid pointer for an empty key.
   static const unsigned char kEmpty = 0;
   const void* k = key.empty() ? static_cast<const void*>(&kEmpty) : key.data();
-  if (!HMAC(md, k, static_cast<int>(key.size()), reinterpret_cast<const unsigned char*>(data.data()),
-            data.size(), out, &len))
+  if (!HMAC(md, k, static_cast<int>(key.size()),
+            reinterpret_cast<const unsigned char*>(data.data()), data.size(), out, &len))
     Fatal("HMAC");
   return std::string(reinterpret_cast<char*>(out), len);
 }
 
 }  // namespace
 
-std::string Md4(std::string_view data) { return OneShot(DigestKind::Md4, data); }
-std::string Md5(std::string_view data) { return OneShot(DigestKind::Md5, data); }
-std::string Sha1(std::string_view data) { return OneShot(DigestKind::Sha1, data); }
+std::string Md4(std::string_view data) {
+  return OneShot(DigestKind::Md4, data);
+}
+std::string Md5(std::string_view data) {
+  return OneShot(DigestKind::Md5, data);
+}
+std::string Sha1(std::string_view data) {
+  return OneShot(DigestKind::Sha1, data);
+}
 std::string HmacMd5(std::string_view key, std::string_view data) {
   return Hmac(EVP_md5(), key, data);
 }

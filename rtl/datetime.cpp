@@ -7,6 +7,7 @@
 #include <cmath>
 #include <mutex>
 
+#include "rtl/cp932.h"
 #include "rtl/exception.h"
 
 namespace rtl {
@@ -22,9 +23,9 @@ const char* const kLongDays[] = {"Sunday",   "Monday", "Tuesday", "Wednesday",
                                  "Thursday", "Friday", "Saturday"};
 const char* const kShortMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                     "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-const char* const kLongMonths[] = {"January", "February", "March",     "April",
-                                   "May",     "June",     "July",      "August",
-                                   "September", "October", "November", "December"};
+const char* const kLongMonths[] = {"January",   "February", "March",    "April",
+                                   "May",       "June",     "July",     "August",
+                                   "September", "October",  "November", "December"};
 
 // Days since 1970-01-01 of a proleptic Gregorian date (Hinnant's algorithm).
 int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
@@ -49,15 +50,26 @@ void CivilFromDays(int64_t z, int& year, int& month, int& day) {
   year = static_cast<int>(y + (month <= 2));
 }
 
+// Whole days of 0001-01-01 and 9999-12-31, the first and last dates a TDateTime stands for.
+constexpr int64_t kMinDays = -693593;
+constexpr int64_t kMaxDays = 2958465;
+
+[[noreturn]] void InvalidDateTime() {
+  throw EConvertError("Invalid date/time value");
+}
+
 // Splits dt into whole days since 1899-12-30 and milliseconds of the day. The date part is
 // truncated toward zero and the time part is the absolute fraction, as the system counts them.
+// A value outside 0001-01-01 .. 9999-12-31 (or not a number) throws EConvertError.
 void SplitDateTime(TDateTime dt, int64_t& days, int64_t& msOfDay) {
+  if (!(dt > kMinDays - 1 && dt < kMaxDays + 1)) InvalidDateTime();
   days = static_cast<int64_t>(std::trunc(dt));
   msOfDay = std::llround(std::fabs(dt - static_cast<double>(days)) * kMsPerDay);
   if (msOfDay >= kMsPerDay) {  // rounded up to the next midnight
     days += dt < 0 ? -1 : 1;
     msOfDay -= kMsPerDay;
   }
+  if (days < kMinDays || days > kMaxDays) InvalidDateTime();
 }
 
 int64_t SystemWallClock() {
@@ -85,8 +97,16 @@ std::string Pad(int v, int width) {
 int CountRun(std::string_view p, size_t i) {
   char c = static_cast<char>(std::toupper(static_cast<unsigned char>(p[i])));
   int n = 0;
-  while (i + n < p.size() && std::toupper(static_cast<unsigned char>(p[i + n])) == c) ++n;
+  while (i + n < p.size() && std::toupper(static_cast<unsigned char>(p[i + n])) == c)
+    ++n;
   return n;
+}
+
+// Length of the CP932 character at p[i]: two for a lead byte with a byte after it. A pattern's
+// double-byte characters are literal text; their trail bytes may look like letters ("年" is
+// 0x94 0x4E, an "N").
+size_t CharLength(std::string_view p, size_t i) {
+  return IsLeadByte(static_cast<unsigned char>(p[i])) && i + 1 < p.size() ? 2 : 1;
 }
 
 // True when the next letter token after position i (quoted literals and other characters
@@ -94,6 +114,10 @@ int CountRun(std::string_view p, size_t i) {
 bool NextTokenIsSeconds(std::string_view p, size_t i) {
   while (i < p.size()) {
     char c = p[i];
+    if (IsLeadByte(static_cast<unsigned char>(c))) {
+      i += CharLength(p, i);
+      continue;
+    }
     if (c == '"' || c == '\'') {
       size_t e = p.find(c, i + 1);
       if (e == std::string_view::npos) return false;
@@ -114,6 +138,12 @@ void Format(std::string& out, std::string_view p, TDateTime dt, const TFormatSet
   size_t i = 0;
   while (i < p.size()) {
     char c = p[i];
+    if (IsLeadByte(static_cast<unsigned char>(c))) {
+      size_t len = CharLength(p, i);
+      out.append(p.substr(i, len));
+      i += len;
+      continue;
+    }
     char u = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     int n;
     switch (u) {
@@ -175,8 +205,8 @@ void Format(std::string& out, std::string_view p, TDateTime dt, const TFormatSet
         break;
       case 'T':
         n = CountRun(p, i);
-        Format(out, n == 1 ? std::string_view("hh:nn") : std::string_view(fs.LongTimeFormat),
-               dt, fs, depth + 1);
+        Format(out, n == 1 ? std::string_view("hh:nn") : std::string_view(fs.LongTimeFormat), dt,
+               fs, depth + 1);
         i += n;
         last = u;
         break;
@@ -234,10 +264,15 @@ TSystemTime LocalTimeOf(int64_t epochMicros) {
   int64_t secs = epochMicros >= 0 ? epochMicros / 1000000 : -((-epochMicros + 999999) / 1000000);
   int64_t micros = epochMicros - secs * 1000000;
   time_t tt = static_cast<time_t>(secs);
-  struct tm tm;
-  localtime_r(&tt, &tm);
-  return TSystemTime{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour,
-                     tm.tm_min,         tm.tm_sec,     static_cast<int>(micros / 1000),
+  struct tm tm = {};
+  if (!localtime_r(&tt, &tm)) InvalidDateTime();
+  return TSystemTime{tm.tm_year + 1900,
+                     tm.tm_mon + 1,
+                     tm.tm_mday,
+                     tm.tm_hour,
+                     tm.tm_min,
+                     tm.tm_sec,
+                     static_cast<int>(micros / 1000),
                      tm.tm_wday};
 }
 
@@ -258,16 +293,24 @@ TDateTime EpochMicrosToDateTime(int64_t epochMicros) {
   return SystemTimeToDateTime(LocalTimeOf(epochMicros));
 }
 
-int64_t DateTimeToEpochMicros(TDateTime dt) { return EpochOfLocal(DateTimeToSystemTime(dt)); }
+int64_t DateTimeToEpochMicros(TDateTime dt) {
+  return EpochOfLocal(DateTimeToSystemTime(dt));
+}
 
-TDateTime Now() { return EpochMicrosToDateTime(WallClockMicros()); }
-TDateTime Date() { return std::trunc(Now()); }
+TDateTime Now() {
+  return EpochMicrosToDateTime(WallClockMicros());
+}
+TDateTime Date() {
+  return std::trunc(Now());
+}
 TDateTime Time() {
   TDateTime n = Now();
   return n - std::trunc(n);
 }
 
-bool IsLeapYear(int year) { return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0); }
+bool IsLeapYear(int year) {
+  return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+}
 
 int DaysInMonth(int year, int month) {
   static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -290,7 +333,10 @@ TDateTime EncodeTime(int hour, int minute, int second, int ms) {
 }
 
 TDateTime SystemTimeToDateTime(const TSystemTime& t) {
-  return EncodeDate(t.Year, t.Month, t.Day) + EncodeTime(t.Hour, t.Minute, t.Second, t.Millisecond);
+  TDateTime date = EncodeDate(t.Year, t.Month, t.Day);
+  TDateTime time = EncodeTime(t.Hour, t.Minute, t.Second, t.Millisecond);
+  // Before day 0 the time of day is the fraction's absolute value: 1899-12-29 06:00 is -1.25.
+  return date < 0 ? date - time : date + time;
 }
 
 TSystemTime DateTimeToSystemTime(TDateTime dt) {
@@ -322,7 +368,9 @@ void DecodeTime(TDateTime dt, int& hour, int& minute, int& second, int& ms) {
   ms = t.Millisecond;
 }
 
-int DayOfWeek(TDateTime dt) { return DateTimeToSystemTime(dt).DayOfWeek + 1; }
+int DayOfWeek(TDateTime dt) {
+  return DateTimeToSystemTime(dt).DayOfWeek + 1;
+}
 
 TFormatSettings& FormatSettings() {
   static TFormatSettings fs;
@@ -339,9 +387,13 @@ std::string FormatDateTime(std::string_view pattern, TDateTime dt) {
   return FormatDateTime(pattern, dt, FormatSettings());
 }
 
-std::string DateToStr(TDateTime dt) { return FormatDateTime("ddddd", dt); }
+std::string DateToStr(TDateTime dt) {
+  return FormatDateTime("ddddd", dt);
+}
 
-std::string DateTimeToStr(TDateTime dt) { return FormatDateTime("c", dt); }
+std::string DateTimeToStr(TDateTime dt) {
+  return FormatDateTime("c", dt);
+}
 
 bool TryStrToDate(std::string_view text, TDateTime& dt) {
   const TFormatSettings& fs = FormatSettings();
@@ -355,7 +407,8 @@ bool TryStrToDate(std::string_view text, TDateTime& dt) {
   int parts[3];
   int n = 0;
   size_t i = 0;
-  while (i < text.size() && text[i] == ' ') ++i;
+  while (i < text.size() && text[i] == ' ')
+    ++i;
   while (n < 3) {
     size_t start = i;
     int64_t v = 0;
@@ -368,10 +421,12 @@ bool TryStrToDate(std::string_view text, TDateTime& dt) {
       ++i;
     }
   }
-  while (i < text.size() && text[i] == ' ') ++i;
+  while (i < text.size() && text[i] == ' ')
+    ++i;
   if (i != text.size()) return false;
   int y = 0, m = 0, d = 0;
-  for (int k = 0; k < 3; ++k) (order[k] == 'Y' ? y : order[k] == 'M' ? m : d) = parts[k];
+  for (int k = 0; k < 3; ++k)
+    (order[k] == 'Y' ? y : order[k] == 'M' ? m : d) = parts[k];
   if (y < 100) y += y < 50 ? 2000 : 1900;
   if (y < 1 || y > 9999 || m < 1 || m > 12 || d < 1 || d > DaysInMonth(y, m)) return false;
   dt = EncodeDate(y, m, d);

@@ -26,7 +26,8 @@ WallClock SetWallClock(WallClock clock);
 // The current wall-clock time from the clock in use, microseconds since the epoch.
 int64_t WallClockMicros();
 
-// Local broken-down time of an epoch time (microseconds), by localtime_r.
+// Local broken-down time of an epoch time (microseconds), by localtime_r. A time the system cannot
+// break down throws EConvertError.
 TSystemTime LocalTimeOf(int64_t epochMicros);
 // Epoch microseconds of a local time (mktime rules: a time in a daylight-saving gap is moved on).
 int64_t EpochOfLocal(const TSystemTime& t);
@@ -39,6 +40,9 @@ TDateTime Time();  // time of day only
 TDateTime EncodeDate(int year, int month, int day);
 TDateTime EncodeTime(int hour, int minute, int second, int ms);
 TDateTime SystemTimeToDateTime(const TSystemTime& t);
+// REQUIRES for the calls that break dt down (DateTimeToSystemTime, Decode*, DayOfWeek,
+// DateTimeToEpochMicros, the formatters): dt lies within 0001-01-01 .. 9999-12-31 (else, and for
+// a value that is not a number, EConvertError).
 TSystemTime DateTimeToSystemTime(TDateTime dt);
 void DecodeDate(TDateTime dt, int& year, int& month, int& day);
 void DecodeTime(TDateTime dt, int& hour, int& minute, int& second, int& ms);
@@ -66,12 +70,15 @@ TFormatSettings& FormatSettings();
 // right after an hour token or right before a seconds token), mmm/mmmm (English month names),
 // d/dd, ddd/dddd (English day names), ddddd (short date), dddddd (long date), h/hh, n/nn, s/ss,
 // z/zzz, t (short time), tt (long time), c (short date and long time), "/" the date separator,
-// ":" the time separator, "..." and '...' literals. Any other character is copied.
+// ":" the time separator, "..." and '...' literals. Any other character is copied, a double-byte
+// CP932 character whole (its trail byte is never read as a token).
 std::string FormatDateTime(std::string_view pattern, TDateTime dt);
 std::string FormatDateTime(std::string_view pattern, TDateTime dt, const TFormatSettings& fs);
 
-std::string DateToStr(TDateTime dt);      // ShortDateFormat
-std::string DateTimeToStr(TDateTime dt);  // ShortDateFormat + " " + LongTimeFormat (time omitted at midnight)
+// ShortDateFormat.
+std::string DateToStr(TDateTime dt);
+// ShortDateFormat + " " + LongTimeFormat (the time omitted at midnight).
+std::string DateTimeToStr(TDateTime dt);
 
 // Parses a date in ShortDateFormat order (year, month, day with the date separator); true on
 // success.

@@ -23,11 +23,11 @@ class Exception : public std::exception {
 }  // namespace rtl
 
 // Declares an exception class that derives from Base and reports Name as its class name.
-#define RTL_DECLARE_EXCEPTION(Name, Base)                       \
-  class Name : public Base {                                   \
-   public:                                                     \
-    using Base::Base;                                          \
-    const char* ClassName() const override { return #Name; }   \
+#define RTL_DECLARE_EXCEPTION(Name, Base)                    \
+  class Name : public Base {                                 \
+   public:                                                   \
+    using Base::Base;                                        \
+    const char* ClassName() const override { return #Name; } \
   }
 
 namespace rtl {
