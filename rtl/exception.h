@@ -25,8 +25,10 @@ class Exception : public std::exception {
 // Declares an exception class that derives from Base and reports Name as its class name.
 #define RTL_DECLARE_EXCEPTION(Name, Base)                    \
   class Name : public Base {                                 \
+    using BaseType = Base;                                   \
+                                                             \
    public:                                                   \
-    using Base::Base;                                        \
+    using BaseType::BaseType;                                \
     const char* ClassName() const override { return #Name; } \
   }
 
