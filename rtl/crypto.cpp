@@ -4,6 +4,7 @@
 #include "rtl/crypto.h"
 
 #include <openssl/blowfish.h>
+#include <openssl/crypto.h>
 #include <openssl/des.h>
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
@@ -145,7 +146,10 @@ BlowfishBlock::BlowfishBlock(std::string_view key) : impl_(new Impl) {
              reinterpret_cast<const unsigned char*>(key.data()));
 }
 
-BlowfishBlock::~BlowfishBlock() = default;
+BlowfishBlock::~BlowfishBlock() {
+  // The key schedule is key material: wipe it before the memory goes back.
+  OPENSSL_cleanse(&impl_->key, sizeof impl_->key);
+}
 
 namespace {
 

@@ -1,10 +1,14 @@
 #include "rtl/files.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <limits.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <atomic>
+#include <string>
 
 namespace rtl {
 
@@ -114,6 +118,86 @@ bool ForceDirectories(std::string_view path) {
     pos = next + 1;
   }
   return true;
+}
+
+namespace {
+
+// Writes all of data to fd, going on after signals and short writes. Returns 0 or the errno.
+int WriteAll(int fd, std::string_view data) {
+  while (!data.empty()) {
+    ssize_t n = write(fd, data.data(), data.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    if (n == 0) return EIO;
+    data.remove_prefix(static_cast<size_t>(n));
+  }
+  return 0;
+}
+
+// Opens a new file beside target, named "." + file name + "." + pid + "." + counter + ".tmp", so
+// concurrent writers of one path never share a temporary file. Returns the descriptor or -1.
+int CreateTempBeside(const std::string& target, std::string& tempPath) {
+  static std::atomic<unsigned> counter{0};
+  const std::string dir = ExtractFilePath(target);
+  const std::string name = ExtractFileName(target);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    tempPath = dir + "." + name + "." + std::to_string(getpid()) + "." +
+               std::to_string(counter.fetch_add(1)) + ".tmp";
+    int fd = open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  errno = EEXIST;
+  return -1;
+}
+
+void SyncFolderOf(const std::string& path) {
+  std::string dir = ExtractFilePath(path);
+  if (dir.empty()) dir = ".";
+  int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  // The rename has taken place already; a folder that cannot be flushed changes nothing for the
+  // caller, so the result is not reported.
+  fsync(fd);
+  close(fd);
+}
+
+}  // namespace
+
+int WriteFileAtomic(std::string_view path, std::string_view data) {
+  std::string target;
+  if (!ToCPath(path, target)) return ENOENT;
+  struct stat st;
+  bool existed = lstat(target.c_str(), &st) == 0;
+  if (existed && S_ISLNK(st.st_mode)) {
+    char resolved[PATH_MAX];
+    if (!realpath(target.c_str(), resolved)) return errno;
+    target = resolved;
+    existed = stat(target.c_str(), &st) == 0;
+  }
+  if (existed && S_ISDIR(st.st_mode)) return EISDIR;
+
+  std::string temp;
+  int fd = CreateTempBeside(target, temp);
+  if (fd < 0) return errno;
+  int err = 0;
+  if (existed) {
+    // Owner first: changing it may clear the set-id bits that fchmod then restores. Only a
+    // privileged caller may give the file away, so a refusal there is no failure.
+    [[maybe_unused]] int refused = fchown(fd, st.st_uid, st.st_gid);
+    if (fchmod(fd, st.st_mode & 07777) != 0) err = errno;
+  }
+  if (err == 0) err = WriteAll(fd, data);
+  if (err == 0 && fsync(fd) != 0) err = errno;
+  if (close(fd) != 0 && err == 0) err = errno;
+  if (err == 0 && rename(temp.c_str(), target.c_str()) != 0) err = errno;
+  if (err != 0) {
+    unlink(temp.c_str());
+    return err;
+  }
+  SyncFolderOf(target);
+  return 0;
 }
 
 }  // namespace rtl

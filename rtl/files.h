@@ -43,4 +43,14 @@ bool DirectoryExists(std::string_view path);
 // tells why).
 bool ForceDirectories(std::string_view path);
 
+// Replaces the contents of the file path with data so that the file always holds either its old
+// contents whole or the new ones whole, whatever fails or crashes on the way: data goes to a new
+// temporary file in the same folder, which is flushed to disk (fsync) and renamed over path; the
+// folder is then flushed as well (best effort). The new file keeps the old one's permission bits
+// and, where the caller may set them, its owner and group; a file that did not exist gets 0666
+// less the umask. When path is a symbolic link, the file it points to is replaced.
+// Returns 0 on success, else the errno of the step that failed; the temporary file is then removed
+// and path is left as it was. Safe from any thread (two writers of one path: the last rename wins).
+int WriteFileAtomic(std::string_view path, std::string_view data);
+
 }  // namespace rtl

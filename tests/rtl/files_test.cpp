@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -139,6 +141,48 @@ TEST_F(FilesTest, ForceDirectoriesRacingItself) {
   for (int i = 0; i < 8; ++i)
     EXPECT_TRUE(ok[i]) << "thread " << i;
   EXPECT_TRUE(DirectoryExists(deep));
+}
+
+TEST_F(FilesTest, WriteFileAtomicReplacesWholeFiles) {
+  auto read = [](const fs::path& p) {
+    std::ifstream f(p, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+  };
+  // A new file, then a replacement that keeps the old file's mode.
+  ASSERT_EQ(WriteFileAtomic(Path("new"), std::string("a\0b", 3)), 0);
+  EXPECT_EQ(read(root_ / "new"), std::string("a\0b", 3));
+  fs::permissions(root_ / "new", fs::perms(0604));
+  ASSERT_EQ(WriteFileAtomic(Path("new"), "second"), 0);
+  EXPECT_EQ(read(root_ / "new"), "second");
+  EXPECT_EQ(fs::status(root_ / "new").permissions(), fs::perms(0604));
+  ASSERT_EQ(WriteFileAtomic(Path("new"), ""), 0);
+  EXPECT_EQ(fs::file_size(root_ / "new"), 0u);
+
+  // Through a symbolic link the file it points to is replaced; the link stays.
+  fs::create_symlink(root_ / "file", root_ / "link");
+  ASSERT_EQ(WriteFileAtomic(Path("link"), "via link"), 0);
+  EXPECT_TRUE(fs::is_symlink(root_ / "link"));
+  EXPECT_EQ(read(root_ / "file"), "via link");
+
+  // Failures leave what was there.
+  fs::create_directory(root_ / "dir");
+  struct Case {
+    std::string path;
+    int err;
+  } cases[] = {
+      {Path("dir"), EISDIR}, {Path("missing/x"), ENOENT},        {Path("file/x"), ENOTDIR},
+      {"", ENOENT},          {Path("new") + '\0' + "x", ENOENT},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(WriteFileAtomic(c.path, "data"), c.err) << c.path;
+  EXPECT_TRUE(fs::is_directory(root_ / "dir"));
+  EXPECT_EQ(read(root_ / "file"), "via link");
+
+  std::vector<std::string> names;
+  for (const auto& e : fs::directory_iterator(root_))
+    names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"dir", "file", "link", "new"}));  // no temporaries
 }
 
 }  // namespace

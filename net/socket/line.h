@@ -1,0 +1,98 @@
+// Line mode: with LineMode on, received bytes are collected in the socket's own buffer and
+// OnDataAvailable fires once for each complete line (a run of bytes ending with LineEnd); inside
+// the handler Receive hands out that line, line end included, in as many pieces as the handler
+// asks for. A line that grows past LineLimit is dropped whole, through its line end, unless the
+// OnLineLimitExceeded handler clears ClearData. With LineMode off everything passes through.
+// The synchronous layer adds a wait that pumps messages until a flag is set.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "net/socket/socks.h"
+
+using TLineLimitEvent =
+    std::function<void(rtl::TObject* Sender, int RcvdLength, bool& ClearData)>;
+
+class TCustomLineSocket : public TCustomSocksSocket {
+ public:
+  explicit TCustomLineSocket(rtl::TComponent* owner = nullptr);
+  ~TCustomLineSocket() override;
+
+  bool LineMode() const { return FLineMode; }
+  // A change with bytes held or a line pending posts the re-trigger message, so held bytes are
+  // delivered in the new mode.
+  virtual void SetLineMode(bool Value);
+  std::string LineEnd = "\r\n";
+  int LineLimit = 65536;  // 0 or less: no limit
+  bool LineEcho = false;
+  bool LineEdit = false;
+  int Timeout = 0;  // ms, for WaitUntilReady; 0 means none
+  TLineLimitEvent OnLineLimitExceeded;
+
+  // True once a line was found or the session closed.
+  bool LineReceivedFlag() const { return FLineReceivedFlag; }
+  void SetLineReceivedFlag(bool v) { FLineReceivedFlag = v; }
+  // Bytes of the current line not yet handed out.
+  int LineLength() const { return FLineLength; }
+
+  // Queues Str and then sends LineEnd; returns their length together (0, sending nothing, for an
+  // empty Str).
+  virtual int SendLine(const std::string& Str);
+
+ protected:
+  void WndProc(TMessage& Msg) override;
+  bool TriggerDataAvailable(WORD Error) override;
+  int DoRecv(void* Buffer, int Len, int Flags) override;
+  int GetRcvdCount() override;
+  void TriggerSessionClosed(WORD Error) override;
+
+  virtual void TriggerLineLimitExceeded(int Cnt, bool& ClearData);
+  // Backspace and tab editing of the Len new bytes behind the held ones.
+  virtual void EditLine(int& Len);
+
+ private:
+  // Fires OnDataAvailable for the current line until it is taken; a line nobody takes (no
+  // handler, or a handler that took nothing) is dropped.
+  void DeliverLine();
+  // With line mode switched off by a handler: hands out the held bytes in plain mode.
+  void DeliverPlain();
+  // Drops the first n held bytes.
+  void Consume(int n);
+  // While a line over the limit is being skipped: drops held bytes through its line end (all but
+  // a possible split line end when none has come yet).
+  void SkipOverLongLine();
+  void Retrigger();
+  void FreeBuffer();
+
+  std::vector<char> FRcvd;  // held bytes (FRcvdCnt of them), followed by a zero byte
+  int FRcvdCnt = 0;
+  bool FLineMode = false;
+  int FLineLength = 0;   // bytes of the current line still to hand out
+  int FLineOffset = 0;   // where they start in the buffer (the handler may take a line in pieces)
+  bool FLineReceivedFlag = false;
+  bool FLineFound = false;
+  bool FLineClearData = false;
+  bool FSkipping = false;  // dropping an over-long line through its line end
+  DWORD FTimeStop = 0;
+
+  friend class TCustomSyncSocket;
+};
+
+// The synchronous layer: waits by pumping the thread's messages.
+class TCustomSyncSocket : public TCustomLineSocket {
+ public:
+  explicit TCustomSyncSocket(rtl::TComponent* owner = nullptr) : TCustomLineSocket(owner) {}
+
+  // Clears DoneFlag, calls Proc when set, then WaitUntilReady(DoneFlag).
+  virtual int Synchronize(const std::function<void()>& Proc, bool& DoneFlag);
+  // Pumps messages until DoneFlag is set: 0, or 12001 on time-out (Timeout > 0) or when the
+  // thread's loop is ending. Waits in the message layer, never spins.
+  virtual int WaitUntilReady(bool& DoneFlag);
+};
+
+// The socket component the programs create.
+class TAsyncSocket : public TCustomSyncSocket {
+ public:
+  explicit TAsyncSocket(rtl::TComponent* owner = nullptr) : TCustomSyncSocket(owner) {}
+};

@@ -1,0 +1,25 @@
+// Message pumping for socket tests: sockets only work while their thread handles messages.
+#pragma once
+
+#include "platform/msg/msg.h"
+
+// Handles the calling thread's messages until pred() holds or limitMs pass; true when it held.
+template <typename Pred>
+bool PumpUntil(Pred pred, DWORD limitMs = 5000) {
+  DWORD start = GetTickCount();
+  while (!pred()) {
+    if (TickElapsed(start, GetTickCount()) > limitMs) return false;
+    MsgWait(20);
+    ProcessMessages();
+  }
+  return true;
+}
+
+// Handles messages for ms milliseconds.
+inline void PumpFor(DWORD ms) {
+  DWORD start = GetTickCount();
+  while (TickElapsed(start, GetTickCount()) < ms) {
+    MsgWait(10);
+    ProcessMessages();
+  }
+}
