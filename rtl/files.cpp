@@ -10,6 +10,8 @@
 #include <atomic>
 #include <string>
 
+#include "rtl/exception.h"
+
 namespace rtl {
 
 namespace {
@@ -198,6 +200,60 @@ int WriteFileAtomic(std::string_view path, std::string_view data) {
   }
   SyncFolderOf(target);
   return 0;
+}
+
+std::string InOutErrorText(int err) {
+  switch (err) {
+    case ENOENT:
+    case ENOTDIR:
+      return "Path not found";
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case ELOOP:
+      return "File access denied";
+    case ENOSPC:
+    case EFBIG:
+    case EDQUOT:
+      return "Disk full";
+    default:
+      return "I/O error " + std::to_string(err);
+  }
+}
+
+void AppendToFile(std::string_view path, std::string_view header, std::string_view data) {
+  std::string p;
+  if (!ToCPath(path, p)) throw EInOutError(InOutErrorText(ENOENT), ENOENT);
+  const int flags = O_WRONLY | O_APPEND | O_CLOEXEC | O_NOFOLLOW;
+  bool created = true;
+  int fd = open(p.c_str(), flags | O_CREAT | O_EXCL, 0666);
+  if (fd < 0 && errno == EEXIST) {
+    created = false;
+    fd = open(p.c_str(), flags);
+  }
+  if (fd < 0) {
+    const int err = errno;
+    throw EInOutError(InOutErrorText(err), err);
+  }
+  struct stat st;
+  const off_t oldSize = fstat(fd, &st) == 0 ? st.st_size : -1;
+  std::string bytes;
+  if (created) bytes.append(header);
+  bytes.append(data);
+  if (int err = WriteAll(fd, bytes)) {
+    // No half entry stays behind for a reader (or the next entry) to trip over; a file made by
+    // this call goes again, so the next call writes its header.
+    if (created)
+      unlink(p.c_str());
+    else if (oldSize >= 0)
+      (void)!ftruncate(fd, oldSize);
+    close(fd);
+    throw EInOutError(InOutErrorText(err), err);
+  }
+  if (close(fd) != 0 && errno != EINTR) {
+    const int err = errno;
+    throw EInOutError(InOutErrorText(err), err);
+  }
 }
 
 }  // namespace rtl

@@ -53,4 +53,15 @@ bool ForceDirectories(std::string_view path);
 // and path is left as it was. Safe from any thread (two writers of one path: the last rename wins).
 int WriteFileAtomic(std::string_view path, std::string_view data);
 
+// Appends data to the file path, opening and closing it for this one call. When the file does not
+// exist it is created (0666 less the umask) and header is written before data. The bytes go in
+// whole or not at all: a write that fails half-way cuts the file back to its old length. Raises
+// EInOutError on failure, with the run-time's text for the cause ("Path not found" when a folder
+// of the path is missing, "File access denied", "Disk full", else "I/O error <errno>") and the
+// errno as ErrorCode. Never follows a symbolic link at the last component.
+void AppendToFile(std::string_view path, std::string_view header, std::string_view data);
+
+// The run-time's text for an I/O errno, as AppendToFile reports it.
+std::string InOutErrorText(int err);
+
 }  // namespace rtl

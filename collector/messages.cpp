@@ -1,0 +1,14 @@
+// Message file: UTF-8 source compiled into CP932 bytes. Include nothing beyond <cstddef>.
+#include <cstddef>
+
+#include "collector/messages.h"
+
+static_assert(sizeof("ソ") == 3, "this file must be compiled with -fexec-charset=CP932");
+
+namespace collector::msg {
+
+const char kInfoHeading[] = "システムインフォメーション";
+const char kErrorHeading[] = "システムエラーが発生しました。";
+const char kRestartEvent[] = "サービスプログラムの自動再起動処理を行います。";
+
+}  // namespace collector::msg

@@ -1,0 +1,12 @@
+// The collector's Japanese texts, as CP932 bytes (compiled from UTF-8 in messages.cpp).
+#pragma once
+
+namespace collector::msg {
+
+// Headings of event entries: information (code 98) and error (code 99).
+extern const char kInfoHeading[];   // "システムインフォメーション"
+extern const char kErrorHeading[];  // "システムエラーが発生しました。"
+// The information event of the daily restart.
+extern const char kRestartEvent[];  // "サービスプログラムの自動再起動処理を行います。"
+
+}  // namespace collector::msg
