@@ -1341,7 +1341,11 @@ void TCustomAsyncSocket::ReverseDnsLookupSync(const std::string& HostAddr) {
 
 void TCustomAsyncSocket::CancelDnsLookup() {
   if (!FDnsLookupHandle) return;
-  if (Winsock::WSACancelAsyncRequest(FDnsLookupHandle) != 0) {
+  // The library refuses (10022) a lookup that has already finished and whose answer is still
+  // queued for the window. That lookup is cancelled all the same: its answer no longer matches
+  // the cleared handle and is ignored, so the caller hears 10004 instead of nothing.
+  if (Winsock::WSACancelAsyncRequest(FDnsLookupHandle) != 0 &&
+      Winsock::WSAGetLastError() != WSAEINVAL) {
     FDnsLookupHandle = nullptr;
     SocketError("WSACancelAsyncRequest");
     return;

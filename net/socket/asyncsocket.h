@@ -199,7 +199,10 @@ class TCustomAsyncSocket : public rtl::TComponent {
   virtual std::string ReceiveStr();
   virtual int ReceiveFrom(void* Buffer, int Len, WS_sockaddr_in& From, int& FromLen);
 
-  // Lookups.
+  // Lookups. One may be pending per socket; a new one replaces it silently. Each ends with one
+  // OnDnsLookupDone: from the loop, or inside the call for a dotted address (and for the
+  // blocking ReverseDnsLookupSync). CancelDnsLookup ends a pending one with 10004, and nothing of
+  // it is reported afterwards.
   virtual void DnsLookup(const std::string& HostName);
   virtual void ReverseDnsLookup(const std::string& HostAddr);
   virtual void ReverseDnsLookupSync(const std::string& HostAddr);

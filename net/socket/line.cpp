@@ -5,6 +5,18 @@
 
 namespace {
 
+// Counts a running handler for the length of a scope, exceptions included.
+class DeliveryScope {
+ public:
+  explicit DeliveryScope(int& depth) : depth_(depth) { ++depth_; }
+  ~DeliveryScope() { --depth_; }
+  DeliveryScope(const DeliveryScope&) = delete;
+  DeliveryScope& operator=(const DeliveryScope&) = delete;
+
+ private:
+  int& depth_;
+};
+
 // Index of the first occurrence of needle in hay[from, len), or -1.
 int Find(const char* hay, int len, int from, const std::string& needle) {
   const int n = static_cast<int>(needle.size());
@@ -25,16 +37,19 @@ void TCustomLineSocket::FreeBuffer() {
   FLineLength = 0;
   FLineOffset = 0;
   FSkipping = false;
+  FSearchFrom = 0;
 }
 
 void TCustomLineSocket::SetLineMode(bool Value) {
   if (Value == FLineMode) return;
   FLineMode = Value;
+  FSearchFrom = 0;  // held bytes were not searched in the new mode
   if (FRcvdCnt > 0 || FLineLength > 0) PostToSelf(WM_TRIGGER_DATA_AVAILABLE, 0, 0);
 }
 
 int TCustomLineSocket::SendLine(const std::string& Str) {
   if (Str.empty()) return 0;
+  if (LineEnd.empty()) return SendStr(Str);  // nothing to append: the text itself is sent
   AppendToSendQueue(Str.data(), static_cast<int>(Str.size()));
   SendStr(LineEnd);
   return static_cast<int>(Str.size() + LineEnd.size());
@@ -73,6 +88,9 @@ int TCustomLineSocket::DoRecv(void* Buffer, int Len, int Flags) {
     FLineLength -= n;
     return n;
   }
+  // In line mode a handler gets its own line and nothing else: what lies behind it, held or still
+  // in the system, belongs to the next lines.
+  if (FLineMode && !LineEnd.empty() && FSocksState == 0) return 0;
   if (!FLineMode && FRcvdCnt > 0 && FLineLength == 0) {
     int n = std::min(Len, FRcvdCnt);
     if (n <= 0) return 0;
@@ -89,10 +107,29 @@ void TCustomLineSocket::Consume(int n) {
   std::memmove(FRcvd.data(), FRcvd.data() + n, FRcvdCnt - n);
   FRcvdCnt -= n;
   FRcvd[FRcvdCnt] = '\0';
+  FSearchFrom = 0;
+}
+
+int TCustomLineSocket::PartialLineEnd() const {
+  // The longest tail of the held bytes that is a proper beginning of LineEnd.
+  const int endLen = static_cast<int>(LineEnd.size());
+  for (int n = std::min(FRcvdCnt, endLen - 1); n > 0; --n)
+    if (std::memcmp(FRcvd.data() + FRcvdCnt - n, LineEnd.data(), n) == 0) return n;
+  return 0;
 }
 
 void TCustomLineSocket::TriggerLineLimitExceeded(int Cnt, bool& ClearData) {
   if (OnLineLimitExceeded) OnLineLimitExceeded(this, Cnt, ClearData);
+}
+
+bool TCustomLineSocket::FireDataAvailable() {
+  DeliveryScope scope(FDelivering);
+  return TCustomSocksSocket::TriggerDataAvailable(0);
+}
+
+void TCustomLineSocket::FireLineLimitExceeded(int Cnt, bool& ClearData) {
+  DeliveryScope scope(FDelivering);
+  TriggerLineLimitExceeded(Cnt, ClearData);
 }
 
 void TCustomLineSocket::DeliverLine() {
@@ -101,14 +138,14 @@ void TCustomLineSocket::DeliverLine() {
   // handler, instead of calling forever.
   while (FLineMode && FLineLength > 0) {
     const int before = FLineLength;
-    if (!TCustomSocksSocket::TriggerDataAvailable(0) || FLineLength == before) FLineLength = 0;
+    if (!FireDataAvailable() || FLineLength == before) FLineLength = 0;
   }
 }
 
 void TCustomLineSocket::DeliverPlain() {
   while (!FLineMode && FRcvdCnt > 0) {
     const int before = FRcvdCnt;
-    if (!TCustomSocksSocket::TriggerDataAvailable(0) || FRcvdCnt == before) break;
+    if (!FireDataAvailable() || FRcvdCnt == before) break;
   }
 }
 
@@ -150,8 +187,10 @@ bool TCustomLineSocket::TriggerDataAvailable(WORD Error) {
       Send(FRcvd.data() + FRcvdCnt, got);
   }
 
+  // Only the new bytes (with a line end that may have begun in the held ones) need searching,
+  // unless held bytes were never searched in line mode.
   const int endLen = static_cast<int>(LineEnd.size());
-  int searchFrom = std::max(0, FRcvdCnt - endLen);
+  int searchFrom = std::min(FSearchFrom, std::max(0, FRcvdCnt - endLen));
   FRcvdCnt += got;
 
   if (FSkipping) {
@@ -168,40 +207,53 @@ bool TCustomLineSocket::TriggerDataAvailable(WORD Error) {
     FLineOffset = 0;
     FLineReceivedFlag = true;
     FLineFound = true;
-    bool deliver = true;
-    if (LineLimit > 0 && lineLen > LineLimit) {
-      // A line over the limit is dropped whole, even when its end came with it.
-      bool clear = true;
-      TriggerLineLimitExceeded(lineLen, clear);
-      deliver = !clear;
+    try {
+      bool deliver = true;
+      if (LineLimit > 0 && i > LineLimit) {
+        // A line over the limit is dropped whole, even when its end came with it. The limit is
+        // on the line's text: its line end does not count.
+        bool clear = true;
+        FireLineLimitExceeded(lineLen, clear);
+        deliver = !clear;
+      }
+      if (deliver) DeliverLine();
+    } catch (...) {
+      // The handler had this line: it is not handed out again by the next read.
+      FLineLength = 0;
+      FLineOffset = 0;
+      Consume(lineLen);
+      throw;
     }
-    if (deliver) DeliverLine();
     if (FLineMode || FLineLength == 0) {
       FLineLength = 0;
       Consume(lineLen);
     } else {
       // The handler switched line mode off inside the line: the part it took goes, the rest of
-      // the line and everything behind it follow in plain mode.
+      // the line follows in plain mode.
       Consume(FLineOffset);
       FLineLength = 0;
-      DeliverPlain();
     }
     FLineOffset = 0;
+    // With line mode switched off by the handler, everything held follows in plain mode now.
+    if (!FLineMode) DeliverPlain();
     searchFrom = 0;
   }
 
-  if (FLineMode && LineLimit > 0 && FRcvdCnt > LineLimit) {
+  if (FLineMode && LineLimit > 0 && FRcvdCnt - PartialLineEnd() > LineLimit) {
     FLineClearData = true;
-    TriggerLineLimitExceeded(FRcvdCnt, FLineClearData);
+    FireLineLimitExceeded(FRcvdCnt, FLineClearData);
     if (FLineClearData) {
-      // Drop what is held and everything up to this line's end, however it arrives.
-      FLineLength = 0;
-      FRcvdCnt = 0;
-      FRcvd[0] = '\0';
       FLineClearData = false;
-      FSkipping = true;
+      if (FRcvdCnt > 0) {  // (a close inside the handler has dropped everything already)
+        // Drop what is held and everything up to this line's end, however it arrives. The last
+        // bytes may begin a line end split across reads: they stay for the next search.
+        Consume(FRcvdCnt - std::min(FRcvdCnt, endLen - 1));
+        FLineLength = 0;
+        FSkipping = true;
+      }
     }
   }
+  if (FLineMode) FSearchFrom = std::max(0, FRcvdCnt - endLen);
   return true;
 }
 
@@ -209,7 +261,8 @@ void TCustomLineSocket::EditLine(int& Len) {
   const int start = FRcvdCnt;
   const char* in = FRcvd.data() + start;
   bool edited = false;
-  for (int k = 0; k < Len && !edited; ++k) edited = in[k] == 8 || in[k] == 9;
+  for (int k = 0; k < Len && !edited; ++k)
+    edited = in[k] == 8 || in[k] == 9;
   if (!edited) {
     if (LineEcho) Send(in, Len);
     return;
@@ -243,11 +296,17 @@ void TCustomLineSocket::EditLine(int& Len) {
 void TCustomLineSocket::TriggerSessionClosed(WORD Error) {
   FLineReceivedFlag = true;
   if (!FRcvd.empty()) {
-    // What is held without a line end becomes one last line (not the rest of an over-long one).
-    if (FLineMode && FRcvdCnt > 0 && !FLineClearData && !FSkipping) {
+    // What is held without a line end becomes one last line; not the rest of an over-long one,
+    // and nothing when the close comes from inside a handler of the line engine (that handler
+    // had its line; what lay behind it goes with the connection).
+    if (FLineMode && FRcvdCnt > 0 && !FLineClearData && !FSkipping && FDelivering == 0) {
       FLineLength = FRcvdCnt;
       FLineOffset = 0;
-      DeliverLine();
+      try {
+        DeliverLine();
+      } catch (...) {
+        // As for any line, a handler's exception is dropped; the close is still reported.
+      }
     }
     FreeBuffer();
   }

@@ -1,9 +1,11 @@
 // Line mode: with LineMode on, received bytes are collected in the socket's own buffer and
 // OnDataAvailable fires once for each complete line (a run of bytes ending with LineEnd); inside
 // the handler Receive hands out that line, line end included, in as many pieces as the handler
-// asks for. A line that grows past LineLimit is dropped whole, through its line end, unless the
-// OnLineLimitExceeded handler clears ClearData. With LineMode off everything passes through.
-// The synchronous layer adds a wait that pumps messages until a flag is set.
+// asks for, and then nothing more (0) until the next line. A line that grows past LineLimit is
+// dropped whole, through its line end, unless the OnLineLimitExceeded handler clears ClearData.
+// A line whose handler raises, or during which the handler closes the socket, is not handed out
+// again; what was held behind it goes with the closed connection. With LineMode off everything
+// passes through. The synchronous layer adds a wait that pumps messages until a flag is set.
 #pragma once
 
 #include <string>
@@ -11,8 +13,7 @@
 
 #include "net/socket/socks.h"
 
-using TLineLimitEvent =
-    std::function<void(rtl::TObject* Sender, int RcvdLength, bool& ClearData)>;
+using TLineLimitEvent = std::function<void(rtl::TObject* Sender, int RcvdLength, bool& ClearData)>;
 
 class TCustomLineSocket : public TCustomSocksSocket {
  public:
@@ -57,8 +58,14 @@ class TCustomLineSocket : public TCustomSocksSocket {
   void DeliverLine();
   // With line mode switched off by a handler: hands out the held bytes in plain mode.
   void DeliverPlain();
+  // How many of the last held bytes may be the beginning of a line end split across reads.
+  int PartialLineEnd() const;
   // Drops the first n held bytes.
   void Consume(int n);
+  // Fires OnDataAvailable (through the SOCKS layer) or OnLineLimitExceeded as part of a delivery:
+  // a close inside the handler then hands out no last line.
+  bool FireDataAvailable();
+  void FireLineLimitExceeded(int Cnt, bool& ClearData);
   // While a line over the limit is being skipped: drops held bytes through its line end (all but
   // a possible split line end when none has come yet).
   void SkipOverLongLine();
@@ -68,12 +75,14 @@ class TCustomLineSocket : public TCustomSocksSocket {
   std::vector<char> FRcvd;  // held bytes (FRcvdCnt of them), followed by a zero byte
   int FRcvdCnt = 0;
   bool FLineMode = false;
-  int FLineLength = 0;   // bytes of the current line still to hand out
-  int FLineOffset = 0;   // where they start in the buffer (the handler may take a line in pieces)
+  int FLineLength = 0;  // bytes of the current line still to hand out
+  int FLineOffset = 0;  // where they start in the buffer (the handler may take a line in pieces)
   bool FLineReceivedFlag = false;
   bool FLineFound = false;
   bool FLineClearData = false;
   bool FSkipping = false;  // dropping an over-long line through its line end
+  int FSearchFrom = 0;     // held bytes before this index were searched without finding a line end
+  int FDelivering = 0;     // handlers of this socket's line engine now running
   DWORD FTimeStop = 0;
 
   friend class TCustomSyncSocket;

@@ -1,0 +1,56 @@
+// What scmd keeps of a registered service across its own restarts, and the folder that holds it:
+// one text file per service under <state folder>/services, written to a temporary file and
+// renamed over the old one, so a crash leaves either the old or the new record, never a mix.
+// The status of a service is not kept: it lives in scmd's memory.
+//
+// Values and pure functions, except ServiceStore, which touches the files; none keeps a
+// descriptor open. Safe from any thread as long as one process writes a folder.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/scm/protocol.h"
+
+namespace scm {
+
+struct ServiceRecord {
+  ServiceConfig config;
+  std::optional<std::string> description;  // UTF-8; absent until one is set
+  FailureActions failure;
+  // The service's security descriptor in self-relative form, kept as opaque bytes; empty when
+  // none has been set.
+  std::string security;
+  bool operator==(const ServiceRecord&) const = default;
+};
+
+// The file text of a record, and back. DecodeRecord returns false for a text that is not a
+// record (wrong heading, a bad number, a missing name or path, a value over its limit); unknown
+// keys are skipped.
+std::string EncodeRecord(const ServiceRecord& record);
+bool DecodeRecord(std::string_view text, ServiceRecord& record);
+
+class ServiceStore {
+ public:
+  // REQUIRES: stateDir exists (the services folder below it is made on the first Save).
+  explicit ServiceStore(std::string stateDir);
+
+  // Writes the record atomically (temporary file, fsync, rename, mode 0600). Returns false with
+  // errno set when it could not be written; the old record then stays.
+  bool Save(const ServiceRecord& record) const;
+  // Removes the record of the service name. True when it is gone (also when there was none).
+  bool Remove(std::string_view name) const;
+  // Every record that reads back whole, in file-name order. The paths of files that do not are
+  // added to bad (when given) and skipped; leftover temporary files are removed.
+  std::vector<ServiceRecord> LoadAll(std::vector<std::string>* bad) const;
+
+  // The file of a service: its name key with every byte outside [A-Z0-9_-] written %XX.
+  std::string FileOf(std::string_view name) const;
+
+ private:
+  const std::string dir_;  // <state folder>/services
+};
+
+}  // namespace scm

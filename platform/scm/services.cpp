@@ -1,0 +1,418 @@
+// The life of a service: its start, the reports and acknowledgements on its control channel, the
+// controls sent to it, its process's end and the failure actions that follow a crash.
+#include <errno.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/scm/daemon.h"
+#include "platform/scm/spawn.h"
+#include "platform/win/win.h"
+
+extern char** environ;
+
+namespace scm {
+
+namespace {
+
+constexpr uint32_t kErrorShutdownInProgress = 1115;
+constexpr uint32_t kStartWaitHint = 2000;
+
+bool StartsWith(const char* s, const char* prefix) {
+  return std::strncmp(s, prefix, std::strlen(prefix)) == 0;
+}
+
+std::string Describe(int waitStatus) {
+  if (WIFEXITED(waitStatus)) return "exit code " + std::to_string(WEXITSTATUS(waitStatus));
+  if (WIFSIGNALED(waitStatus)) return "signal " + std::to_string(WTERMSIG(waitStatus));
+  return "status " + std::to_string(waitStatus);
+}
+
+}  // namespace
+
+Daemon::Service* Daemon::Find(const std::string& name) {
+  auto it = services_.find(NameKey(name));
+  return it == services_.end() ? nullptr : it->second.get();
+}
+
+uint32_t Daemon::CheckConfig(const ServiceConfig& c, const Service* self) const {
+  const uint32_t kind = c.serviceType & ~kInteractiveProcess;
+  if (kind != kWin32OwnProcess && kind != kWin32ShareProcess) return ERROR_INVALID_PARAMETER;
+  if (c.startType != kAutoStart && c.startType != kDemandStart && c.startType != kDisabled)
+    return ERROR_INVALID_PARAMETER;
+  if (c.errorControl > 3) return ERROR_INVALID_PARAMETER;
+  if (c.binaryPathName.empty() || SplitCommandLine(c.binaryPathName).empty())
+    return ERROR_INVALID_PARAMETER;
+  Account account;
+  if (!ResolveAccount(c.serviceStartName, account)) return ERROR_INVALID_SERVICE_ACCOUNT;
+  if ((c.serviceType & kInteractiveProcess) && !account.self) return ERROR_INVALID_PARAMETER;
+  // A display name is unique among names and display names, and a name among display names.
+  const std::string display = NameKey(c.displayName), name = NameKey(c.name);
+  for (auto& [key, other] : services_) {
+    if (other.get() == self) continue;
+    const std::string otherDisplay = NameKey(other->record.config.displayName);
+    if (display == key || display == otherDisplay || name == otherDisplay)
+      return ERROR_DUPLICATE_SERVICE_NAME;
+  }
+  return 0;
+}
+
+bool Daemon::Persist(Service& s) {
+  return store_.Save(s.record);
+}
+
+uint32_t Daemon::Start(Service& s, std::vector<std::string> args, uint64_t waiter) {
+  const ServiceConfig& config = s.record.config;
+  if (shuttingDown_) return kErrorShutdownInProgress;
+  if (s.marked) return ERROR_SERVICE_MARKED_FOR_DELETE;
+  if (lockOwner_) return ERROR_SERVICE_DATABASE_LOCKED;
+  if (config.startType == kDisabled) return ERROR_SERVICE_DISABLED;
+  if (s.status.currentState != kServiceStopped) return ERROR_SERVICE_ALREADY_RUNNING;
+  SpawnRequest request;
+  if (!ResolveAccount(config.serviceStartName, request.account)) return ERROR_SERVICE_LOGON_FAILED;
+  request.argv = SplitCommandLine(config.binaryPathName);
+
+  int pair[2];
+  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0)
+    return Win32ErrorFromErrno(errno);
+  for (char** e = environ; e && *e; ++e) {
+    if (StartsWith(*e, "KELVADON_SCM_FD=") || StartsWith(*e, "KELVADON_SCM_DIR=")) continue;
+    if (!request.account.self &&
+        (StartsWith(*e, "HOME=") || StartsWith(*e, "USER=") || StartsWith(*e, "LOGNAME=")))
+      continue;
+    request.env.emplace_back(*e);
+  }
+  request.env.push_back(std::string(kEnvDir) + "=" + options_.dir);
+  request.env.push_back(std::string(kEnvFd) + "=" + std::to_string(pair[1]));
+  if (!request.account.self) {
+    request.env.push_back("HOME=" + request.account.home);
+    request.env.push_back("USER=" + request.account.user);
+    request.env.push_back("LOGNAME=" + request.account.user);
+  }
+  request.channelFd = pair[1];
+  uint32_t error = 0;
+  const pid_t pid = SpawnService(request, &error);
+  close(pair[1]);
+  if (pid < 0) {
+    close(pair[0]);
+    Log("%s: cannot start %s: error %u", config.name.c_str(), config.binaryPathName.c_str(), error);
+    return error;
+  }
+  const int flags = fcntl(pair[0], F_GETFL);
+  fcntl(pair[0], F_SETFL, flags | O_NONBLOCK);
+
+  auto p = std::make_unique<Process>();
+  p->pid = pid;
+  p->service = &s;
+  p->channel = pair[0];
+  s.process = p.get();
+  ++s.processes;
+  processes_[pid] = std::move(p);
+
+  s.status = ServiceStatus{};
+  s.status.serviceType = config.serviceType;
+  s.status.currentState = kServiceStartPending;
+  s.status.waitHint = kStartWaitHint;
+  s.status.processId = static_cast<uint32_t>(pid);
+  s.startWaiter = waiter;
+  s.startDeadline = NowMs() + int64_t(options_.startTimeoutSec) * 1000;
+  s.startArgs = std::move(args);
+  s.actionAt = 0;
+  Log("%s: started process %d", config.name.c_str(), static_cast<int>(pid));
+  LogStatus(s);
+  return 0;
+}
+
+void Daemon::StartTimedOut(Service& s) {
+  s.startDeadline = 0;
+  Process* p = s.process;
+  if (!p) return;
+  Log("%s: no dispatcher answered within %u s; process %d killed", s.record.config.name.c_str(),
+      options_.startTimeoutSec, static_cast<int>(p->pid));
+  kill(p->pid, SIGKILL);
+  p->killed = true;
+  p->current = false;
+  s.process = nullptr;
+  s.status = ServiceStatus{};
+  s.status.serviceType = s.record.config.serviceType;
+  s.status.win32ExitCode = ERROR_SERVICE_REQUEST_TIMEOUT;
+  LogStatus(s);
+  if (s.startWaiter) {
+    Writer w;
+    Answer(s.startWaiter, w.U32(ERROR_SERVICE_REQUEST_TIMEOUT));
+    s.startWaiter = 0;
+  }
+  FailQueuedControls(s, ERROR_SERVICE_NOT_ACTIVE);
+}
+
+void Daemon::ReadChannel(Process& p) {
+  char buf[4096];
+  bool eof = false;
+  for (;;) {
+    ssize_t n = read(p.channel, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      if (errno != EAGAIN && errno != EWOULDBLOCK) eof = true;
+      break;
+    }
+    if (n == 0) {
+      eof = true;
+      break;
+    }
+    p.in.Append(buf, static_cast<size_t>(n));
+  }
+  std::string payload;
+  bool bad = false;
+  while (p.channel >= 0 && p.in.Next(payload, bad))
+    OnChannelFrame(p, payload);
+  if (bad)
+    Log("%s: process %d broke the channel protocol", p.service->record.config.name.c_str(),
+        static_cast<int>(p.pid));
+  if (p.channel >= 0 && (bad || eof)) CloseChannel(p);
+}
+
+void Daemon::FlushChannel(Process& p) {
+  while (p.channel >= 0 && !p.out.empty()) {
+    ssize_t n = send(p.channel, p.out.data(), p.out.size(), MSG_NOSIGNAL);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
+    if (n <= 0) {
+      CloseChannel(p);
+      return;
+    }
+    p.out.erase(0, static_cast<size_t>(n));
+  }
+}
+
+void Daemon::CloseChannel(Process& p) {
+  if (p.channel < 0) return;
+  close(p.channel);
+  p.channel = -1;
+  p.out.clear();
+}
+
+void Daemon::SendToProcess(Process& p, const Writer& w) {
+  if (p.channel < 0) return;
+  p.out += Frame(w.Payload());
+  FlushChannel(p);
+}
+
+void Daemon::OnChannelFrame(Process& p, const std::string& payload) {
+  Service& s = *p.service;
+  Reader r(payload);
+  uint32_t op;
+  if (!r.U32(op)) return CloseChannel(p);
+  switch (static_cast<Op>(op)) {
+    case Op::kHello: {
+      std::vector<std::string> names;
+      if (!r.Strs(names, 64, kMaxNameLength) || !r.AtEnd()) return CloseChannel(p);
+      if (!p.current || p.started) return;
+      Writer w = Request(Op::kStart);
+      w.Str(s.record.config.name).Strs(s.startArgs);
+      SendToProcess(p, w);
+      return;
+    }
+    case Op::kStartAck: {
+      uint32_t error;
+      if (!r.U32(error) || !r.AtEnd()) return CloseChannel(p);
+      if (!p.current || p.started) return;
+      p.started = true;
+      s.startDeadline = 0;
+      if (s.startWaiter) {
+        Writer w;
+        Answer(s.startWaiter, w.U32(error));
+        s.startWaiter = 0;
+      }
+      if (error) {
+        Log("%s: the dispatcher could not run the service (error %u)", s.record.config.name.c_str(),
+            error);
+        kill(p.pid, SIGKILL);
+        p.killed = true;
+        p.current = false;
+        s.process = nullptr;
+        s.status = ServiceStatus{};
+        s.status.serviceType = s.record.config.serviceType;
+        s.status.win32ExitCode = error;
+        LogStatus(s);
+      }
+      return;
+    }
+    case Op::kSetStatus: {
+      ServiceStatus status;
+      if (!r.Status(status) || !r.AtEnd()) return CloseChannel(p);
+      OnStatus(p, status);
+      return;
+    }
+    case Op::kControlAck: {
+      uint32_t error;
+      if (!r.U32(error) || !r.AtEnd()) return CloseChannel(p);
+      if (p.inFlight) FinishControl(p, error);
+      return;
+    }
+    default:
+      CloseChannel(p);
+  }
+}
+
+void Daemon::OnStatus(Process& p, const ServiceStatus& reported) {
+  if (!p.current || reported.currentState < kServiceStopped ||
+      reported.currentState > kServicePaused)
+    return;
+  Service& s = *p.service;
+  s.status = reported;
+  s.status.processId = reported.currentState == kServiceStopped ? 0 : uint32_t(p.pid);
+  LogStatus(s);
+  // A service that finished its start while scmd is shutting down is shut down too.
+  if (shuttingDown_ && reported.currentState == kServiceRunning &&
+      (reported.controlsAccepted & kAcceptShutdown) && !p.shutdownSent) {
+    p.shutdownSent = true;
+    QueueControl(s, PendingControl{0, kControlShutdown});
+  }
+  if (reported.currentState == kServiceStopped) {
+    // The process may linger a little; it no longer stands for the service.
+    p.current = false;
+    s.process = nullptr;
+    s.startDeadline = 0;
+    FailQueuedControls(s, ERROR_SERVICE_NOT_ACTIVE);
+  }
+}
+
+void Daemon::OnProcessEnd(pid_t pid, int waitStatus) {
+  auto it = processes_.find(pid);
+  if (it == processes_.end()) return;
+  Process& p = *it->second;
+  Service& s = *p.service;
+  if (p.channel >= 0) ReadChannel(p);  // what it wrote before it ended
+  const bool crashed = p.current;
+  if (crashed) {
+    Log("%s: process %d ended (%s) without reporting STOPPED", s.record.config.name.c_str(),
+        static_cast<int>(pid), Describe(waitStatus).c_str());
+    s.process = nullptr;
+    s.startDeadline = 0;
+    s.status = ServiceStatus{};
+    s.status.serviceType = s.record.config.serviceType;
+    s.status.win32ExitCode = ERROR_PROCESS_ABORTED;
+    LogStatus(s);
+    if (s.startWaiter) {
+      Writer w;
+      Answer(s.startWaiter, w.U32(ERROR_PROCESS_ABORTED));
+      s.startWaiter = 0;
+    }
+    FailQueuedControls(s, ERROR_SERVICE_NOT_ACTIVE);
+  }
+  if (p.inFlight) FinishControl(p, crashed ? ERROR_PROCESS_ABORTED : 0);
+  CloseChannel(p);
+  --s.processes;
+  processes_.erase(it);
+  if (crashed && !shuttingDown_) ScheduleFailureAction(s);
+  MaybeRemove(s);
+}
+
+void Daemon::QueueControl(Service& s, PendingControl control) {
+  s.controls.push_back(control);
+  SendNextControl(s);
+}
+
+void Daemon::SendNextControl(Service& s) {
+  Process* p = s.process;
+  if (!p || p->inFlight || s.controls.empty()) return;
+  p->control = s.controls.front();
+  s.controls.pop_front();
+  p->inFlight = true;
+  p->controlDeadline = NowMs() + int64_t(options_.startTimeoutSec) * 1000;
+  Writer w = Request(Op::kControlRequest);
+  w.U32(p->control.code);
+  SendToProcess(*p, w);
+}
+
+void Daemon::ControlTimedOut(Process& p) {
+  Log("%s: control %u got no answer within %u s", p.service->record.config.name.c_str(),
+      p.control.code, options_.startTimeoutSec);
+  FinishControl(p, ERROR_SERVICE_REQUEST_TIMEOUT);
+}
+
+void Daemon::FinishControl(Process& p, uint32_t error) {
+  Service& s = *p.service;
+  p.inFlight = false;
+  if (p.control.client) {
+    Writer w;
+    Answer(p.control.client, w.U32(error).Status(s.status));
+  }
+  SendNextControl(s);
+}
+
+void Daemon::FailQueuedControls(Service& s, uint32_t error) {
+  while (!s.controls.empty()) {
+    const PendingControl c = s.controls.front();
+    s.controls.pop_front();
+    if (!c.client) continue;
+    Writer w;
+    Answer(c.client, w.U32(error).Status(s.status));
+  }
+}
+
+void Daemon::ScheduleFailureAction(Service& s) {
+  const FailureActions& f = s.record.failure;
+  const int64_t now = NowMs();
+  if (s.failures > 0 && f.resetPeriod != 0xFFFFFFFF &&
+      now - s.lastFailure > int64_t(f.resetPeriod) * 1000)
+    s.failures = 0;
+  ++s.failures;
+  s.lastFailure = now;
+  if (f.actions.empty() || s.marked) return;
+  const size_t index = std::min<size_t>(s.failures, f.actions.size()) - 1;
+  s.action = f.actions[index];
+  if (s.action.type == kActionNone) return;
+  s.actionAt = std::max<int64_t>(now + s.action.delayMs, 1);
+  Log("%s: failure %u, action %u in %u ms", s.record.config.name.c_str(), s.failures, s.action.type,
+      s.action.delayMs);
+}
+
+void Daemon::RunFailureAction(Service& s) {
+  s.actionAt = 0;
+  const std::string& name = s.record.config.name;
+  switch (s.action.type) {
+    case kActionRestart:
+      if (s.status.currentState != kServiceStopped || s.marked) return;
+      if (uint32_t err = Start(s, {}, 0)) Log("%s: restart failed with %u", name.c_str(), err);
+      return;
+    case kActionRunCommand: {
+      std::vector<std::string> argv = SplitCommandLine(s.record.failure.command);
+      if (argv.empty()) return;
+      const std::string program = argv.front();
+      argv.erase(argv.begin());
+      if (SpawnDetached(program, argv, "/")) {
+        Log("%s: ran the failure command", name.c_str());
+      } else {
+        Log("%s: the failure command could not run (error %u)", name.c_str(), GetLastError());
+      }
+      return;
+    }
+    case kActionReboot:
+      Log("%s: the failure action asks for a reboot, which scmd does not do (message: %s)",
+          name.c_str(), s.record.failure.rebootMessage.c_str());
+      return;
+  }
+}
+
+void Daemon::MaybeRemove(Service& s) {
+  if (!s.marked || s.status.currentState != kServiceStopped || s.handles > 0 || s.processes > 0)
+    return;
+  const std::string name = s.record.config.name;
+  services_.erase(NameKey(name));
+  Log("%s: deleted", name.c_str());
+}
+
+void Daemon::LogStatus(const Service& s) {
+  const ServiceStatus& st = s.status;
+  Log("%s: %s check point %u wait hint %u controls 0x%x exit code %u pid %u",
+      s.record.config.name.c_str(), StateName(st.currentState).c_str(), st.checkPoint, st.waitHint,
+      st.controlsAccepted, st.win32ExitCode, st.processId);
+}
+
+}  // namespace scm

@@ -1,0 +1,52 @@
+#include "platform/service/format.h"
+
+#include <cstdio>
+
+#include "rtl/messages.h"
+
+std::string FormatIndexed(std::string_view format, const std::vector<std::string>& args) {
+  std::string out;
+  for (size_t i = 0; i < format.size(); ++i) {
+    if (format[i] != '%' || i + 1 >= format.size()) {
+      out += format[i];
+      continue;
+    }
+    if (format[i + 1] == '%') {
+      out += '%';
+      ++i;
+      continue;
+    }
+    size_t j = i + 1;
+    size_t index = 0;
+    while (j < format.size() && format[j] >= '0' && format[j] <= '9' && j - i <= 4)
+      index = index * 10 + size_t(format[j++] - '0');
+    if (j > i + 1 && j + 1 < format.size() && format[j] == ':' && format[j + 1] == 's') {
+      if (index < args.size()) out += args[index];
+      i = j + 1;
+      continue;
+    }
+    out += format[i];
+  }
+  return out;
+}
+
+std::string SysErrorMessage(DWORD code) {
+  char buf[1024] = {};
+  const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                 nullptr, code, 0, buf, sizeof buf, nullptr);
+  std::string text(buf, n);
+  while (!text.empty() && (static_cast<unsigned char>(text.back()) <= 0x20 || text.back() == '.'))
+    text.pop_back();
+  return text;
+}
+
+std::string OSErrorText(DWORD code) {
+  const std::string message = SysErrorMessage(code);
+  const int n =
+      std::snprintf(nullptr, 0, rtl::msg::kOSErrorFormat, static_cast<int>(code), message.c_str());
+  std::string out(static_cast<size_t>(n > 0 ? n : 0) + 1, '\0');
+  std::snprintf(out.data(), out.size(), rtl::msg::kOSErrorFormat, static_cast<int>(code),
+                message.c_str());
+  out.resize(out.size() - 1);
+  return out;
+}

@@ -1,0 +1,20 @@
+// Text helpers of the service framework. Pure functions, safe from any thread.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/win/win.h"
+
+// Fills "%N:s" (N a decimal index into args; a missing one gives an empty text) and turns "%%"
+// into "%"; every other byte is copied. Works on CP932 text, where "%" is never a trail byte.
+std::string FormatIndexed(std::string_view format, const std::vector<std::string>& args);
+
+// The system's text for an error code without its trailing blanks, line ends and full stops
+// (empty when the system has none).
+std::string SysErrorMessage(DWORD code);
+
+// The run-time's operating-system error text for a code: "システムエラー。コード：<code>.\r\n" and
+// SysErrorMessage(code).
+std::string OSErrorText(DWORD code);

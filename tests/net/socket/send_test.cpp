@@ -1,0 +1,217 @@
+// The send queue and receiving of TCustomAsyncSocket against a real peer on loopback.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "net/socket/asyncsocket.h"
+#include "tests/net/socket/loopback.h"
+#include "tests/net/socket/pump.h"
+
+namespace {
+
+using sockettest::ClientTo;
+using sockettest::Listener;
+
+TEST(TBufferChunk, WritePeekRemove) {
+  TBuffer b(8);
+  EXPECT_EQ(b.Write("abcdefghij", 10), 8);  // only what fits
+  EXPECT_EQ(b.Write("x", 1), 0);            // full
+  int len = 0;
+  const char* p = b.Peek(len);
+  ASSERT_EQ(len, 8);
+  EXPECT_EQ(std::string(p, len), "abcdefgh");
+  EXPECT_EQ(b.Remove(3), 3);
+  p = b.Peek(len);
+  EXPECT_EQ(std::string(p, len), "defgh");
+  EXPECT_EQ(b.Remove(100), 5);  // never more than is pending...
+  EXPECT_EQ(b.WrCount(), 0);    // ...and an emptied chunk starts over
+  EXPECT_EQ(b.RdCount(), 0);
+  EXPECT_EQ(b.Peek(len), nullptr);
+  EXPECT_EQ(len, 0);
+  EXPECT_EQ(b.Write("12345678", 8), 8);  // the whole capacity is usable again
+  EXPECT_EQ(TBuffer(0).BufSize(), 1514);
+}
+
+// A client connected to an accepted server socket, both plain TCustomAsyncSocket.
+class SendTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    listener_ = Listener();
+    listener_->OnSessionAvailable = [this](rtl::TObject*, WORD) {
+      server_ = std::make_unique<TCustomAsyncSocket>();
+      server_->SetHSocket(listener_->Accept());
+    };
+    client_ = ClientTo(listener_->GetSockPort());
+    client_->OnSessionConnected = [this](rtl::TObject*, WORD err) { connected_ = err == 0; };
+    client_->Connect();
+    ASSERT_TRUE(PumpUntil([this] { return connected_ && server_ != nullptr; }));
+    PumpFor(30);  // the FD_WRITE of each new connection passes before a test counts
+  }
+
+  static void SetBuffer(TCustomAsyncSocket& s, int option, int size) {
+    ASSERT_EQ(Winsock::setsockopt(s.HSocket(), WS_SOL_SOCKET, option,
+                                  reinterpret_cast<const char*>(&size), sizeof size),
+              0);
+  }
+
+  std::unique_ptr<TCustomAsyncSocket> listener_, server_, client_;
+  bool connected_ = false;
+};
+
+std::string Pattern(size_t n) {
+  std::string s(n, '\0');
+  for (size_t i = 0; i < n; ++i)
+    s[i] = static_cast<char>((i * 7 + i / 251) % 251);
+  return s;
+}
+
+TEST_F(SendTest, SlowReaderGetsEveryByteInOrderAndOneDataSent) {
+  // Small system buffers on both sides and a reader that takes 128 bytes per notification: the
+  // system refuses most of the data at first, so the queue must resume at each FD_WRITE.
+  SetBuffer(*client_, WS_SO_SNDBUF, 4096);
+  SetBuffer(*server_, WS_SO_RCVBUF, 4096);
+  std::string received;
+  int closedErr = -1;
+  server_->ComponentOptions = {wsoNoReceiveLoop};
+  server_->OnDataAvailable = [&](rtl::TObject*, WORD) {
+    char buf[128];
+    int n = server_->Receive(buf, sizeof buf);
+    if (n > 0) received.append(buf, n);
+  };
+  server_->OnSessionClosed = [&](rtl::TObject*, WORD err) { closedErr = err; };
+  int dataSent = 0;
+  long long reported = 0;
+  client_->OnSendData = [&](rtl::TObject*, int n) {
+    EXPECT_GT(n, 0);
+    EXPECT_LE(n, client_->ChunkSize);
+    reported += n;
+  };
+  client_->OnDataSent = [&](rtl::TObject*, WORD err) {
+    EXPECT_EQ(err, 0);
+    ++dataSent;
+  };
+
+  const std::string payload = Pattern(128 * 1024);
+  EXPECT_EQ(client_->SendStr(payload), static_cast<int>(payload.size()));
+  EXPECT_FALSE(client_->AllSent());
+  EXPECT_GT(client_->BufferedByteCount(), 0);
+  EXPECT_EQ(dataSent, 0);
+  ASSERT_TRUE(PumpUntil([&] { return dataSent > 0; }, 30000));
+  EXPECT_EQ(reported, static_cast<long long>(payload.size()));
+  EXPECT_EQ(client_->BufferedByteCount(), 0);
+
+  // The sender closes right behind its data: the close still drains everything first, even with
+  // one read per notification.
+  client_->Close();
+  ASSERT_TRUE(PumpUntil([&] { return closedErr != -1; }, 30000));
+  EXPECT_EQ(received.size(), payload.size());
+  EXPECT_TRUE(received == payload) << "bytes lost or out of order";
+  EXPECT_EQ(dataSent, 1);
+}
+
+TEST_F(SendTest, SendToAPeerThatResetEndsTheSessionOnce) {
+  std::vector<int> closed;
+  bool raised = false;
+  client_->OnSessionClosed = [&](rtl::TObject*, WORD err) { closed.push_back(err); };
+  client_->Pause();  // the reset is met by the next send, not by a notification
+  server_->Abort();
+  const SOCKET h = client_->HSocket();
+  ASSERT_TRUE(PumpUntil([&] {
+    char c;
+    return Winsock::recv(h, &c, 1, WS_MSG_PEEK) == SOCKET_ERROR &&
+           Winsock::WSAGetLastError() != WSAEWOULDBLOCK;
+  }));
+  try {
+    client_->SendStr("after the reset");
+  } catch (const ESocketException&) {
+    raised = true;
+  }
+  EXPECT_FALSE(raised);
+  EXPECT_EQ(client_->State(), wsClosed);
+  client_->Resume();
+  PumpFor(50);
+  EXPECT_EQ(closed, std::vector<int>{WSAECONNRESET});
+}
+
+TEST_F(SendTest, SendWithoutAConnectionFails) {
+  TCustomAsyncSocket idle;
+  try {
+    idle.SendStr("x");
+    ADD_FAILURE() << "no exception";
+  } catch (const ESocketException& e) {
+    EXPECT_EQ(e.Message, "Socket is not connected (#10057 in Send)");
+  }
+  int reported = 0;
+  idle.OnError = [&](rtl::TObject*) { ++reported; };
+  EXPECT_EQ(idle.SendStr("x"), -1);
+  EXPECT_EQ(reported, 1);
+  EXPECT_EQ(idle.LastError, WSAENOTCONN);
+}
+
+TEST_F(SendTest, ReceiveStrTakesEverythingPending) {
+  std::vector<size_t> pieces;
+  std::string got;
+  server_->OnDataAvailable = [&](rtl::TObject*, WORD) {
+    std::string s = server_->ReceiveStr();
+    pieces.push_back(s.size());
+    got += s;
+  };
+  const std::string payload = Pattern(4000);
+  client_->SendStr(payload);
+  ASSERT_TRUE(PumpUntil([&] { return got.size() >= payload.size(); }));
+  EXPECT_EQ(pieces.front(), 4000u);
+  EXPECT_TRUE(got == payload);
+}
+
+TEST_F(SendTest, DataNobodyReadsIsDiscarded) {
+  // Without an OnDataAvailable handler the socket reads and drops, so the notification does not
+  // come back forever and the bytes do not reach a handler assigned later.
+  client_->SendStr(Pattern(5000));
+  ULONG pending = 1;
+  ASSERT_TRUE(PumpUntil([&] {
+    Winsock::ioctlsocket(server_->HSocket(), WS_FIONREAD, &pending);
+    return pending == 0;
+  }));
+  PumpFor(30);
+  std::string got;
+  server_->OnDataAvailable = [&](rtl::TObject*, WORD) { got += server_->ReceiveStr(); };
+  client_->SendStr("tail");
+  ASSERT_TRUE(PumpUntil([&] { return !got.empty(); }));
+  PumpFor(30);
+  EXPECT_EQ(got, "tail");
+}
+
+TEST(SendToDatagram, DataSentFollowsFromTheLoop) {
+  TCustomAsyncSocket server;
+  server.SetProto("udp");
+  server.SetAddr("127.0.0.1");
+  server.SetPort("0");
+  std::string got;
+  server.OnDataAvailable = [&](rtl::TObject*, WORD) { got += server.ReceiveStr(); };
+  server.Listen();
+
+  TCustomAsyncSocket client;
+  client.SetProto("udp");
+  client.SetAddr("127.0.0.1");
+  client.SetPort("9");  // unused: SendTo names its own destination
+  client.Connect();
+  ASSERT_EQ(client.State(), wsConnected);
+  PumpFor(30);
+  int dataSent = 0;
+  std::vector<int> sends;
+  client.OnDataSent = [&](rtl::TObject*, WORD) { ++dataSent; };
+  client.OnSendData = [&](rtl::TObject*, int n) { sends.push_back(n); };
+  WS_sockaddr_in to = {};
+  to.sin_family = WS_AF_INET;
+  to.sin_port = Winsock::htons(static_cast<USHORT>(std::stoi(server.GetSockPort())));
+  to.sin_addr.s_addr = Winsock::inet_addr("127.0.0.1");
+  EXPECT_EQ(client.SendTo(to, sizeof to, "datagram", 8), 8);
+  EXPECT_EQ(sends, std::vector<int>{8});
+  EXPECT_EQ(dataSent, 0);  // never inside the call
+  ASSERT_TRUE(PumpUntil([&] { return got == "datagram" && dataSent > 0; }));
+  EXPECT_EQ(dataSent, 1);
+}
+
+}  // namespace

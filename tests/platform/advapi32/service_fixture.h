@@ -1,0 +1,110 @@
+// The fixture of the service API tests: an scmd in a temporary folder that the test process's
+// client functions talk to, the test service's command line, and handles that close themselves.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <memory>
+#include <string>
+
+#include "platform/advapi32/winsvc.h"
+#include "tests/platform/scm/scmd_fixture.h"
+
+namespace svctest {
+
+struct ScHandle {
+  SC_HANDLE h = nullptr;
+  ScHandle() = default;
+  explicit ScHandle(SC_HANDLE handle) : h(handle) {}
+  ScHandle(ScHandle&& o) noexcept : h(o.h) { o.h = nullptr; }
+  ScHandle& operator=(ScHandle&& o) noexcept {
+    reset(o.h);
+    o.h = nullptr;
+    return *this;
+  }
+  ~ScHandle() { reset(); }
+  void reset(SC_HANDLE n = nullptr) {
+    if (h) CloseServiceHandle(h);
+    h = n;
+  }
+  operator SC_HANDLE() const { return h; }
+};
+
+class ServiceTest : public ::testing::Test {
+ protected:
+  // Environment for scmd: short time-outs so that failures show quickly.
+  virtual std::vector<std::pair<std::string, std::string>> ScmdEnv() {
+    return {{"KELVADON_SCM_START_TIMEOUT", "3"}, {"KELVADON_SCM_SHUTDOWN_TIMEOUT", "5"}};
+  }
+
+  void SetUp() override {
+    setenv("KELVADON_SCM_DIR", dir_.path().c_str(), 1);
+    scmd_ = std::make_unique<scmtest::Scmd>(SCMD_PATH, dir_.path(), ScmdEnv());
+    ASSERT_TRUE(scmd_->Start()) << scmd_->Log();
+    manager_ = ScHandle(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    ASSERT_TRUE(manager_.h) << GetLastError();
+  }
+
+  void TearDown() override {
+    manager_.reset();
+    scmd_->Stop();
+    if (HasFailure()) std::cerr << "---- scmd log\n" << scmd_->Log();
+  }
+
+  std::string Trace(const std::string& name) const { return dir_.File(name + ".trace"); }
+  std::vector<std::string> TraceLines(const std::string& name) const {
+    return scmtest::ReadLines(Trace(name));
+  }
+  bool TraceHas(const std::string& name, const std::string& line) const {
+    for (const auto& l : TraceLines(name))
+      if (l == line) return true;
+    return false;
+  }
+
+  // Registers the test service as `name` with the options given (its trace is Trace(name)).
+  ScHandle Install(const std::string& name, const std::string& options = "",
+                   DWORD startType = SERVICE_DEMAND_START, const char* account = nullptr) {
+    const std::string path =
+        std::string(TEST_SERVICE_PATH) + " --trace=" + Trace(name) + " " + options;
+    SC_HANDLE h = CreateServiceA(manager_, name.c_str(), nullptr, SERVICE_ALL_ACCESS,
+                                 SERVICE_WIN32_OWN_PROCESS, startType, SERVICE_ERROR_NORMAL,
+                                 path.c_str(), nullptr, nullptr, nullptr, account, nullptr);
+    EXPECT_TRUE(h) << "CreateServiceA " << GetLastError();
+    return ScHandle(h);
+  }
+
+  static SERVICE_STATUS_PROCESS Status(SC_HANDLE s) {
+    SERVICE_STATUS_PROCESS st{};
+    DWORD needed = 0;
+    if (!QueryServiceStatusEx(s, SC_STATUS_PROCESS_INFO, reinterpret_cast<LPBYTE>(&st), sizeof st,
+                              &needed))
+      st.dwCurrentState = 0;
+    return st;
+  }
+
+  static bool WaitState(SC_HANDLE s, DWORD state, int timeoutMs = 10000) {
+    return scmtest::WaitFor([&] { return Status(s).dwCurrentState == state; }, timeoutMs);
+  }
+
+  // The states scmd logged for a service, in order, as "STATE cp".
+  std::vector<std::string> LoggedStates(const std::string& name) const {
+    std::vector<std::string> out;
+    const std::string prefix = "scmd: " + name + ": ";
+    for (const auto& line : scmtest::ReadLines(dir_.File("scmd.log"))) {
+      if (line.rfind(prefix, 0) != 0) continue;
+      const std::string rest = line.substr(prefix.size());
+      const size_t cp = rest.find(" check point ");
+      if (cp == std::string::npos) continue;
+      const size_t end = rest.find(' ', cp + 13);
+      out.push_back(rest.substr(0, cp) + " " + rest.substr(cp + 13, end - cp - 13));
+    }
+    return out;
+  }
+
+  scmtest::TempDir dir_;
+  std::unique_ptr<scmtest::Scmd> scmd_;
+  ScHandle manager_;
+};
+
+}  // namespace svctest

@@ -1,0 +1,160 @@
+// Test helpers for everything that talks to scmd: a temporary state folder, an scmd process
+// started in it (its log in <folder>/scmd.log) and stopped again, and bounded waiting.
+#pragma once
+
+#include <fcntl.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace scmtest {
+
+// Polls pred every 20 ms until it holds or timeoutMs pass; returns its last value.
+inline bool WaitFor(const std::function<bool()>& pred, int timeoutMs = 10000) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    if (pred()) return true;
+    if (std::chrono::steady_clock::now() >= end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+}
+
+inline std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+inline std::vector<std::string> ReadLines(const std::string& path) {
+  std::vector<std::string> lines;
+  std::istringstream in(ReadFile(path));
+  for (std::string line; std::getline(in, line);)
+    lines.push_back(line);
+  return lines;
+}
+
+inline bool ProcessAlive(pid_t pid) {
+  if (pid <= 0 || kill(pid, 0) != 0) return false;
+  // A zombie is not alive.
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string content;
+  std::getline(stat, content);
+  const size_t paren = content.rfind(')');
+  return paren == std::string::npos || paren + 2 >= content.size() || content[paren + 2] != 'Z';
+}
+
+// A fresh folder (mode 0755, so that other users may reach a socket in it), removed with
+// everything in it.
+class TempDir {
+ public:
+  TempDir() {
+    std::string pattern = "/tmp/kwscm-XXXXXX";
+    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+    chmod(pattern.c_str(), 0755);
+    path_ = pattern;
+  }
+  ~TempDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+  }
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return path_; }
+  std::string File(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+// An scmd serving a folder. The environment given is added to the test's own.
+class Scmd {
+ public:
+  Scmd(std::string program, std::string dir,
+       std::vector<std::pair<std::string, std::string>> env = {})
+      : program_(std::move(program)), dir_(std::move(dir)), env_(std::move(env)) {}
+  ~Scmd() { Stop(); }
+  Scmd(const Scmd&) = delete;
+  Scmd& operator=(const Scmd&) = delete;
+
+  // Starts scmd and waits (up to 10 s) until its socket accepts connections.
+  bool Start() {
+    const std::string log = dir_ + "/scmd.log";
+    pid_ = fork();
+    if (pid_ < 0) return false;
+    if (pid_ == 0) {
+      setenv("KELVADON_SCM_DIR", dir_.c_str(), 1);
+      for (auto& [k, v] : env_)
+        setenv(k.c_str(), v.c_str(), 1);
+      int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+      if (fd >= 0) dup2(fd, 2);
+      sigset_t none;
+      sigemptyset(&none);
+      sigprocmask(SIG_SETMASK, &none, nullptr);
+      execl(program_.c_str(), program_.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    return WaitFor([&] { return Connectable() || !Running(); }) && Running();
+  }
+
+  bool Connectable() const {
+    const std::string path = dir_ + "/scmd.sock";
+    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
+    const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    close(fd);
+    return ok;
+  }
+
+  bool Running() {
+    if (pid_ <= 0) return false;
+    int status;
+    if (waitpid(pid_, &status, WNOHANG) == pid_) {
+      exitStatus_ = status;
+      pid_ = 0;
+      return false;
+    }
+    return true;
+  }
+
+  // SIGTERM and a wait of up to timeoutMs (then SIGKILL). Returns scmd's wait status.
+  int Stop(int timeoutMs = 30000) {
+    if (pid_ <= 0) return exitStatus_;
+    kill(pid_, SIGTERM);
+    if (!WaitFor([&] { return !Running(); }, timeoutMs)) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, &exitStatus_, 0);
+      pid_ = 0;
+    }
+    return exitStatus_;
+  }
+
+  pid_t pid() const { return pid_; }
+  std::string Log() const { return ReadFile(dir_ + "/scmd.log"); }
+
+ private:
+  std::string program_;
+  std::string dir_;
+  std::vector<std::pair<std::string, std::string>> env_;
+  pid_t pid_ = 0;
+  int exitStatus_ = -1;
+};
+
+}  // namespace scmtest
