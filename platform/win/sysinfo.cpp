@@ -2,6 +2,8 @@
 #include <errno.h>
 #include <limits.h>
 #include <stdlib.h>
+#include <dirent.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -100,5 +102,39 @@ BOOL GetComputerNameA(char* buffer, DWORD* size) {
   }
   std::memcpy(buffer, name.c_str(), name.size() + 1);
   *size = static_cast<DWORD>(name.size());
+  return TRUE;
+}
+
+HANDLE GetCurrentProcess() { return reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1)); }
+
+BOOL SetPriorityClass(HANDLE process, DWORD priorityClass) {
+  int nice;
+  switch (priorityClass) {
+    case IDLE_PRIORITY_CLASS: nice = 19; break;
+    case BELOW_NORMAL_PRIORITY_CLASS: nice = 10; break;
+    case NORMAL_PRIORITY_CLASS: nice = 0; break;
+    case ABOVE_NORMAL_PRIORITY_CLASS: nice = -5; break;
+    case HIGH_PRIORITY_CLASS: nice = -10; break;
+    case REALTIME_PRIORITY_CLASS: nice = -20; break;
+    default: SetLastError(ERROR_INVALID_PARAMETER); return FALSE;
+  }
+  if (process != GetCurrentProcess()) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  // Linux keeps a nice value per thread: set it on every thread there is now (threads made
+  // later inherit it from their creator).
+  if (setpriority(PRIO_PROCESS, 0, nice) != 0) {
+    SetLastError(Win32ErrorFromErrno(errno));
+    return FALSE;
+  }
+  if (DIR* tasks = opendir("/proc/self/task")) {
+    while (struct dirent* e = readdir(tasks)) {
+      int tid = atoi(e->d_name);
+      if (tid > 0) setpriority(PRIO_PROCESS, static_cast<id_t>(tid), nice);
+    }
+    closedir(tasks);
+  }
+  SetLastError(ERROR_SUCCESS);
   return TRUE;
 }

@@ -54,3 +54,16 @@ BOOL GetComputerNameA(char* buffer, DWORD* size);
 
 // The computer name GetComputerNameA derives from a host name.
 std::string ComputerNameFromHostName(std::string_view hostName);
+
+// The calling process (a pseudo handle, as on Windows) and its scheduling priority. Priority
+// classes map onto nice values: IDLE 19, BELOW_NORMAL 10, NORMAL 0, ABOVE_NORMAL -5, HIGH -10,
+// REALTIME -20 (raising needs the right to). FALSE with the last error on failure (87 for another
+// handle or class).
+HANDLE GetCurrentProcess();
+constexpr DWORD IDLE_PRIORITY_CLASS = 0x40;
+constexpr DWORD BELOW_NORMAL_PRIORITY_CLASS = 0x4000;
+constexpr DWORD NORMAL_PRIORITY_CLASS = 0x20;
+constexpr DWORD ABOVE_NORMAL_PRIORITY_CLASS = 0x8000;
+constexpr DWORD HIGH_PRIORITY_CLASS = 0x80;
+constexpr DWORD REALTIME_PRIORITY_CLASS = 0x100;
+BOOL SetPriorityClass(HANDLE process, DWORD priorityClass);

@@ -306,3 +306,28 @@ TEST(DebugOutput, GoesToTheSink) {
 }
 
 }  // namespace
+
+#include "platform/msg/timer.h"
+
+namespace {
+
+TEST(TimerComponent, FiresWhileEnabled) {
+  TTimer timer;
+  int ticks = 0;
+  timer.OnTimer = [&](rtl::TObject* sender) {
+    EXPECT_EQ(sender, &timer);
+    ++ticks;
+  };
+  timer.SetEnabled(false);
+  timer.SetInterval(10);
+  PumpUntil([] { return false; }, 60);
+  EXPECT_EQ(ticks, 0);
+  timer.SetEnabled(true);
+  EXPECT_TRUE(PumpUntil([&] { return ticks >= 2; }));
+  timer.SetEnabled(false);
+  int seen = ticks;
+  PumpUntil([] { return false; }, 60);
+  EXPECT_EQ(ticks, seen);
+}
+
+}  // namespace

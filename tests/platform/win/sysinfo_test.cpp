@@ -1,4 +1,6 @@
 #include <limits.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -113,3 +115,19 @@ TEST(ComputerName, BufferRules) {
 }
 
 }  // namespace
+
+TEST(Priority, IdleClassIsNice19) {
+  // In a child, so the test process keeps its own priority.
+  pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    bool ok = SetPriorityClass(GetCurrentProcess(), IDLE_PRIORITY_CLASS) &&
+              getpriority(PRIO_PROCESS, 0) == 19 &&
+              !SetPriorityClass(GetCurrentProcess(), 12345) &&
+              GetLastError() == ERROR_INVALID_PARAMETER;
+    _exit(ok ? 0 : 1);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}

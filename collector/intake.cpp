@@ -1,0 +1,93 @@
+// Record intake over TCP and the discovery reply over UDP.
+#include <algorithm>
+#include <cstring>
+
+#include "collector/dayfiles.h"
+#include "collector/kelvadon.h"
+
+namespace {
+
+constexpr char kDiscoveryQuestion[] = "Are You Kelvadon Manager?";
+constexpr char kDiscoveryAnswer[] = "Yes I am Kelvadon Manager.";
+constexpr int kDatagramSize = 1024;
+
+}  // namespace
+
+void TKelvadonManager::NetSocketSessionAvailable(rtl::TObject* Sender, WORD ErrCode) {
+  TAsyncSocket* client = nullptr;
+  try {
+    client = new TAsyncSocket(this);
+    LastClient = client;
+    ClientList.push_back(client);
+    // One record per line; line end CR LF and the 65536-byte limit are the socket's defaults.
+    client->SetLineMode(true);
+    client->OnDataAvailable = [this](rtl::TObject* s, WORD e) { ClientDataAvailable(s, e); };
+    client->OnSessionClosed = [this](rtl::TObject* s, WORD e) { ClientSessionClosed(s, e); };
+    client->OnLineLimitExceeded = [this](rtl::TObject* s, int n, bool& clear) {
+      ClientLineLimitExceeded(s, n, clear);
+    };
+    client->SetHSocket(NetSocket->Accept());
+    client->LingerTimeout = 300;
+    client->SetLingerOption();
+  } catch (const rtl::Exception& E) {
+    WriteError("NetSocketSessionAvailable", E.ClassName(), E.Message);
+    // A socket that never got its connection would never close: it goes at once.
+    if (client && client->HSocket() == INVALID_SOCKET) {
+      ClientList.erase(std::remove(ClientList.begin(), ClientList.end(), client),
+                       ClientList.end());
+      if (LastClient == client) LastClient = nullptr;
+      client->Release();
+    }
+  }
+}
+
+void TKelvadonManager::ClientDataAvailable(rtl::TObject* Sender, WORD ErrCode) {
+  Guarded("ClientDataAvailable", [&] {
+    auto* client = static_cast<TAsyncSocket*>(Sender);
+    // The whole line at once (up to the line limit): a long record stays one record.
+    int size = std::max(client->RcvdCount(), kDatagramSize);
+    std::string line(static_cast<size_t>(size), '\0');
+    int n = client->Receive(line.data(), size);
+    if (n <= 0) return;
+    while (n > 0 && (line[n - 1] == '\n' || line[n - 1] == '\r')) --n;
+    line.resize(static_cast<size_t>(n));
+    // An embedded NUL ends the record.
+    line.resize(std::min(line.size(), line.find('\0')));
+    EventWrite(collector::kCodeRecord, line);
+  });
+}
+
+void TKelvadonManager::ClientLineLimitExceeded(rtl::TObject* Sender, int RcvdLength,
+                                              bool& ClearData) {
+  // ClearData stays true: the line is dropped whole, through its line end.
+  auto* client = static_cast<TAsyncSocket*>(Sender);
+  EventWrite(collector::kCodeError,
+             "ClientDataAvailable System Error ESocketException : line over " +
+                 std::to_string(client->LineLimit) + " bytes dropped");
+}
+
+void TKelvadonManager::ClientSessionClosed(rtl::TObject* Sender, WORD ErrCode) {
+  Guarded("ClientSessionClosed", [&] {
+    auto* client = static_cast<TAsyncSocket*>(Sender);
+    ClientList.erase(std::remove(ClientList.begin(), ClientList.end(), client), ClientList.end());
+    if (LastClient == client) LastClient = nullptr;
+    // Freed once this notification has returned, never under it.
+    client->Release();
+  });
+}
+
+void TKelvadonManager::NetBroadCastDataAvailable(rtl::TObject* Sender, WORD ErrCode) {
+  Guarded("NetBroadCastDataAvailable", [&] {
+    char buf[kDatagramSize];
+    WS_sockaddr_in from = {};
+    int fromLen = sizeof from;
+    int n = NetBroadCast->ReceiveFrom(buf, sizeof buf, from, fromLen);
+    if (n < 0) return;
+    if (SenderFilter != 0 && SenderFilter != from.sin_addr.s_addr) return;
+    // The text is compared up to a NUL.
+    std::string text(buf, static_cast<size_t>(n));
+    text.resize(std::min(text.size(), text.find('\0')));
+    if (text != kDiscoveryQuestion) return;
+    NetBroadCast->SendTo(from, fromLen, kDiscoveryAnswer, sizeof kDiscoveryAnswer - 1);
+  });
+}

@@ -1,0 +1,176 @@
+#include "collector/kelvadon.h"
+
+#include "collector/dayfiles.h"
+#include "rtl/files.h"
+#include "settings/keys.h"
+
+TKelvadonManager* KelvadonManager = nullptr;
+
+namespace {
+
+// Handed to the service manager: forwards every control code to the module.
+void ServiceControlHandler(DWORD CtrlCode) {
+  if (KelvadonManager) KelvadonManager->Controller(CtrlCode);
+}
+
+}  // namespace
+
+TKelvadonManager::TKelvadonManager(rtl::TComponent* Owner) : TService(Owner) {
+  Name = "KelvadonManager";
+  DisplayName = "KelvadonManager";
+  StartType = stAuto;
+  ErrorControl = ecNormal;
+  AllowStop = true;
+  AllowPause = true;
+  WaitHint = 5000;
+
+  WatchIni = new TIniFileCompo(this);
+  WatchIni->AutoUpdate = false;
+  WatchIni->UpdateAtOnce = true;
+  WatchIni->SetCaseSensitive(false);
+  WatchIni->SetDefaultFolder(dfUser);
+
+  NetSocket = new TAsyncSocket(this);
+  NetSocket->OnSessionAvailable = [this](rtl::TObject* s, WORD e) {
+    NetSocketSessionAvailable(s, e);
+  };
+  NetBroadCast = new TAsyncSocket(this);
+  NetBroadCast->OnDataAvailable = [this](rtl::TObject* s, WORD e) {
+    NetBroadCastDataAvailable(s, e);
+  };
+
+  TimWatchReport = new TTimer(this);
+  TimWatchReport->SetEnabled(false);
+  TimWatchReport->SetInterval(60000);
+
+  KelvadonFtp = new TFtpServer(this);
+  KelvadonFtp->Addr = "0.0.0.0";
+  KelvadonFtp->Port = "9021";
+  KelvadonFtp->ListenBackLog = 5;
+  KelvadonFtp->Banner = "220 KelvadonManager FTP Server ready.";
+  KelvadonFtp->MaxClients = 0;
+  KelvadonFtp->PasvPortRangeStart = 16384;
+  KelvadonFtp->PasvPortRangeSize = 0;
+  KelvadonFtp->OnAuthenticate = [this](rtl::TObject* s, TFtpCtrlSocket* c, const TFtpString& u,
+                                       const TFtpString& p, bool& a) {
+    KelvadonFtpAuthenticate(s, c, u, p, a);
+  };
+
+  OnCreate = [this](rtl::TObject* s) { ServiceCreate(s); };
+  OnStart = [this](TService* s, bool& started) { ServiceStart(s, started); };
+  OnExecute = [this](TService* s) { ServiceExecute(s); };
+  OnStop = [this](TService* s, bool& stopped) { ServiceStop(s, stopped); };
+}
+
+TKelvadonManager::~TKelvadonManager() {
+  // The components call back into this module: they go while it is still whole.
+  DestroyComponents();
+  if (KelvadonManager == this) KelvadonManager = nullptr;
+}
+
+TServiceController TKelvadonManager::ServiceControllerEntry() {
+  KelvadonManager = this;
+  return &ServiceControlHandler;
+}
+
+void TKelvadonManager::WriteError(const char* Word, const char* ClassName,
+                                  const std::string& Message) {
+  EventWrite(collector::kCodeError,
+             std::string(Word) + " System Error " + ClassName + " : " + Message);
+}
+
+void TKelvadonManager::Guarded(const char* Word, const std::function<void()>& body) {
+  try {
+    body();
+  } catch (const rtl::Exception& E) {
+    WriteError(Word, E.ClassName(), E.Message);
+  } catch (const std::exception& e) {
+    WriteError(Word, "Exception", e.what());
+  }
+}
+
+// ---- life cycle ----
+
+void TKelvadonManager::ServiceCreate(rtl::TObject* Sender) {
+  KelvadonManager = this;
+  // What the handlers rely on exists whatever fails below.
+  ProgramDir = rtl::ProgramDir();
+  LastReportDate = rtl::Now();
+  ClientList.clear();
+
+  Guarded("ServiceCreate", [&] {
+    SetPriorityClass(GetCurrentProcess(), IDLE_PRIORITY_CLASS);
+    rtl::TFormatSettings& fs = rtl::FormatSettings();
+    fs.ShortDateFormat = "yyyy/mm/dd";
+    fs.LongDateFormat = "yyyy/mm/dd";
+    fs.DateSeparator = '/';
+    // Loaded once: a change to the file takes effect at the next start.
+    WatchIni->SetFileName(ProgramDir + settings::kIniFileName);
+    CollectorPort = WatchIni->ReadString(settings::kPort.Section, settings::kPort.Ident,
+                                         settings::kPort.Default);
+  });
+  // Each listener on its own: one that cannot open leaves the other working.
+  Guarded("ServiceCreate", [&] {
+    NetSocket->SetAddr("0.0.0.0");
+    NetSocket->SetPort(CollectorPort);
+    NetSocket->SetProto("tcp");
+    NetSocket->Listen();
+  });
+  SenderFilter = 0;  // the listen address 0.0.0.0: every sender is answered
+  Guarded("ServiceCreate", [&] {
+    NetBroadCast->SetAddr("0.0.0.0");
+    NetBroadCast->SetPort(CollectorPort);
+    NetBroadCast->SetProto("udp");
+    NetBroadCast->Listen();
+  });
+}
+
+void TKelvadonManager::ServiceStart(TService* Sender, bool& Started) {
+  try {
+    KelvadonFtp->Start();
+    TimWatchReport->SetEnabled(true);
+    EventWrite(collector::kCodeInfo, "Service Started");
+  } catch (const rtl::Exception& E) {
+    WriteError("ServiceStart", E.ClassName(), E.Message);
+    Started = false;
+  } catch (const std::exception& e) {
+    WriteError("ServiceStart", "Exception", e.what());
+    Started = false;
+  }
+}
+
+void TKelvadonManager::ServiceExecute(TService* Sender) {
+  while (!ServiceThread()->Terminated()) ServiceThread()->ProcessRequests(true);
+}
+
+void TKelvadonManager::ServiceStop(TService* Sender, bool& Stopped) {
+  // Agent connections already accepted stay open; they end with their peers or the process.
+  NetBroadCast->Close();
+  NetSocket->Close();
+  KelvadonFtp->Stop();
+  KelvadonFtp->DisconnectAll();
+}
+
+// ---- day files ----
+
+void TKelvadonManager::EventWrite(int Code, const std::string& Text) {
+  // Both clock reads come first: a record goes to the file of the day it arrived.
+  const rtl::TDateTime now = rtl::Now();
+  std::string failure;
+  try {
+    if (Code == collector::kCodeRecord)
+      collector::AppendRecordLine(ProgramDir, Text, now);
+    else
+      collector::AppendEventEntry(ProgramDir, Code, Text, now);
+    return;
+  } catch (const rtl::Exception& E) {
+    failure = std::string("EventWrite System Error ") + E.ClassName() + " : " + E.Message;
+  } catch (const std::exception& e) {
+    failure = std::string("EventWrite System Error Exception : ") + e.what();
+  }
+  // The failure of an error event is not reported again: that would repeat without end.
+  if (Code == collector::kCodeError || writingError_) return;
+  writingError_ = true;
+  EventWrite(collector::kCodeError, failure);
+  writingError_ = false;
+}

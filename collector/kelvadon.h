@@ -1,0 +1,70 @@
+// The collector service module: the TCP listener that takes agent records, the UDP socket that
+// answers discovery, the FTP server agents upload through, the report timer and the settings
+// file, with their handlers. Every handler runs on the main thread, one message at a time; each
+// catches its own exceptions and writes them as one error event.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "net/ftp/ftpsrv.h"
+#include "net/socket/line.h"
+#include "platform/msg/timer.h"
+#include "platform/service/svcmgr.h"
+#include "rtl/datetime.h"
+#include "settings/inifilecompo.h"
+
+class TKelvadonManager : public TService {
+ public:
+  explicit TKelvadonManager(rtl::TComponent* Owner);
+  ~TKelvadonManager() override;
+
+  TServiceController ServiceControllerEntry() override;
+
+  // ---- components (owned) ----
+  TIniFileCompo* WatchIni;
+  TAsyncSocket* NetSocket;
+  TAsyncSocket* NetBroadCast;
+  TTimer* TimWatchReport;
+  TFtpServer* KelvadonFtp;
+
+  // ---- collector state ----
+  std::string ProgramDir;             // the program's folder, with a trailing "/"
+  std::string CollectorPort = "4016";  // both listeners' port, from the settings file
+  // The accepted agent connections. The module owns the sockets (as their owner component), so
+  // one still waiting for its release when the module goes is freed with it.
+  std::vector<TAsyncSocket*> ClientList;
+  TAsyncSocket* LastClient = nullptr;  // the newest connection; cleared when it is released
+  ULONG SenderFilter = 0;              // discovery senders answered; 0 is any
+  rtl::TDateTime LastReportDate = 0;
+
+  // ---- handlers ----
+  void ServiceCreate(rtl::TObject* Sender);
+  void ServiceStart(TService* Sender, bool& Started);
+  void ServiceExecute(TService* Sender);
+  void ServiceStop(TService* Sender, bool& Stopped);
+  void NetSocketSessionAvailable(rtl::TObject* Sender, WORD ErrCode);
+  void ClientDataAvailable(rtl::TObject* Sender, WORD ErrCode);
+  void ClientSessionClosed(rtl::TObject* Sender, WORD ErrCode);
+  void ClientLineLimitExceeded(rtl::TObject* Sender, int RcvdLength, bool& ClearData);
+  void NetBroadCastDataAvailable(rtl::TObject* Sender, WORD ErrCode);
+  void KelvadonFtpAuthenticate(rtl::TObject* Sender, TFtpCtrlSocket* Client,
+                               const TFtpString& UserName, const TFtpString& Password,
+                               bool& Authenticated);
+
+  // Appends a record (code 50) to the day's record file, or an information (98) or error (99)
+  // event to the day's event file. Never raises: a failure is written as an error event, and a
+  // failure while writing an error event is dropped.
+  void EventWrite(int Code, const std::string& Text);
+
+ private:
+  // Runs body; an exception becomes the error event "<Word> System Error <class> : <message>".
+  void Guarded(const char* Word, const std::function<void()>& body);
+  void WriteError(const char* Word, const char* ClassName, const std::string& Message);
+
+  bool writingError_ = false;
+};
+
+// The program's one module.
+extern TKelvadonManager* KelvadonManager;

@@ -1,0 +1,48 @@
+// The FTP server's hard limits and default time-outs, in one place. The server copies the
+// time-outs into fields of its own (tests shorten them); the sizes are fixed.
+#pragma once
+
+#include <cstdint>
+
+// Size of a session's command buffer: a command line of 2047 bytes without its line feed is the
+// longest accepted; a longer one is answered "500 Command too long" and ends the session.
+constexpr int kFtpCommandBufferSize = 2048;
+
+// Entries of the command table.
+constexpr int kFtpMaxCommands = 37;
+
+// A session whose replies not yet taken by the system exceed this many bytes stops reading
+// commands until they have gone out (a client that sends without reading cannot grow the queue).
+constexpr int kFtpMaxUnsentReplyBytes = 64 * 1024;
+
+// Before a session is closed, input still pending is read and dropped, so that the close does not
+// turn into a reset that destroys the last reply on its way; at most this many bytes, and after
+// "500 Command too long" for at most kFtpDrainTimeMs.
+constexpr int kFtpDrainLimitBytes = 64 * 1024;
+constexpr uint32_t kFtpDrainTimeMs = 1000;
+
+// A session asked to close waits at most this long for its last replies to go out (a peer that
+// reads nothing cannot keep it).
+constexpr uint32_t kFtpCloseLingerMs = 10 * 1000;
+
+// A refused PASS is answered after this delay; the session ends after kFtpMaxLoginFailures
+// refusals.
+constexpr uint32_t kFtpLoginFailDelayMs = 1000;
+constexpr int kFtpMaxLoginFailures = 3;
+
+// A session must log in within kFtpLoginTimeoutMs of connecting; a logged-in session that sends
+// no command for kFtpIdleTimeoutMs, or whose data connection makes no progress for
+// kFtpDataTimeoutMs, is ended with "421 Timeout.".
+constexpr uint32_t kFtpLoginTimeoutMs = 60 * 1000;
+constexpr uint32_t kFtpIdleTimeoutMs = 300 * 1000;
+constexpr uint32_t kFtpDataTimeoutMs = 300 * 1000;
+
+// The session ceiling stays below the descriptor limit: a session can hold its control
+// connection, a data connection, a passive listener and a file at once, and the process keeps a
+// reserve for everything else.
+constexpr int kFtpDescriptorsPerSession = 4;
+constexpr int kFtpReservedDescriptors = 64;
+
+// After the system refused an accept for lack of descriptors, accepting waits this long (or until
+// a session ends) before it is tried again.
+constexpr uint32_t kFtpAcceptRetryMs = 1000;

@@ -1,0 +1,192 @@
+#include "tests/net/ftp/ftp_fixture.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cctype>
+#include <cstdlib>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+#include "net/ftp/ftplogin.h"
+#include "tests/net/socket/pump.h"
+
+namespace fs = std::filesystem;
+
+namespace ftptest {
+
+TempDir::TempDir() {
+  std::random_device rd;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::ostringstream name;
+    name << "kw_ftp_test_" << std::hex << rd() << rd();
+    fs::path p = fs::temp_directory_path() / name.str();
+    if (fs::create_directory(p)) {
+      path_ = p;
+      return;
+    }
+  }
+  throw std::runtime_error("cannot make a temporary folder");
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  fs::remove_all(path_, ec);
+}
+
+fs::path TempDir::Write(const std::string& rel, const std::string& bytes) const {
+  fs::path p = path_ / rel;
+  fs::create_directories(p.parent_path());
+  std::ofstream f(p, std::ios::binary | std::ios::trunc);
+  f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  return p;
+}
+
+ServerFixture::ServerFixture() : server_(std::make_unique<TFtpServer>()) {
+  server_->Name = "TestFtp";
+  server_->Addr = "127.0.0.1";
+  server_->Port = "0";
+  server_->LoginFailDelay = 100;
+  const std::string home = home_.Str();
+  server_->OnAuthenticate = [home](rtl::TObject*, TFtpCtrlSocket* client, const std::string& user,
+                                   const std::string& pass, bool& ok) {
+    if (!FtpSameSecret(user, kUser) || !FtpSameSecret(pass, kPassword)) {
+      ok = false;
+      return;
+    }
+    client->HomeDir = home + "/";
+  };
+  server_->OnAnswerToClient = [this](rtl::TObject*, TFtpCtrlSocket*, std::string& answer) {
+    Answers.push_back(answer);
+  };
+  server_->OnClientDisconnect = [this](rtl::TObject*, TFtpCtrlSocket*, WORD) { ++Disconnects; };
+  server_->Start();
+  port_ = server_->BoundPort();
+  EXPECT_FALSE(port_.empty());
+  EXPECT_NE(port_, "0");
+}
+
+ServerFixture::~ServerFixture() {
+  server_->Stop();
+  server_->DisconnectAll();
+  server_.reset();
+  PumpFor(20);  // let released sockets go
+}
+
+RawClient::RawClient(const std::string& port) : sock_(std::make_unique<TAsyncSocket>()) {
+  sock_->SetAddr("127.0.0.1");
+  sock_->SetPort(port);
+  sock_->OnDataAvailable = [this](rtl::TObject*, WORD) { received_ += sock_->ReceiveStr(); };
+  sock_->OnSessionClosed = [this](rtl::TObject*, WORD) { closed_ = true; };
+  sock_->Connect();
+  PumpUntil([this] { return sock_->State() == wsConnected || closed_; });
+}
+
+RawClient::~RawClient() {
+  sock_->OnDataAvailable = nullptr;
+  sock_->OnSessionClosed = nullptr;
+  if (sock_->State() != wsClosed) sock_->Close();
+}
+
+bool RawClient::Connected() const {
+  return sock_->State() == wsConnected && !closed_;
+}
+
+void RawClient::Send(const std::string& bytes) {
+  sock_->SendStr(bytes);
+}
+
+void RawClient::SendUrgent(const std::string& bytes) {
+  sock_->SetSendFlags(wsSendUrgent);
+  sock_->SendStr(bytes);
+  sock_->SetSendFlags(wsSendNormal);
+}
+
+std::string RawClient::ReadLine(unsigned limitMs) {
+  if (!PumpUntil([this] { return received_.find("\r\n") != std::string::npos; }, limitMs))
+    return std::string();
+  const size_t end = received_.find("\r\n");
+  std::string line = received_.substr(0, end);
+  received_.erase(0, end + 2);
+  return line;
+}
+
+std::string RawClient::ReadReply(unsigned limitMs) {
+  std::string all;
+  while (true) {
+    std::string line = ReadLine(limitMs);
+    if (line.empty()) return std::string();
+    if (!all.empty()) all += "\n";
+    all += line;
+    if (line.size() >= 4 && line[3] == ' ' && std::isdigit(static_cast<unsigned char>(line[0])))
+      return all;
+  }
+}
+
+std::string RawClient::Command(const std::string& line, unsigned limitMs) {
+  Send(line + "\r\n");
+  return ReadReply(limitMs);
+}
+
+bool RawClient::WaitClosed(unsigned limitMs) {
+  return PumpUntil([this] { return closed_; }, limitMs);
+}
+
+void RawClient::Pause() {
+  sock_->Pause();
+}
+void RawClient::Resume() {
+  sock_->Resume();
+}
+
+bool RawClient::Login() {
+  if (ReadLine().rfind("220", 0) != 0) return false;
+  if (Command(std::string("USER ") + kUser).rfind("331", 0) != 0) return false;
+  return Command(std::string("PASS ") + kPassword).rfind("230", 0) == 0;
+}
+
+bool PumpUntilNoClients(TFtpServer& server, unsigned limitMs) {
+  return PumpUntil([&] { return server.ClientCount() == 0; }, limitMs);
+}
+
+std::string ShellQuote(const std::string& text) {
+  std::string q = "'";
+  for (char c : text) {
+    if (c == '\'')
+      q += "'\\''";
+    else
+      q += c;
+  }
+  return q + "'";
+}
+
+int RunWhilePumping(const std::string& commandLine, std::string& output, unsigned limitMs) {
+  TempDir dir;
+  const fs::path out = dir.Path() / "output";
+  const std::string line = "(" + commandLine + ") >" + ShellQuote(out.string()) + " 2>&1";
+  std::atomic<bool> done{false};
+  int status = -1;
+  std::thread runner([&] {
+    status = std::system(line.c_str());
+    done = true;
+  });
+  const bool ended = PumpUntil([&] { return done.load(); }, limitMs);
+  // A command past the limit is ended by its own `timeout`; the server keeps being served until
+  // then, so the client is never left waiting on a server that cannot answer.
+  while (!done.load())
+    PumpFor(20);
+  runner.join();
+  std::ifstream f(out, std::ios::binary);
+  std::ostringstream s;
+  s << f.rdbuf();
+  output = s.str();
+  if (!ended || status == -1) return -1;
+  // std::system gives a wait status: the exit code sits in its second byte.
+  if ((status & 0x7F) != 0) return -1;
+  return (status >> 8) & 0xFF;
+}
+
+}  // namespace ftptest
