@@ -350,6 +350,29 @@ void TCustomAsyncSocket::HandleBackgroundException(const rtl::Exception& E) {
   }
 }
 
+void TCustomAsyncSocket::FailWithHandle(const char* ProcName) {
+  const int code = Winsock::WSAGetLastError();
+  DropHandle();
+  Winsock::WSASetLastError(code);
+  SocketError(ProcName);
+}
+
+bool TCustomAsyncSocket::ReadBufferSizes() {
+  int len = sizeof(int);
+  if (WinsockGetSockOpt(FHSocket, WS_SOL_SOCKET, WS_SO_SNDBUF,
+                        reinterpret_cast<char*>(&FSocketSndBufSize), &len) != 0) {
+    FailWithHandle("getsockopt(SO_SNDBUF)");
+    return false;
+  }
+  len = sizeof(int);
+  if (WinsockGetSockOpt(FHSocket, WS_SOL_SOCKET, WS_SO_RCVBUF,
+                        reinterpret_cast<char*>(&FSocketRcvBufSize), &len) != 0) {
+    FailWithHandle("getsockopt(SO_RCVBUF)");
+    return false;
+  }
+  return true;
+}
+
 void TCustomAsyncSocket::DropHandle() {
   if (FHSocket != INVALID_SOCKET) {
     try {
@@ -387,52 +410,38 @@ bool TCustomAsyncSocket::CheckLogOptions(TLogOption LogOption) {
 
 // ---- properties ----
 
+bool TCustomAsyncSocket::CanChange(const char* what) {
+  if (FState == wsClosed) return true;
+  ReportError(std::string("Cannot change ") + what + " if not closed");
+  return false;
+}
+
+void TCustomAsyncSocket::AssignText(const std::string& value, std::string& text, bool& assigned,
+                                    bool& resolved) {
+  if (assigned && value == text) return;
+  text = rtl::Trim(value);
+  resolved = false;
+  assigned = !text.empty();
+}
+
 void TCustomAsyncSocket::SetAddr(const std::string& value) {
-  if (FState != wsClosed) {
-    ReportError("Cannot change Addr if not closed");
-    return;
-  }
-  if (FAddrAssigned && value == FAddrStr) return;
-  FAddrStr = rtl::Trim(value);
-  FAddrResolved = false;
-  FAddrAssigned = !FAddrStr.empty();
+  if (CanChange("Addr")) AssignText(value, FAddrStr, FAddrAssigned, FAddrResolved);
 }
 
 void TCustomAsyncSocket::SetPort(const std::string& value) {
-  if (FState != wsClosed) {
-    ReportError("Cannot change Port if not closed");
-    return;
-  }
-  if (FPortAssigned && value == FPortStr) return;
-  FPortStr = rtl::Trim(value);
-  FPortResolved = false;
-  FPortAssigned = !FPortStr.empty();
+  if (CanChange("Port")) AssignText(value, FPortStr, FPortAssigned, FPortResolved);
 }
 
 void TCustomAsyncSocket::SetProto(const std::string& value) {
-  if (FState != wsClosed) {
-    ReportError("Cannot change Proto if not closed");
-    return;
-  }
-  if (FProtoAssigned && value == FProtoStr) return;
-  FProtoStr = rtl::Trim(value);
-  FProtoResolved = false;
-  FProtoAssigned = !FProtoStr.empty();
+  if (CanChange("Proto")) AssignText(value, FProtoStr, FProtoAssigned, FProtoResolved);
 }
 
 void TCustomAsyncSocket::SetLocalAddr(const std::string& value) {
-  if (FState != wsClosed) {
-    ReportError("Cannot change LocalAddr if not closed");
-    return;
-  }
-  FLocalAddr = value.empty() ? "0.0.0.0" : value;
+  if (CanChange("LocalAddr")) FLocalAddr = value.empty() ? "0.0.0.0" : value;
 }
 
 void TCustomAsyncSocket::SetLocalPort(const std::string& value) {
-  if (FState != wsClosed) {
-    ReportError("Cannot change LocalPort if not closed");
-    return;
-  }
+  if (!CanChange("LocalPort")) return;
   FLocalPortStr = value;
   FLocalPortResolved = false;
 }
@@ -552,24 +561,11 @@ void TCustomAsyncSocket::Connect() {
   }
   FCloseInvoked = false;  // a new connection begins
   // From here on a failure closes the handle again, so the socket is back in wsClosed.
-  auto fail = [this](const char* proc) {
-    const int code = Winsock::WSAGetLastError();
-    DropHandle();
-    Winsock::WSASetLastError(code);
-    SocketError(proc);
-  };
-  int optLen = sizeof(int);
-  if (WinsockGetSockOpt(FHSocket, WS_SOL_SOCKET, WS_SO_SNDBUF,
-                        reinterpret_cast<char*>(&FSocketSndBufSize), &optLen) != 0)
-    return fail("getsockopt(SO_SNDBUF)");
-  optLen = sizeof(int);
-  if (WinsockGetSockOpt(FHSocket, WS_SOL_SOCKET, WS_SO_RCVBUF,
-                        reinterpret_cast<char*>(&FSocketRcvBufSize), &optLen) != 0)
-    return fail("getsockopt(SO_RCVBUF)");
+  if (!ReadBufferSizes()) return;
   ChangeState(wsOpened);
   if (FState != wsOpened) {
     Winsock::WSASetLastError(WSAEINVAL);
-    return fail("Connect (Invalid operation in OnChangeState)");
+    return FailWithHandle("Connect (Invalid operation in OnChangeState)");
   }
 
   try {
@@ -580,30 +576,30 @@ void TCustomAsyncSocket::Connect() {
           int ttl = MultiCastIpTTL;
           if (Winsock::setsockopt(FHSocket, WS_IPPROTO_IP, WS_IP_MULTICAST_TTL,
                                   reinterpret_cast<const char*>(&ttl), sizeof ttl) != 0)
-            return fail("setsockopt(IP_MULTICAST_TTL)");
+            return FailWithHandle("setsockopt(IP_MULTICAST_TTL)");
         }
         if (FLocalAddr != "0.0.0.0") {
           WS_in_addr itf{WinsockResolveHost(FLocalAddr)};
           if (Winsock::setsockopt(FHSocket, WS_IPPROTO_IP, WS_IP_MULTICAST_IF,
                                   reinterpret_cast<const char*>(&itf), sizeof itf) != 0)
-            return fail("setsockopt(IP_MULTICAST_IF)");
+            return FailWithHandle("setsockopt(IP_MULTICAST_IF)");
         }
       }
       if (FSockAddr.sin_addr.s_addr == WS_INADDR_BROADCAST) {
         int on = 1;
         if (Winsock::setsockopt(FHSocket, WS_SOL_SOCKET, WS_SO_BROADCAST,
                                 reinterpret_cast<const char*>(&on), sizeof on) != 0)
-          return fail("setsockopt(SO_BROADCAST)");
+          return FailWithHandle("setsockopt(SO_BROADCAST)");
       }
     } else if (FSocketType == WS_SOCK_STREAM) {
       int on = 1;
       if (Winsock::setsockopt(FHSocket, WS_SOL_SOCKET, WS_SO_REUSEADDR,
                               reinterpret_cast<const char*>(&on), sizeof on) != 0)
-        return fail("setsockopt(SO_REUSEADDR)");
+        return FailWithHandle("setsockopt(SO_REUSEADDR)");
       if (ComponentOptions.Contains(wsoTcpNoDelay) &&
           Winsock::setsockopt(FHSocket, WS_IPPROTO_TCP, WS_TCP_NODELAY,
                               reinterpret_cast<const char*>(&on), sizeof on) != 0)
-        return fail("setsockopt(IPPROTO_TCP, TCP_NODELAY)");
+        return FailWithHandle("setsockopt(IPPROTO_TCP, TCP_NODELAY)");
       SetLingerOption();
       SetKeepAliveOption();
       if ((FLocalPortNum != 0 || FLocalAddr != "0.0.0.0") && !BindSocket()) return DropHandle();
@@ -616,7 +612,7 @@ void TCustomAsyncSocket::Connect() {
 
   FSelectEvent = kConnectMask;
   if (Winsock::WSAAsyncSelect(FHSocket, FWindowHandle, WM_ASYNCSELECT, kConnectMask) != 0)
-    return fail("WSAAsyncSelect");
+    return FailWithHandle("WSAAsyncSelect");
 
   if (FSocketType == WS_SOCK_DGRAM) {
     ChangeState(wsConnected);
@@ -631,7 +627,7 @@ void TCustomAsyncSocket::Connect() {
     return;
   }
   LastError = Winsock::WSAGetLastError();
-  fail("Connect");
+  FailWithHandle("Connect");
 }
 
 bool TCustomAsyncSocket::BindSocket() {
@@ -703,23 +699,17 @@ void TCustomAsyncSocket::Listen() {
   }
   FCloseInvoked = false;
   // A failure after the handle exists closes it again: no half-made listener stays behind.
-  auto fail = [this](const char* proc) {
-    const int code = Winsock::WSAGetLastError();
-    DropHandle();
-    Winsock::WSASetLastError(code);
-    SocketError(proc);
-  };
   if (FSocketType == WS_SOCK_DGRAM && ReuseAddr) {
     int on = 1;
     if (Winsock::setsockopt(FHSocket, WS_SOL_SOCKET, WS_SO_REUSEADDR,
                             reinterpret_cast<const char*>(&on), sizeof on) != 0)
-      return fail("setsockopt(SO_REUSEADDR)");
+      return FailWithHandle("setsockopt(SO_REUSEADDR)");
   }
-  if (Winsock::bind(FHSocket, AsAddr(&FSockAddr), kSockAddrLen) != 0) return fail("Bind");
+  if (Winsock::bind(FHSocket, AsAddr(&FSockAddr), kSockAddrLen) != 0) return FailWithHandle("Bind");
   ChangeState(wsBound);
 
   if (FSocketType == WS_SOCK_STREAM) {
-    if (Winsock::listen(FHSocket, ListenBacklog) != 0) return fail("Listen");
+    if (Winsock::listen(FHSocket, ListenBacklog) != 0) return FailWithHandle("Listen");
     ChangeState(wsListening);
   } else if (FSocketType == WS_SOCK_DGRAM || FSocketType == WS_SOCK_RAW) {
     if (FSocketType == WS_SOCK_DGRAM && MultiCast) {
@@ -734,26 +724,26 @@ void TCustomAsyncSocket::Listen() {
       }
       if (Winsock::setsockopt(FHSocket, WS_IPPROTO_IP, WS_IP_ADD_MEMBERSHIP,
                               reinterpret_cast<const char*>(&mreq), sizeof mreq) != 0)
-        return fail("setsockopt(IP_ADD_MEMBERSHIP)");
+        return FailWithHandle("setsockopt(IP_ADD_MEMBERSHIP)");
     }
     if (FSocketType == WS_SOCK_RAW && ComponentOptions.Contains(wsoSIO_RCVALL)) {
       ULONG on = 1;
       DWORD returned = 0;
       if (WinsockIoctl(FHSocket, SIO_RCVALL, &on, sizeof on, nullptr, 0, &returned, nullptr,
                        nullptr) != 0)
-        return fail("WSAIoctl(SIO_RCVALL)");
+        return FailWithHandle("WSAIoctl(SIO_RCVALL)");
     }
     ChangeState(wsListening);
     ChangeState(wsConnected);
     TriggerSessionConnected(0);
     if (FHSocket == INVALID_SOCKET) return;  // the handler closed it
   } else {
-    return fail("Listen: unexpected protocol.");
+    return FailWithHandle("Listen: unexpected protocol.");
   }
 
   FSelectEvent = FSocketType == WS_SOCK_STREAM ? kListenStreamMask : kListenOtherMask;
   if (Winsock::WSAAsyncSelect(FHSocket, FWindowHandle, WM_ASYNCSELECT, FSelectEvent) != 0)
-    fail("WSAASyncSelect");
+    FailWithHandle("WSAASyncSelect");
 }
 
 SOCKET TCustomAsyncSocket::Accept() {
@@ -787,24 +777,11 @@ void TCustomAsyncSocket::SetHSocket(SOCKET value) {
   }
   FHSocket = value;
   FCloseInvoked = false;
-  auto fail = [this](const char* proc) {
-    const int code = Winsock::WSAGetLastError();
-    DropHandle();
-    Winsock::WSASetLastError(code);
-    SocketError(proc);
-  };
-  int optLen = sizeof(int);
-  if (WinsockGetSockOpt(FHSocket, WS_SOL_SOCKET, WS_SO_SNDBUF,
-                        reinterpret_cast<char*>(&FSocketSndBufSize), &optLen) != 0)
-    return fail("getsockopt(SO_SNDBUF)");
-  optLen = sizeof(int);
-  if (WinsockGetSockOpt(FHSocket, WS_SOL_SOCKET, WS_SO_RCVBUF,
-                        reinterpret_cast<char*>(&FSocketRcvBufSize), &optLen) != 0)
-    return fail("getsockopt(SO_RCVBUF)");
+  if (!ReadBufferSizes()) return;
   SetLingerOption();
   FSelectEvent = kAdoptedMask;
   if (Winsock::WSAAsyncSelect(FHSocket, FWindowHandle, WM_ASYNCSELECT, kAdoptedMask) != 0)
-    return fail("WSAAsyncSelect");
+    return FailWithHandle("WSAAsyncSelect");
   DupConnected();
 }
 

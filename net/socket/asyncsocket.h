@@ -267,6 +267,16 @@ class TCustomAsyncSocket : public rtl::TComponent {
   void ReceiveLoop(WORD Error, TAsyncSocketOptions Options);
   // Closes the handle without any notification and forgets it (after a failed set-up).
   void DropHandle();
+  // A set-up step failed after the handle was made: drops the handle, then reports the library's
+  // error for ProcName through SocketError.
+  void FailWithHandle(const char* ProcName);
+  // Reads the system's send and receive buffer sizes; false after a reported failure.
+  bool ReadBufferSizes();
+  // True while closed; else reports "Cannot change <what> if not closed".
+  bool CanChange(const char* what);
+  // Stores a trimmed address, port or protocol text (the same text again, while assigned, is no
+  // change) and marks it assigned when not empty and unresolved.
+  void AssignText(const std::string& value, std::string& text, bool& assigned, bool& resolved);
   bool BeingDestroyed() const { return FDestroying; }
   // Posts Msg to the own hidden window (dropped when there is none).
   bool PostToSelf(UINT Msg, WPARAM WParam, LPARAM LParam);
