@@ -49,12 +49,32 @@ TKelvadonManager::TKelvadonManager(rtl::TComponent* Owner) : TService(Owner) {
   KelvadonFtp->ListenBackLog = 5;
   KelvadonFtp->Banner = "220 KelvadonManager FTP Server ready.";
   KelvadonFtp->MaxClients = 0;
-  KelvadonFtp->PasvPortRangeStart = 16384;
-  KelvadonFtp->PasvPortRangeSize = 0;
+  KelvadonFtp->SetPasvPortRangeStart(16384);
+  KelvadonFtp->SetPasvPortRangeSize(0);
   KelvadonFtp->OnAuthenticate = [this](rtl::TObject* s, TFtpCtrlSocket* c, const TFtpString& u,
-                                       const TFtpString& p, bool& a) {
-    KelvadonFtpAuthenticate(s, c, u, p, a);
+                                       const TFtpString& p,
+                                       bool& a) { KelvadonFtpAuthenticate(s, c, u, p, a); };
+  KelvadonFtp->OnAnswerToClient = [this](rtl::TObject* s, TFtpCtrlSocket* c, TFtpString& a) {
+    KelvadonFtpAnswerToClient(s, c, a);
   };
+  // The collector's own files are out of the agents' reach.
+  auto change = [this](rtl::TObject* s, TFtpCtrlSocket* c, TFtpString& f, bool& a) {
+    KelvadonFtpValidateChange(s, c, f, a);
+  };
+  KelvadonFtp->OnValidatePut = change;
+  KelvadonFtp->OnValidateDele = change;
+  KelvadonFtp->OnValidateRmd = change;
+  KelvadonFtp->OnValidateRnFr = change;
+  KelvadonFtp->OnValidateRnTo = change;
+  KelvadonFtp->OnValidateMfmt = change;
+  KelvadonFtp->OnMakeDirectory = [this](rtl::TObject* s, TFtpCtrlSocket* c, const TFtpString& d,
+                                        bool& a) { KelvadonFtpMakeDirectory(s, c, d, a); };
+  KelvadonFtp->OnValidateGet = [this](rtl::TObject* s, TFtpCtrlSocket* c, TFtpString& f, bool& a) {
+    KelvadonFtpValidateRead(s, c, f, a);
+  };
+  KelvadonFtp->OnCalculateMd5 = [this](rtl::TObject* s, TFtpCtrlSocket* c, TFtpString& f,
+                                       TFtpString& m,
+                                       bool& a) { KelvadonFtpCalculateMd5(s, c, f, m, a); };
 
   OnCreate = [this](rtl::TObject* s) { ServiceCreate(s); };
   OnStart = [this](TService* s, bool& started) { ServiceStart(s, started); };
@@ -140,7 +160,8 @@ void TKelvadonManager::ServiceStart(TService* Sender, bool& Started) {
 }
 
 void TKelvadonManager::ServiceExecute(TService* Sender) {
-  while (!ServiceThread()->Terminated()) ServiceThread()->ProcessRequests(true);
+  while (!ServiceThread()->Terminated())
+    ServiceThread()->ProcessRequests(true);
 }
 
 void TKelvadonManager::ServiceStop(TService* Sender, bool& Stopped) {

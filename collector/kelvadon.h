@@ -30,7 +30,7 @@ class TKelvadonManager : public TService {
   TFtpServer* KelvadonFtp;
 
   // ---- collector state ----
-  std::string ProgramDir;             // the program's folder, with a trailing "/"
+  std::string ProgramDir;              // the program's folder, with a trailing "/"
   std::string CollectorPort = "4016";  // both listeners' port, from the settings file
   // The accepted agent connections. The module owns the sockets (as their owner component), so
   // one still waiting for its release when the module goes is freed with it.
@@ -52,6 +52,20 @@ class TKelvadonManager : public TService {
   void KelvadonFtpAuthenticate(rtl::TObject* Sender, TFtpCtrlSocket* Client,
                                const TFtpString& UserName, const TFtpString& Password,
                                bool& Authenticated);
+  // Writes the received-file event when the reply about to be sent tells of a completed upload.
+  void KelvadonFtpAnswerToClient(rtl::TObject* Sender, TFtpCtrlSocket* Client, TFtpString& Answer);
+  // The collector's own files over FTP: nothing that belongs to the programs (the programs, their
+  // libraries, "KelvadonMan.ini") and nothing in "RecvData/" or "Log/" may be written, appended,
+  // deleted, renamed, made or have its time set; the settings file and the day files may not be
+  // read either (RETR, MD5). FilePath is the local path the server resolved.
+  void KelvadonFtpValidateChange(rtl::TObject* Sender, TFtpCtrlSocket* Client, TFtpString& FilePath,
+                                 bool& Allowed);
+  void KelvadonFtpMakeDirectory(rtl::TObject* Sender, TFtpCtrlSocket* Client,
+                                const TFtpString& Directory, bool& Allowed);
+  void KelvadonFtpValidateRead(rtl::TObject* Sender, TFtpCtrlSocket* Client, TFtpString& FilePath,
+                               bool& Allowed);
+  void KelvadonFtpCalculateMd5(rtl::TObject* Sender, TFtpCtrlSocket* Client, TFtpString& FilePath,
+                               TFtpString& Md5Sum, bool& Allowed);
 
   // Appends a record (code 50) to the day's record file, or an information (98) or error (99)
   // event to the day's event file. Never raises: a failure is written as an error event, and a

@@ -10,5 +10,6 @@ namespace collector::msg {
 const char kInfoHeading[] = "システムインフォメーション";
 const char kErrorHeading[] = "システムエラーが発生しました。";
 const char kRestartEvent[] = "サービスプログラムの自動再起動処理を行います。";
+const char kReceivedFileEvent[] = "Kelvadon Manager Create Vellistrand ファイルを受信しました。";
 
 }  // namespace collector::msg

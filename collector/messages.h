@@ -8,5 +8,8 @@ extern const char kInfoHeading[];   // "システムインフォメーション"
 extern const char kErrorHeading[];  // "システムエラーが発生しました。"
 // The information event of the daily restart.
 extern const char kRestartEvent[];  // "サービスプログラムの自動再起動処理を行います。"
+// The first line of the information event of a file received over FTP.
+extern const char
+    kReceivedFileEvent[];  // "Kelvadon Manager Create Vellistrand ファイルを受信しました。"
 
 }  // namespace collector::msg

@@ -225,34 +225,55 @@ void AppendToFile(std::string_view path, std::string_view header, std::string_vi
   std::string p;
   if (!ToCPath(path, p)) throw EInOutError(InOutErrorText(ENOENT), ENOENT);
   const int flags = O_WRONLY | O_APPEND | O_CLOEXEC | O_NOFOLLOW;
-  bool created = true;
-  int fd = open(p.c_str(), flags | O_CREAT | O_EXCL, 0666);
-  if (fd < 0 && errno == EEXIST) {
-    created = false;
+  // The file exists at every call but the first of its day: it is opened as it is first, so that
+  // call costs one lookup of the path. A missing file is created exclusively (only its creator
+  // writes the header); when another writer made it in between, it is opened as it is again.
+  bool created = false;
+  int fd = open(p.c_str(), flags);
+  for (int attempt = 0; fd < 0 && errno == ENOENT && attempt < 3; ++attempt) {
+    fd = open(p.c_str(), flags | O_CREAT | O_EXCL, 0666);
+    if (fd >= 0) {
+      created = true;
+      break;
+    }
+    if (errno != EEXIST) break;
     fd = open(p.c_str(), flags);
   }
   if (fd < 0) {
     const int err = errno;
     throw EInOutError(InOutErrorText(err), err);
   }
-  struct stat st;
-  const off_t oldSize = fstat(fd, &st) == 0 ? st.st_size : -1;
   std::string bytes;
   if (created) bytes.append(header);
   bytes.append(data);
-  if (int err = WriteAll(fd, bytes)) {
+  size_t written = 0;
+  int err = 0;
+  while (written < bytes.size()) {
+    const ssize_t n = write(fd, bytes.data() + written, bytes.size() - written);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      err = n < 0 ? errno : EIO;
+      break;
+    }
+    written += static_cast<size_t>(n);
+  }
+  if (err != 0) {
     // No half entry stays behind for a reader (or the next entry) to trip over; a file made by
-    // this call goes again, so the next call writes its header.
-    if (created)
+    // this call goes again, so the next call writes its header. The old length is the end less
+    // what this call appended (found only on this path: no stat on every call).
+    if (created) {
       unlink(p.c_str());
-    else if (oldSize >= 0)
-      (void)!ftruncate(fd, oldSize);
+    } else {
+      const off_t end = lseek(fd, 0, SEEK_END);
+      if (end >= static_cast<off_t>(written))
+        (void)!ftruncate(fd, end - static_cast<off_t>(written));
+    }
     close(fd);
     throw EInOutError(InOutErrorText(err), err);
   }
   if (close(fd) != 0 && errno != EINTR) {
-    const int err = errno;
-    throw EInOutError(InOutErrorText(err), err);
+    const int e = errno;
+    throw EInOutError(InOutErrorText(e), e);
   }
 }
 

@@ -24,6 +24,7 @@ TFtpCtrlSocket::~TFtpCtrlSocket() {
   FRcvCnt = 0;
   SetRcvSize(0);
   DataStream.reset();
+  Md5Job.reset();
   delete FDataSocket;
   FDataSocket = nullptr;
 }
@@ -36,6 +37,11 @@ void TFtpCtrlSocket::SetRcvSize(int value) {
   FRcvBuf.reset(value > 0 ? new char[value] : nullptr);
   if (FRcvBuf) FRcvBuf[0] = '\0';
   FRcvSize = value;
+}
+
+char* TFtpCtrlSocket::XferBuffer() {
+  if (!FXferBuf) FXferBuf.reset(new char[kFtpTransferBufferSize]);
+  return FXferBuf.get();
 }
 
 // ---- folders ----

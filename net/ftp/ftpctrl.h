@@ -13,6 +13,7 @@
 #include <string>
 
 #include "net/ftp/ftplimits.h"
+#include "net/ftp/ftpmd5.h"
 #include "net/ftp/ftpstream.h"
 #include "net/socket/line.h"
 #include "rtl/datetime.h"
@@ -106,6 +107,28 @@ class TFtpCtrlSocket : public TAsyncSocket {
   int LoginFailures = 0;
   bool AnswerDeferred = false;  // the running handler sends its reply later itself
 
+  // ---- kept by the server: the transfer under way ----
+  // A transfer command was accepted (its "150" is out or about to go) and its closing reply has not
+  // been sent yet. Exactly one closing reply ends it; until then no other transfer starts.
+  bool XferPending = false;
+  // The code of that command (CurrentCommand moves on with every later command, XferCommand not).
+  uint8_t XferCommand = 0;
+  DWORD XferStartTick = 0;  // when the transfer command was accepted
+  DWORD PasvStartTick = 0;  // when the passive listener was opened
+  int PasvPort = 0;         // the port of the server's passive range this session holds (0: none)
+  WORD DataError = 0;       // why the active data connection could not be made (0: it was)
+  // FilePath and FromFileName as the client sees them (virtual paths), for replies.
+  std::string FileShown;
+  std::string FromFileShown;
+  // The local path this session holds open for writing ("" when none): another session may read
+  // that file meanwhile, but not write it.
+  std::string WriteLock;
+  // An MD5 command computing its digest a part at a time, and its parameters.
+  std::unique_ptr<TFileMd5> Md5Job;
+  std::string Md5Params;
+  // The transfer buffer: kFtpTransferBufferSize bytes, made at the first transfer.
+  char* XferBuffer();
+
   // ---- folders ----
   // The current folder in the session's virtual tree: "/" at home, else "/name/.../" (always
   // ending in "/"); names as found on disk.
@@ -171,6 +194,7 @@ class TFtpCtrlSocket : public TAsyncSocket {
   friend class TFtpServer;  // restores Directory after a refused change
 
   TAsyncSocket* FDataSocket = nullptr;
+  std::unique_ptr<char[]> FXferBuf;
   std::unique_ptr<char[]> FRcvBuf;
   int FRcvCnt = 0;
   int FRcvSize = 0;

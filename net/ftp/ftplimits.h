@@ -8,6 +8,10 @@
 // longest accepted; a longer one is answered "500 Command too long" and ends the session.
 constexpr int kFtpCommandBufferSize = 2048;
 
+// Transfers move their data through a buffer of their own (never the command buffer): one read of
+// an upload and one block of a download are at most this size.
+constexpr int kFtpTransferBufferSize = 64 * 1024;
+
 // Entries of the command table.
 constexpr int kFtpMaxCommands = 37;
 
@@ -36,6 +40,15 @@ constexpr int kFtpMaxLoginFailures = 3;
 constexpr uint32_t kFtpLoginTimeoutMs = 60 * 1000;
 constexpr uint32_t kFtpIdleTimeoutMs = 300 * 1000;
 constexpr uint32_t kFtpDataTimeoutMs = 300 * 1000;
+
+// A transfer command whose data connection is not up within this time gets its closing reply
+// ("426 Connection closed; Timeout."); a passive listener that nobody connects to and no transfer
+// command uses is closed after the same time.
+constexpr uint32_t kFtpDataConnectTimeoutMs = 60 * 1000;
+
+// MD5 digests of files are computed this many bytes at a time, one step per message of the
+// server's window, so the other sessions are served between the steps of a large file.
+constexpr int64_t kFtpMd5StepBytes = 1024 * 1024;
 
 // The session ceiling stays below the descriptor limit: a session can hold its control
 // connection, a data connection, a passive listener and a file at once, and the process keeps a

@@ -38,17 +38,35 @@ std::string StrMD5Hex(std::string_view s) {
 }
 
 std::string FileMD5Hex(const std::string& path) {
-  rtl::fs::TFile file;
-  if (int err = file.Open(path, rtl::fs::TOpenMode::Read))
+  TFileMd5 job(path);
+  while (!job.Step(INT64_MAX)) {
+  }
+  return job.Hex();
+}
+
+TFileMd5::TFileMd5(const std::string& path) : block_(new char[kFtpFileMd5ReadSize]) {
+  if (int err = file_.Open(path, rtl::fs::TOpenMode::Read))
     throw rtl::EInOutError(rtl::fs::ErrorText(err), err);
-  rtl::Digest md5(rtl::DigestKind::Md5);
-  std::unique_ptr<char[]> block(new char[kFtpFileMd5ReadSize]);
-  while (true) {
-    const int64_t n = file.Read(block.get(), kFtpFileMd5ReadSize);
+}
+
+bool TFileMd5::Step(int64_t maxBytes) {
+  int64_t taken = 0;
+  while (!done_) {
+    const int64_t n = file_.Read(block_.get(), kFtpFileMd5ReadSize);
     if (n < 0)
       throw rtl::EInOutError(rtl::fs::ErrorText(static_cast<int>(-n)), static_cast<int>(-n));
-    if (n == 0) break;
-    MD5UpdateBuffer(md5, block.get(), static_cast<size_t>(n));
+    if (n == 0) {
+      done_ = true;
+      file_.Close();
+      break;
+    }
+    MD5UpdateBuffer(md5_, block_.get(), static_cast<size_t>(n));
+    taken += n;
+    if (taken >= maxBytes) break;
   }
-  return HexUpper(md5.Final());
+  return done_;
+}
+
+std::string TFileMd5::Hex() {
+  return HexUpper(md5_.Final());
 }

@@ -280,15 +280,16 @@ void TFtpServer::CloseRequestNow(TFtpCtrlSocket* Client) {
 }
 
 void TFtpServer::RemoveClient(TFtpCtrlSocket* Client) {
-  KillClientTimers(Client);
+  // A transfer under way (or still waiting for its connection) is finished and answered first.
   try {
-    TAsyncSocket* data = Client->DataSocket();
-    if (Client->DataSessionActive && data && data->OnSessionClosed)
-      data->OnSessionClosed(data, WSAENOTCONN);
+    FinishTransfer(Client, WSAENOTCONN);
   } catch (...) {
   }
+  KillClientTimers(Client);
   try {
     if (Client->PassiveMode) ReleasePasvPort(Client);
+    ReleaseWriteLock(Client);
+    Client->Md5Job.reset();
   } catch (...) {
   }
   ClientList.erase(std::remove(ClientList.begin(), ClientList.end(), Client), ClientList.end());
@@ -333,7 +334,7 @@ void TFtpServer::WndProc(TMessage& Msg) {
       HandleTimer(static_cast<UINT_PTR>(Msg.WParam));
       return;
     }
-    if (Msg.Msg < MsgCloseRequest || Msg.Msg > MsgStartSend) return;
+    if (Msg.Msg < MsgCloseRequest || Msg.Msg > MsgMd5Step) return;
     TFtpCtrlSocket* Client = FindClient(Msg.WParam, Msg.LParam);
     if (!Client) return;  // a session that has gone (or an object reused since)
     switch (Msg.Msg) {
@@ -351,6 +352,9 @@ void TFtpServer::WndProc(TMessage& Msg) {
         break;
       case MsgStartSend:
         OpenRetrConnection(Client);
+        break;
+      case MsgMd5Step:
+        Md5Step(Client);
         break;
     }
   } catch (...) {
@@ -383,40 +387,70 @@ void TFtpServer::HandleTimer(UINT_PTR Id) {
   }
 }
 
+// Each state has its deadline: the login before it is done; then, while a transfer's data
+// connection is up, its progress; while a transfer waits for its connection, the connection; else
+// the next command. A passive listener that no transfer uses has a deadline of its own. The timer
+// is set for the nearest one; one that has passed is acted on and the rest looked at again.
 void TFtpServer::ArmWatch(TFtpCtrlSocket* Client) {
   const UINT_PTR id = TimerId(Client, kWatchTimer);
-  if (Client->CommandsStopped()) {
-    KillTimer(FWindowHandle, id);
-    return;
+  enum Kind { kLogin, kIdle, kData, kConnect, kListener };
+  struct Deadline {
+    Kind kind;
+    DWORD since;
+    DWORD limit;
+  };
+  // Each action removes its own condition, so the rounds are bounded.
+  for (int round = 0; round < 4; ++round) {
+    if (Client->CommandsStopped()) {
+      KillTimer(FWindowHandle, id);
+      return;
+    }
+    Deadline list[2];
+    int count = 0;
+    if (Client->FtpState != ftpcReady)
+      list[count++] = {kLogin, Client->LoginStartTick, LoginTimeout};
+    else if (Client->DataSessionActive)
+      list[count++] = {kData, Client->DataProgressTick, DataTimeout};
+    else if (Client->XferPending)
+      list[count++] = {kConnect, Client->XferStartTick, DataConnectTimeout};
+    else
+      list[count++] = {kIdle, Client->LastActivityTick, IdleTimeout};
+    if (Client->FtpState == ftpcReady && Client->PassiveMode && !Client->XferPending &&
+        !Client->PassiveAccepted)
+      list[count++] = {kListener, Client->PasvStartTick, DataConnectTimeout};
+    const DWORD now = GetTickCount();
+    DWORD wait = 0xFFFFFFFF;
+    const Deadline* due = nullptr;
+    for (int i = 0; i < count && !due; ++i) {
+      const DWORD elapsed = TickElapsed(list[i].since, now);
+      if (elapsed >= list[i].limit)
+        due = &list[i];
+      else
+        wait = std::min(wait, list[i].limit - elapsed);
+    }
+    if (!due) {
+      SetTimer(FWindowHandle, id, std::max<DWORD>(1, wait));
+      return;
+    }
+    switch (due->kind) {
+      case kLogin:
+      case kIdle:
+        KillTimer(FWindowHandle, id);
+        EndSession(Client, "421 Timeout.");
+        return;
+      case kData:
+        NoteDataProgress(Client);
+        DataTimedOut(Client);
+        break;
+      case kConnect:
+        CancelPendingTransfer(Client, "426 Connection closed; Timeout.");
+        break;
+      case kListener:
+        DropPassive(Client);
+        break;
+    }
   }
-  const DWORD now = GetTickCount();
-  DWORD since;
-  DWORD limit;
-  bool data = false;
-  if (Client->FtpState != ftpcReady) {
-    since = Client->LoginStartTick;
-    limit = LoginTimeout;
-  } else if (Client->DataSessionActive) {
-    since = Client->DataProgressTick;
-    limit = DataTimeout;
-    data = true;
-  } else {
-    since = Client->LastActivityTick;
-    limit = IdleTimeout;
-  }
-  const DWORD elapsed = TickElapsed(since, now);
-  if (elapsed < limit) {
-    SetTimer(FWindowHandle, id, std::max<DWORD>(1, limit - elapsed));
-    return;
-  }
-  if (data) {
-    NoteDataProgress(Client);
-    DataTimedOut(Client);
-    SetTimer(FWindowHandle, id, std::max<DWORD>(1, IdleTimeout));
-    return;
-  }
-  KillTimer(FWindowHandle, id);
-  EndSession(Client, "421 Timeout.");
+  SetTimer(FWindowHandle, id, std::max<DWORD>(1, IdleTimeout));
 }
 
 void TFtpServer::NoteDataProgress(TFtpCtrlSocket* Client) {

@@ -12,17 +12,21 @@
 
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "net/ftp/ftpcmdtable.h"
 #include "net/ftp/ftpctrl.h"
 #include "net/ftp/ftplimits.h"
+#include "net/ftp/ftplisting.h"
 #include "net/ftp/ftppath.h"
 #include "net/socket/line.h"
 #include "rtl/exception.h"
 
 RTL_DECLARE_EXCEPTION(FtpServerException, rtl::Exception);
+// A property set outside its range.
+RTL_DECLARE_EXCEPTION(ERangeError, rtl::Exception);
 
 using TFtpString = std::string;
 
@@ -70,6 +74,18 @@ constexpr UINT MsgClientClosed = WM_USER + 2;   // remove and free the session
 constexpr UINT MsgAbortTransfer = WM_USER + 3;  // shut down and close the data connection
 constexpr UINT MsgCloseData = WM_USER + 4;      // shut down the data connection's sending side
 constexpr UINT MsgStartSend = WM_USER + 5;      // start sending a retrieved file
+constexpr UINT MsgMd5Step = WM_USER + 6;        // the next part of an MD5 command's digest
+
+// A file named in a command: its local path, the path the client sees (for replies) and what it
+// is on disk now.
+struct TFtpTarget {
+  std::string Local;
+  std::string Shown;
+  rtl::fs::TFileKind Kind = rtl::fs::TFileKind::Missing;
+};
+
+// What a listing command sends: LIST's Unix-style lines, NLST's names, MLSD's facts lines.
+enum class TFtpListKind { Unix, Names, Facts };
 
 class TFtpServer : public rtl::TComponent {
  public:
@@ -84,8 +100,15 @@ class TFtpServer : public rtl::TComponent {
   TFtpCtrlSocketClass ClientClass;  // makes TFtpCtrlSocket objects by default
   int MaxClients = 0;               // 0: no limit of its own (the descriptor ceiling holds)
   int UserData = 0;
-  int PasvPortRangeStart = 0;
-  int PasvPortRangeSize = 0;
+  // The passive port range: PASV listens on the first free port from PasvPortRangeStart on, of
+  // PasvPortRangeSize ports; with either 0 the system chooses the port. The setters raise
+  // ERangeError for a value outside 0..65535 and FtpServerException when a port that the change
+  // would move or drop is in use.
+  int PasvPortRangeStart() const { return FPasvPortRangeStart; }
+  int PasvPortRangeSize() const { return FPasvPortRangeSize; }
+  void SetPasvPortRangeStart(int value);
+  void SetPasvPortRangeSize(int value);
+  // The address PASV replies announce; empty: the control connection's own local address.
   std::string PasvIpAddr;
   TFtpsOptions Options;
   TNetLogger* NetLogger() const;
@@ -95,6 +118,7 @@ class TFtpServer : public rtl::TComponent {
   DWORD LoginTimeout = kFtpLoginTimeoutMs;
   DWORD IdleTimeout = kFtpIdleTimeoutMs;
   DWORD DataTimeout = kFtpDataTimeoutMs;
+  DWORD DataConnectTimeout = kFtpDataConnectTimeoutMs;
   DWORD LoginFailDelay = kFtpLoginFailDelayMs;
 
   // ---- events ----
@@ -170,6 +194,9 @@ class TFtpServer : public rtl::TComponent {
                                       const std::string& FileName);
   // The same for the path layer's full answer (local path, virtual path, kind).
   TFtpLocation LocateFile(TFtpCtrlSocket* Client, const std::string& FileName);
+  // A file named in a command of Client: the local path as ResolveFilePath gives it, the path the
+  // client sees, and its kind (read without following a link). Raises EFtpPathError.
+  TFtpTarget ResolveTarget(TFtpCtrlSocket* Client, const std::string& FileName);
 
   // Posts MsgStartSend for the session (the retrieve starts after the queued reply).
   virtual void StartSendLater(TFtpCtrlSocket* Client);
@@ -273,14 +300,49 @@ class TFtpServer : public rtl::TComponent {
   // fired and the session freed.
   virtual void RemoveClient(TFtpCtrlSocket* Client);
 
-  // The data connection road (filled in by the transfer commands): shut down and close the data
-  // connection; shut down its sending side; start sending a retrieved file; release the passive
-  // port; a transfer that made no progress for DataTimeout.
+  // ---- the data connection road ----
+  // A transfer runs from its command's "150" to exactly one closing reply ("226", "250", "426" or
+  // "501"), sent by the close handler of its side (ClientStorSessionClosed or
+  // ClientRetrSessionClosed) once the data connection has closed or the transfer was given up.
+  // Every failure on the way is kept in TransferResult with Aborting set, and the closing reply
+  // reports it. The data socket's handlers find their session as the socket's owner.
+
+  // Deferred steps: shut down and close the data connection (the close handler answers); shut
+  // down its sending side after the last block; start a retrieve or listing after its "150".
   virtual void AbortTransfer(TFtpCtrlSocket* Client);
   virtual void CloseData(TFtpCtrlSocket* Client);
   virtual void OpenRetrConnection(TFtpCtrlSocket* Client);
+  // Hands the session's passive port back to the range and ends passive mode.
   virtual void ReleasePasvPort(TFtpCtrlSocket* Client);
+  // The next free port of the range as text: "0" without a range, "" when every port is in use.
+  virtual std::string AllocatePasvPort();
+  // A transfer that made no progress for DataTimeout.
   virtual void DataTimedOut(TFtpCtrlSocket* Client);
+
+  // Starts an upload (STOR, APPE or STOU, by code) on the data connection: passive (the waiting
+  // or already accepted connection) or active (a connect to the address of the last PORT).
+  virtual void OpenStorConnection(TFtpCtrlSocket* Client, uint8_t code);
+  // Hook the upload / download handlers on the data socket.
+  virtual void ArmPassiveStor(TFtpCtrlSocket* Client);
+  virtual void ArmPassiveRetr(TFtpCtrlSocket* Client);
+  // The data socket's handlers; Sender is the data socket.
+  virtual void PasvSessionAvailable(rtl::TObject* Sender, WORD Error);
+  virtual void ClientStorSessionConnected(rtl::TObject* Sender, WORD Error);
+  virtual void ClientStorDataAvailable(rtl::TObject* Sender, WORD Error);
+  virtual void ClientStorSessionClosed(rtl::TObject* Sender, WORD Error);
+  virtual void ClientRetrSessionConnected(rtl::TObject* Sender, WORD Error);
+  virtual void ClientRetrDataSent(rtl::TObject* Sender, WORD Error);
+  virtual void ClientRetrSessionClosed(rtl::TObject* Sender, WORD Error);
+  // Reads the next block of DataStream and sends it; at the end asks for the close.
+  virtual void SendNextBlock(TFtpCtrlSocket* Client, TAsyncSocket* Data);
+
+  // The listing commands' common body (LIST and NLST; MLSD with the facts kind).
+  virtual void CommandDirectory(TFtpCtrlSocket* Client, TFtpString& Keyword, TFtpString& Params,
+                                TFtpString& Answer, TFtpListKind Kind);
+  // Writes the listing Params asks for into the session's DataStream.
+  virtual void BuildListing(TFtpCtrlSocket* Client, const TFtpString& Params, TFtpListKind Kind);
+  // The next part of a running MD5 command; its reply once the digest is ready.
+  virtual void Md5Step(TFtpCtrlSocket* Client);
 
   // Fire the events of the same name.
   virtual void TriggerServerStart();
@@ -353,8 +415,30 @@ class TFtpServer : public rtl::TComponent {
   void ResumeAccepting();
   void RegisterCommands();
 
+  // The transfer road's own steps.
+  TFtpCtrlSocket* SessionOfData(rtl::TObject* Sender) const;
+  void HookDataHandlers(TFtpCtrlSocket* Client);
+  void ClearDataHandlers(TAsyncSocket* Data);
+  void ConnectActive(TFtpCtrlSocket* Client);
+  void BeginTransfer(TFtpCtrlSocket* Client, uint8_t code);
+  std::string DataChannelMissing(TFtpCtrlSocket* Client) const;
+  void DropPassive(TFtpCtrlSocket* Client);
+  void PassiveCleanup(TFtpCtrlSocket* Client, const TFtpString& Answer);
+  void FailTransfer(TFtpCtrlSocket* Client, const std::string& Why);
+  void FinishTransfer(TFtpCtrlSocket* Client, WORD Error);
+  void CancelPendingTransfer(TFtpCtrlSocket* Client, const std::string& Reply);
+  void OpenStorStream(TFtpCtrlSocket* Client);
+  void CloseDataStream(TFtpCtrlSocket* Client);
+  void EndTransferState(TFtpCtrlSocket* Client);
+  void ReleaseWriteLock(TFtpCtrlSocket* Client);
+  void KickRead(TAsyncSocket* Data);
+
   TAsyncSocket* FServerSocket = nullptr;
   HWND FWindowHandle = 0;
+  int FPasvPortRangeStart = 0;
+  int FPasvPortRangeSize = 0;
+  std::vector<uint8_t> FPasvPortTable;  // one byte per port of the range: 1 in use
+  std::set<std::string> FWriteLocks;    // local paths open for writing by some session
   std::vector<TFtpSrvCommandTableItem> FCommandTable;
   int FSessionCeiling = 0;
   bool FAcceptPaused = false;

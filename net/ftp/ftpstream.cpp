@@ -59,3 +59,8 @@ int64_t TFtpFileStream::Size() {
   if (r < 0) Fail(static_cast<int>(-r));
   return r;
 }
+
+void TFtpFileStream::Close() {
+  if (!file_.IsOpen()) return;
+  if (int err = file_.Close()) Fail(err);
+}

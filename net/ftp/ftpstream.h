@@ -23,6 +23,9 @@ class TFtpStream {
   // Moves to pos from the start; the new position.
   virtual int64_t Seek(int64_t pos) = 0;
   virtual int64_t Size() = 0;
+  // Ends the use of the stream; a file is closed, and a failure to close it (data that could not
+  // be written after all) raises. Nothing may be read or written afterwards.
+  virtual void Close() {}
 };
 
 // A stream over bytes held in memory.
@@ -48,6 +51,7 @@ class TFtpFileStream : public TFtpStream {
   void Write(const void* data, int64_t len) override;
   int64_t Seek(int64_t pos) override;
   int64_t Size() override;
+  void Close() override;
 
  private:
   rtl::fs::TFile file_;

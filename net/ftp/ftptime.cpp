@@ -125,6 +125,10 @@ bool SetFileTimeRaw(const std::string& path, rtl::TDateTime dt) {
   return SetFileTimeSeconds(path, seconds);
 }
 
+rtl::TDateTime EpochToUtcDateTime(int64_t seconds) {
+  return DateTimeOfEpochUtc(seconds);
+}
+
 rtl::TDateTime MdtmToDateTime(std::string_view text) {
   if (text.size() < 14) return 0;
   const int year = Part(text, 0, 4);

@@ -48,6 +48,9 @@ bool SetFileDateLocal(const std::string& path, rtl::TDateTime dt);
 // conversion (whole seconds). False as for SetFileDateLocal.
 bool SetFileTimeRaw(const std::string& path, rtl::TDateTime dt);
 
+// The date-time of an instant (seconds since the Unix epoch) read as UTC, without any zone.
+rtl::TDateTime EpochToUtcDateTime(int64_t seconds);
+
 // Parses wire time text (14 digits, optionally "." and 3 digits of milliseconds): 0 for a text
 // shorter than 14 characters, a month outside 1..12 or a day outside 1..31; -1 for a date or time
 // that does not exist (31 February, hour 24); else the date-time. A part holding anything but

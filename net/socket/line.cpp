@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string_view>
 
 namespace {
 
@@ -17,12 +18,13 @@ class DeliveryScope {
   int& depth_;
 };
 
-// Index of the first occurrence of needle in hay[from, len), or -1.
+// Index of the first occurrence of needle in hay[from, len), or -1. (The search runs over every
+// received byte; string_view's find scans for the needle's first byte with memchr.)
 int Find(const char* hay, int len, int from, const std::string& needle) {
-  const int n = static_cast<int>(needle.size());
-  for (int i = std::max(0, from); i + n <= len; ++i)
-    if (std::memcmp(hay + i, needle.data(), n) == 0) return i;
-  return -1;
+  from = std::max(0, from);
+  if (from >= len) return -1;
+  const size_t i = std::string_view(hay + from, static_cast<size_t>(len - from)).find(needle);
+  return i == std::string_view::npos ? -1 : from + static_cast<int>(i);
 }
 
 }  // namespace
@@ -38,10 +40,12 @@ void TCustomLineSocket::FreeBuffer() {
   FLineOffset = 0;
   FSkipping = false;
   FSearchFrom = 0;
+  FHandled = 0;
 }
 
 void TCustomLineSocket::SetLineMode(bool Value) {
   if (Value == FLineMode) return;
+  DropHandled();  // the held bytes start at the front again, as plain mode reads them
   FLineMode = Value;
   FSearchFrom = 0;  // held bytes were not searched in the new mode
   if (FRcvdCnt > 0 || FLineLength > 0) PostToSelf(WM_TRIGGER_DATA_AVAILABLE, 0, 0);
@@ -108,6 +112,14 @@ void TCustomLineSocket::Consume(int n) {
   FRcvdCnt -= n;
   FRcvd[FRcvdCnt] = '\0';
   FSearchFrom = 0;
+}
+
+void TCustomLineSocket::DropHandled() {
+  if (FHandled <= 0) return;
+  const int n = FHandled;
+  FHandled = 0;
+  FLineOffset = std::max(0, FLineOffset - n);
+  Consume(n);  // (nothing when a close inside a handler has dropped everything already)
 }
 
 int TCustomLineSocket::PartialLineEnd() const {
@@ -199,17 +211,20 @@ bool TCustomLineSocket::TriggerDataAvailable(WORD Error) {
     searchFrom = 0;
   }
 
+  // The lines handled here leave the front of the buffer in one move when the loop ends (see
+  // FHandled): a move per line would copy the rest of a large read once for every line in it.
   while (FLineMode) {
-    int i = Find(FRcvd.data(), FRcvdCnt, searchFrom, LineEnd);
+    int i = Find(FRcvd.data(), FRcvdCnt, FHandled + searchFrom, LineEnd);
     if (i < 0) break;
-    const int lineLen = i + endLen;
+    const int textLen = i - FHandled;
+    const int lineLen = textLen + endLen;
     FLineLength = lineLen;
-    FLineOffset = 0;
+    FLineOffset = FHandled;
     FLineReceivedFlag = true;
     FLineFound = true;
     try {
       bool deliver = true;
-      if (LineLimit > 0 && i > LineLimit) {
+      if (LineLimit > 0 && textLen > LineLimit) {
         // A line over the limit is dropped whole, even when its end came with it. The limit is
         // on the line's text: its line end does not count.
         bool clear = true;
@@ -221,23 +236,28 @@ bool TCustomLineSocket::TriggerDataAvailable(WORD Error) {
       // The handler had this line: it is not handed out again by the next read.
       FLineLength = 0;
       FLineOffset = 0;
-      Consume(lineLen);
+      FHandled += lineLen;
+      DropHandled();
       throw;
     }
     if (FLineMode || FLineLength == 0) {
       FLineLength = 0;
-      Consume(lineLen);
+      FHandled += lineLen;
     } else {
-      // The handler switched line mode off inside the line: the part it took goes, the rest of
-      // the line follows in plain mode.
+      // The handler switched line mode off inside the line (which dropped the lines before it):
+      // the part it took goes, the rest of the line follows in plain mode.
       Consume(FLineOffset);
       FLineLength = 0;
     }
     FLineOffset = 0;
     // With line mode switched off by the handler, everything held follows in plain mode now.
-    if (!FLineMode) DeliverPlain();
+    if (!FLineMode) {
+      DropHandled();
+      DeliverPlain();
+    }
     searchFrom = 0;
   }
+  DropHandled();
 
   if (FLineMode && LineLimit > 0 && FRcvdCnt - PartialLineEnd() > LineLimit) {
     FLineClearData = true;

@@ -62,6 +62,8 @@ class TCustomLineSocket : public TCustomSocksSocket {
   int PartialLineEnd() const;
   // Drops the first n held bytes.
   void Consume(int n);
+  // Drops the FHandled bytes of lines already handled from the front of the buffer.
+  void DropHandled();
   // Fires OnDataAvailable (through the SOCKS layer) or OnLineLimitExceeded as part of a delivery:
   // a close inside the handler then hands out no last line.
   bool FireDataAvailable();
@@ -82,7 +84,10 @@ class TCustomLineSocket : public TCustomSocksSocket {
   bool FLineClearData = false;
   bool FSkipping = false;  // dropping an over-long line through its line end
   int FSearchFrom = 0;     // held bytes before this index were searched without finding a line end
-  int FDelivering = 0;     // handlers of this socket's line engine now running
+  // While one read's lines are handed out: the bytes of the lines already handled, still at the
+  // front of the buffer (FLineOffset counts them). 0 whenever no line of a read is being handled.
+  int FHandled = 0;
+  int FDelivering = 0;  // handlers of this socket's line engine now running
   DWORD FTimeStop = 0;
 
   friend class TCustomSyncSocket;

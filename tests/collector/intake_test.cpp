@@ -1,5 +1,6 @@
 // The collector program end to end: discovery, record intake, its events.
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -193,7 +194,15 @@ TEST_F(CollectorTest, ManyConnectionsLeaveNoSocketOrMemoryBehind) {
     return RecordLines(folder.Read(ProgramFolder::TodayRecords())).size() == 1100;
   }, 30000));
   EXPECT_TRUE(WaitFor([&] { return countFds() <= fdsBefore; })) << countFds() << " > " << fdsBefore;
+#if defined(__SANITIZE_ADDRESS__)
+  // The address sanitizer keeps freed memory in quarantine, so RSS says nothing here; its leak
+  // check at the collector's exit does (a leak makes the exit code non-zero).
+  const int status = folder.Stop();
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status << "\n"
+                                                             << folder.Read("stderr.log");
+#else
   EXPECT_LT(rssKb() - rssBefore, 4096) << "RSS grew by " << rssKb() - rssBefore << " kB";
+#endif
 }
 
 TEST_F(CollectorTest, ServiceStartedEntryBytes) {

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <random>
@@ -146,6 +147,110 @@ bool RawClient::Login() {
   if (ReadLine().rfind("220", 0) != 0) return false;
   if (Command(std::string("USER ") + kUser).rfind("331", 0) != 0) return false;
   return Command(std::string("PASS ") + kPassword).rfind("230", 0) == 0;
+}
+
+DataPeer::DataPeer() : sock_(std::make_unique<TAsyncSocket>()) {
+  sock_->OnDataAvailable = [this](rtl::TObject*, WORD) {
+    char buf[65536];
+    const int n = sock_->Receive(buf, sizeof buf);
+    if (n > 0) received_.append(buf, static_cast<size_t>(n));
+  };
+  sock_->OnSessionClosed = [this](rtl::TObject*, WORD) { closed_ = true; };
+}
+
+DataPeer::~DataPeer() {
+  sock_->OnDataAvailable = nullptr;
+  sock_->OnSessionClosed = nullptr;
+  if (sock_->State() != wsClosed) sock_->Close();
+  if (listener_) {
+    listener_->OnSessionAvailable = nullptr;
+    if (listener_->State() != wsClosed) listener_->Close();
+  }
+}
+
+bool DataPeer::Connect(int port, const std::string& from) {
+  sock_->SetAddr("127.0.0.1");
+  sock_->SetPort(std::to_string(port));
+  sock_->SetLocalAddr(from);
+  sock_->Connect();
+  return WaitConnected();
+}
+
+std::string DataPeer::Listen() {
+  listener_ = std::make_unique<TAsyncSocket>();
+  listener_->SetAddr("127.0.0.1");
+  listener_->SetPort("0");
+  listener_->OnSessionAvailable = [this](rtl::TObject*, WORD) {
+    SOCKET h = listener_->Accept();
+    if (h == INVALID_SOCKET) return;
+    sock_->SetHSocket(h);
+    accepted_ = true;
+    listener_->Close();
+  };
+  listener_->Listen();
+  const int port = std::atoi(listener_->GetSockPort().c_str());
+  return "127,0,0,1," + std::to_string(port / 256) + "," + std::to_string(port % 256);
+}
+
+bool DataPeer::WaitConnected(unsigned limitMs) {
+  return PumpUntil([this] { return Connected() || closed_; }, limitMs) && Connected();
+}
+
+bool DataPeer::Connected() const {
+  return sock_->State() == wsConnected;
+}
+
+bool DataPeer::WaitClosed(unsigned limitMs) {
+  return PumpUntil([this] { return closed_; }, limitMs);
+}
+
+void DataPeer::Send(const std::string& bytes) {
+  // The server may have closed the connection already (a refused upload): nothing to send to.
+  if (sock_->State() != wsConnected) return;
+  try {
+    sock_->SendStr(bytes);
+  } catch (const rtl::Exception&) {
+  }
+}
+
+void DataPeer::Finish(unsigned limitMs) {
+  PumpUntil([this] { return sock_->AllSent() || closed_; }, limitMs);
+  if (sock_->State() != wsClosed) sock_->Close();
+}
+
+void DataPeer::Pause() {
+  sock_->Pause();
+}
+
+void DataPeer::Resume() {
+  sock_->Resume();
+}
+
+int PasvPort(const std::string& reply) {
+  int h[4];
+  int p1 = 0;
+  int p2 = 0;
+  if (std::sscanf(reply.c_str(), "227 Entering Passive Mode (%d,%d,%d,%d,%d,%d).", &h[0], &h[1],
+                  &h[2], &h[3], &p1, &p2) != 6)
+    return 0;
+  return p1 * 256 + p2;
+}
+
+std::string Pattern(size_t length, unsigned seed) {
+  std::string s(length, '\0');
+  uint32_t x = seed * 2654435761u + 12345u;
+  for (size_t i = 0; i < length; ++i) {
+    x = x * 1103515245u + 12345u;
+    s[i] = static_cast<char>(x >> 24);
+  }
+  return s;
+}
+
+std::string ReadAll(const fs::path& path) {
+  std::ifstream f(path, std::ios::binary);
+  std::ostringstream s;
+  s << f.rdbuf();
+  return s.str();
 }
 
 bool PumpUntilNoClients(TFtpServer& server, unsigned limitMs) {

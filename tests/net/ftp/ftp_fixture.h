@@ -87,6 +87,54 @@ class RawClient {
   bool closed_ = false;
 };
 
+// The client's end of a data connection, on the test's thread: it connects to a passive port (from
+// a chosen local address) or listens for the server's active connection, and collects what
+// arrives until the server closes.
+class DataPeer {
+ public:
+  DataPeer();
+  ~DataPeer();
+  DataPeer(const DataPeer&) = delete;
+  DataPeer& operator=(const DataPeer&) = delete;
+
+  // Connects to 127.0.0.1:port from the address from; true once connected.
+  bool Connect(int port, const std::string& from = "127.0.0.1");
+  // Listens on 127.0.0.1 (port chosen by the system) for one connection; returns the PORT
+  // command's argument for it ("127,0,0,1,p1,p2").
+  std::string Listen();
+  bool WaitConnected(unsigned limitMs = 5000);
+  // True once the server's side has closed (everything it sent has been read).
+  bool WaitClosed(unsigned limitMs = 5000);
+  // Sends bytes (queued; they go out while messages are handled); nothing once the connection is
+  // gone.
+  void Send(const std::string& bytes);
+  // Waits until everything queued has been handed to the system, then closes gracefully.
+  void Finish(unsigned limitMs = 30000);
+  // Stops / restarts reading.
+  void Pause();
+  void Resume();
+  bool Connected() const;
+  bool Closed() const { return closed_; }
+  const std::string& Received() const { return received_; }
+
+ private:
+  std::unique_ptr<TAsyncSocket> listener_;
+  std::unique_ptr<TAsyncSocket> sock_;
+  std::string received_;
+  bool closed_ = false;
+  bool accepted_ = false;
+};
+
+// The port of a "227 Entering Passive Mode (h1,h2,h3,h4,p1,p2)." reply; 0 when it is not one.
+int PasvPort(const std::string& reply);
+
+// Bytes of the given length that differ at every position of a small period (so shifted or
+// dropped blocks show).
+std::string Pattern(size_t length, unsigned seed = 1);
+
+// The whole content of a file ("" when it cannot be read).
+std::string ReadAll(const std::filesystem::path& path);
+
 // Runs a shell command line (bounded by `timeout`) in a thread while this thread handles its
 // messages until the command ends or limitMs pass. Returns the exit status (-1 on time-out) and
 // the command's output (stdout and stderr) in output.

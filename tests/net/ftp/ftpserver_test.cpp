@@ -64,7 +64,7 @@ TEST_F(FtpServerTest, ParsesKeywordsParametersAndTelnetBytes) {
       {"PWD before login", "PWD\r\n", "530 Please login with USER and PASS."},
       {"LIST before login", "LIST\r\n", "530 Please login with USER and PASS."},
       {"FEAT before login", "FEAT\r\n", "530 Please login with USER and PASS."},
-      {"ABOR needs no login (not served yet)", "ABOR\r\n", "500 'ABOR': command not understood."},
+      {"ABOR needs no login", "ABOR\r\n", "225 ABOR command successful."},
   };
   RawClient c(fx.Port());
   ASSERT_EQ(c.ReadLine(), "220 FTP Server ready.");
@@ -97,8 +97,7 @@ TEST_F(FtpServerTest, LoggedInSessionRunsItsFolderAndModeCommands) {
             "211-Extensions supported:\n  SIZE\n  REST STREAM\n  MDTM\n"
             "  MDTM YYYYMMDDHHMMSS[+-TZ] filename\n  MLST size*;type*;perm*;create*;modify*;\n"
             "  MFMT\n  MD5\n211 END");
-  // A command whose handler comes with the transfers passes the login gate, then is unknown.
-  EXPECT_EQ(c.Command("SIZE x"), "500 'SIZE': command not understood.");
+  EXPECT_EQ(c.Command("SIZE x"), "550 Command failed: File not found.");
   EXPECT_EQ(c.Command("QUIT"), "221 Goodbye.");
   EXPECT_TRUE(c.WaitClosed());
   EXPECT_TRUE(PumpUntil([&] { return fx.Server().ClientCount() == 0; }));
@@ -229,7 +228,7 @@ TEST_F(FtpServerTest, UrgentTelnetSynchBeforeAborIsReadInLine) {
   c.Send("\xff\xf4\xff");
   c.SendUrgent("\xf2");
   c.Send("ABOR\r\n");
-  EXPECT_EQ(c.ReadLine(), "500 'ABOR': command not understood.");
+  EXPECT_EQ(c.ReadLine(), "225 ABOR command successful.");
 }
 
 // System buffers of the given size, small ones so that replies pile up in the server's own queue.
