@@ -21,6 +21,9 @@ void TKelvadonManager::NetSocketSessionAvailable(rtl::TObject* Sender, WORD ErrC
     ClientList.push_back(client);
     // One record per line; line end CR LF and the 65536-byte limit are the socket's defaults.
     client->SetLineMode(true);
+    // One read of lines per notification: a flooding agent's next lines wait behind the other
+    // agents' messages instead of holding the thread (nothing is lost; they come next).
+    client->ComponentOptions.Include(wsoNoReceiveLoop);
     client->OnDataAvailable = [this](rtl::TObject* s, WORD e) { ClientDataAvailable(s, e); };
     client->OnSessionClosed = [this](rtl::TObject* s, WORD e) { ClientSessionClosed(s, e); };
     client->OnLineLimitExceeded = [this](rtl::TObject* s, int n, bool& clear) {

@@ -6,6 +6,8 @@
 
 namespace {
 
+constexpr int kMaxRead = 64 * 1024;
+
 // Counts a running handler for the length of a scope, exceptions included.
 class DeliveryScope {
  public:
@@ -180,6 +182,9 @@ bool TCustomLineSocket::TriggerDataAvailable(WORD Error) {
   int count = TCustomSocksSocket::GetRcvdCount();
   if (count < 0) return true;
   if (count == 0) count = 255;
+  // One pass takes at most kMaxRead bytes: a flooding peer cannot make one notification hold its
+  // thread for a whole socket buffer of lines (the rest comes with the next pass).
+  count = std::min(count, kMaxRead);
   if (static_cast<int>(FRcvd.size()) < FRcvdCnt + count + 1) FRcvd.resize(FRcvdCnt + count + 1);
 
   int got = TCustomSocksSocket::DoRecv(FRcvd.data() + FRcvdCnt, count, 0);

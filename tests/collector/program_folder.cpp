@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -88,11 +89,18 @@ ProgramFolder::~ProgramFolder() {
     kill(pid_, SIGKILL);
     waitpid(pid_, nullptr, 0);
   }
+  if (portLock_ >= 0) close(portLock_);
   std::error_code ec;
   fs::remove_all(dir_, ec);
 }
 
 bool ProgramFolder::Start(const std::vector<std::string>& extraEnv) {
+  if (portLock_ < 0) {
+    portLock_ = open("/tmp/kelvadon-test-port9021.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (portLock_ < 0 ||
+        !WaitFor([&] { return flock(portLock_, LOCK_EX | LOCK_NB) == 0; }, 600000))
+      return false;
+  }
   pid_ = fork();
   if (pid_ < 0) return false;
   if (pid_ == 0) {

@@ -35,7 +35,9 @@ class ProgramFolder {
   static std::string TodayEvents();
 
   // Starts "KelvadonService -FOREGROUND" in the folder and waits until its TCP port accepts and
-  // "Service Started" is in the event file. Its stderr goes to <dir>/stderr.log.
+  // "Service Started" is in the event file. Its stderr goes to <dir>/stderr.log. Every collector
+  // takes the FTP port 9021: a machine-wide lock (held until this object goes) keeps test runs of
+  // different build folders from starting two at once.
   bool Start(const std::vector<std::string>& extraEnv = {});
   // SIGINT (a stop) and a wait; returns the exit status (or -1).
   int Stop();
@@ -45,6 +47,7 @@ class ProgramFolder {
   std::string dir_;
   int port_;
   pid_t pid_ = -1;
+  int portLock_ = -1;
 };
 
 // A TCP connection to 127.0.0.1:port, or -1.
