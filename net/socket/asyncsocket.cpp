@@ -535,19 +535,7 @@ void TCustomAsyncSocket::Connect() {
                                                   : WS_SOCK_RAW;
       FProtoResolved = true;
     }
-    if (!FPortResolved) {
-      FPortNum = WinsockResolvePort(FPortStr, FProtoStr);
-      FSockAddr.sin_port = Winsock::htons(static_cast<USHORT>(FPortNum));
-      FPortResolved = true;
-    }
-    if (!FLocalPortResolved) {
-      FLocalPortNum = WinsockResolvePort(FLocalPortStr, FProtoStr);
-      FLocalPortResolved = true;
-    }
-    if (!FAddrResolved) {
-      FSockAddr.sin_addr.s_addr = WinsockResolveHost(FAddrStr);
-      FAddrResolved = true;
-    }
+    ResolveEndpoint(true);
   } catch (const ESocketException& E) {
     ReportError("connect: " + E.Message);
     return;
@@ -630,6 +618,22 @@ void TCustomAsyncSocket::Connect() {
   FailWithHandle("Connect");
 }
 
+void TCustomAsyncSocket::ResolveEndpoint(bool localPort) {
+  if (!FPortResolved) {
+    FPortNum = WinsockResolvePort(FPortStr, FProtoStr);
+    FSockAddr.sin_port = Winsock::htons(static_cast<USHORT>(FPortNum));
+    FPortResolved = true;
+  }
+  if (localPort && !FLocalPortResolved) {
+    FLocalPortNum = WinsockResolvePort(FLocalPortStr, FProtoStr);
+    FLocalPortResolved = true;
+  }
+  if (!FAddrResolved) {
+    FSockAddr.sin_addr.s_addr = WinsockResolveHost(FAddrStr);
+    FAddrResolved = true;
+  }
+}
+
 bool TCustomAsyncSocket::BindSocket() {
   WS_sockaddr_in local = {};
   local.sin_family = WS_AF_INET;
@@ -677,15 +681,7 @@ void TCustomAsyncSocket::Listen() {
       }
       FProtoResolved = true;
     }
-    if (!FPortResolved) {
-      FPortNum = WinsockResolvePort(FPortStr, FProtoStr);
-      FSockAddr.sin_port = Winsock::htons(static_cast<USHORT>(FPortNum));
-      FPortResolved = true;
-    }
-    if (!FAddrResolved) {
-      FSockAddr.sin_addr.s_addr = WinsockResolveHost(FAddrStr);
-      FAddrResolved = true;
-    }
+    ResolveEndpoint(false);
   } catch (const ESocketException& E) {
     ReportError("Listen: " + E.Message);
     return;

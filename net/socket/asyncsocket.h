@@ -272,6 +272,9 @@ class TCustomAsyncSocket : public rtl::TComponent {
   void FailWithHandle(const char* ProcName);
   // Reads the system's send and receive buffer sizes; false after a reported failure.
   bool ReadBufferSizes();
+  // Resolves what is not resolved yet, in this order: the port (into SockAddr), with localPort
+  // the local port, then the address (into SockAddr). Raises ESocketException.
+  void ResolveEndpoint(bool localPort);
   // True while closed; else reports "Cannot change <what> if not closed".
   bool CanChange(const char* what);
   // Stores a trimmed address, port or protocol text (the same text again, while assigned, is no
