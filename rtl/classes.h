@@ -22,6 +22,13 @@ class TObject {
 
 enum class TOperation { opInsert, opRemove };
 
+}  // namespace rtl
+
+// The plain event of the components: only the sender.
+using TNotifyEvent = std::function<void(rtl::TObject* Sender)>;
+
+namespace rtl {
+
 // A component may have an owner; the owner frees the components it owns when it is destroyed,
 // newest first. Components told about another one's destruction through FreeNotification get
 // Notification(other, opRemove) before it goes, so they can drop their references to it.

@@ -22,8 +22,6 @@
 // - dfWindows: the system's configuration folder, /etc.
 enum TDefaultFolder { dfAppData, dfApplication, dfUser, dfWindows };
 
-using TNotifyEvent = std::function<void(rtl::TObject* Sender)>;
-
 class TIniFileCompo : public rtl::TComponent {
  public:
   // Starts in the application folder with the default name (the program's file name without

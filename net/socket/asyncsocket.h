@@ -54,7 +54,6 @@ using TChangeState =
     std::function<void(rtl::TObject* Sender, TSocketState OldState, TSocketState NewState)>;
 using TBgExceptionEvent =
     std::function<void(rtl::TObject* Sender, const rtl::Exception& E, bool& CanClose)>;
-using TNotifyEvent = std::function<void(rtl::TObject* Sender)>;
 
 // Messages of the hidden window.
 constexpr UINT WM_ASYNCSELECT = WM_USER + 1;
