@@ -541,13 +541,7 @@ void TCustomAsyncSocket::Connect() {
     return;
   }
 
-  DeleteSendQueue();
-  FHSocket = Winsock::socket(WS_AF_INET, FSocketType, FProtoNum);
-  if (FHSocket == INVALID_SOCKET) {
-    SocketError("Connect (socket)");
-    return;
-  }
-  FCloseInvoked = false;  // a new connection begins
+  if (!OpenHandle("Connect (socket)")) return;
   // From here on a failure closes the handle again, so the socket is back in wsClosed.
   if (!ReadBufferSizes()) return;
   ChangeState(wsOpened);
@@ -616,6 +610,17 @@ void TCustomAsyncSocket::Connect() {
   }
   LastError = Winsock::WSAGetLastError();
   FailWithHandle("Connect");
+}
+
+bool TCustomAsyncSocket::OpenHandle(const char* ProcName) {
+  DeleteSendQueue();
+  FHSocket = Winsock::socket(WS_AF_INET, FSocketType, FProtoNum);
+  if (FHSocket == INVALID_SOCKET) {
+    SocketError(ProcName);
+    return false;
+  }
+  FCloseInvoked = false;  // a new connection begins
+  return true;
 }
 
 void TCustomAsyncSocket::ResolveEndpoint(bool localPort) {
@@ -687,13 +692,7 @@ void TCustomAsyncSocket::Listen() {
     return;
   }
 
-  DeleteSendQueue();
-  FHSocket = Winsock::socket(WS_AF_INET, FSocketType, FProtoNum);
-  if (FHSocket == INVALID_SOCKET) {
-    SocketError("socket");
-    return;
-  }
-  FCloseInvoked = false;
+  if (!OpenHandle("socket")) return;
   // A failure after the handle exists closes it again: no half-made listener stays behind.
   if (FSocketType == WS_SOCK_DGRAM && ReuseAddr) {
     int on = 1;

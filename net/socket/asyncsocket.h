@@ -271,6 +271,9 @@ class TCustomAsyncSocket : public rtl::TComponent {
   void FailWithHandle(const char* ProcName);
   // Reads the system's send and receive buffer sizes; false after a reported failure.
   bool ReadBufferSizes();
+  // Empties the send queue and makes the handle of a new connection; false after reporting a
+  // failure through SocketError(ProcName).
+  bool OpenHandle(const char* ProcName);
   // Resolves what is not resolved yet, in this order: the port (into SockAddr), with localPort
   // the local port, then the address (into SockAddr). Raises ESocketException.
   void ResolveEndpoint(bool localPort);
