@@ -7,15 +7,23 @@ function(kelvadon_messages)
     COMPILE_OPTIONS "-finput-charset=UTF-8;-fexec-charset=CP932")
 endfunction()
 
-# kelvadon_test(<name> SOURCES <files...> LIBS <targets...> [LABELS <labels...>]
+# kelvadon_test(<name> SOURCES <files...> LIBS <targets...> [NETNS] [LABELS <labels...>]
 #               [PROPERTIES <ctest properties...>])
-# One GoogleTest program; its cases are found when the tests run. Label "nosan" keeps a test out
-# of the sanitizer run, "gui" marks tests that need a display.
+# One GoogleTest program, linked with the base of the test helpers (tests/support); its cases are
+# found when the tests run. NETNS runs the program (its listing and every case) in a network
+# namespace of its own through tests/support/netns-run: for programs that start a collector, scmd
+# or anything else on a fixed port. Label "nosan" keeps a test out of the sanitizer run, "gui"
+# marks tests that need a display.
 function(kelvadon_test name)
-  cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS;PROPERTIES" ${ARGN})
+  cmake_parse_arguments(T "NETNS" "" "SOURCES;LIBS;LABELS;PROPERTIES" ${ARGN})
   add_executable(${name} ${T_SOURCES})
-  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+  target_link_libraries(${name} PRIVATE ${T_LIBS} test_support GTest::gtest GTest::gmock
+    GTest::gtest_main)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
+  if(T_NETNS)
+    set_target_properties(${name} PROPERTIES
+      CROSSCOMPILING_EMULATOR ${PROJECT_SOURCE_DIR}/tests/support/netns-run)
+  endif()
   set(props TIMEOUT 300)
   if(T_LABELS)
     list(APPEND props LABELS "${T_LABELS}")

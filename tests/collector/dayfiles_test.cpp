@@ -2,13 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <fstream>
-#include <sstream>
 #include <string>
 
 #include "rtl/exception.h"
 #include "rtl/files.h"
+#include "tests/support/files.h"
 
 namespace collector {
 namespace {
@@ -16,20 +15,12 @@ namespace {
 class DayFilesTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/dayfiles-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir = std::string(tmpl) + "/";
     ASSERT_TRUE(rtl::ForceDirectories(dir + "RecvData"));
     ASSERT_TRUE(rtl::ForceDirectories(dir + "Log"));
   }
-  void TearDown() override { std::system(("rm -rf " + dir).c_str()); }
-  std::string Read(const std::string& rel) {
-    std::ifstream f(dir + rel, std::ios::binary);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
-  }
-  std::string dir;
+  std::string Read(const std::string& rel) { return testsupport::ReadFile(dir + rel); }
+  testsupport::TempDir tmp{"dayfiles"};
+  std::string dir = tmp.path() + "/";
   const rtl::TDateTime when = rtl::EncodeDate(2026, 12, 9) + rtl::EncodeTime(8, 30, 0, 0);
 };
 

@@ -11,9 +11,14 @@
 
 #include "rtl/cp932.h"
 #include "tests/collector/program_folder.h"
+#include "tests/support/files.h"
+#include "tests/support/wait.h"
 
 namespace collectortest {
 namespace {
+
+using testsupport::ReadFile;
+using testsupport::WaitFor;
 
 namespace fs = std::filesystem;
 

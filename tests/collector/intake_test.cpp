@@ -16,9 +16,17 @@
 #include <vector>
 
 #include "tests/collector/program_folder.h"
+#include "tests/support/peers.h"
+#include "tests/support/wait.h"
 
 namespace collectortest {
 namespace {
+
+using testsupport::AskUdp;
+using testsupport::ConnectTcp;
+using testsupport::ReadUntilClose;
+using testsupport::SendAll;
+using testsupport::WaitFor;
 
 class CollectorTest : public ::testing::Test {
  protected:
@@ -82,12 +90,12 @@ TEST_F(CollectorTest, RecordLinesAreStoredAsReceived) {
       {
           "2026/12/10 10:00:00\tInsert\tPC01\t\t10.0.0.1\tuser\tE:\tUSB\tf.txt\r\n",
           "two\r\nrecords\r\n",
-          "in\rner\nlf\r\n",          // lone CR and LF inside stay
-          "ends\r\r\n\r\n",           // CR and LF at the end go (two lines: "ends" and "")
-          "\r\n",                     // an empty record is still written
-          "nul\0cut\r\n",             // a NUL ends the record
-          big + "\r\n",               // one long record is one line
-          "no line end at close",     // the last bytes are a record when the agent closes
+          "in\rner\nlf\r\n",               // lone CR and LF inside stay
+          "ends\r\r\n\r\n",                // CR and LF at the end go (two lines: "ends" and "")
+          "\r\n",                          // an empty record is still written
+          "nul\0cut\r\n",                  // a NUL ends the record
+          big + "\r\n",                    // one long record is one line
+          "no line end at close",          // the last bytes are a record when the agent closes
           "\x83\x5C\x93\xFA\x96\x7B\r\n",  // Shift-JIS bytes as they are
       },
       11);
@@ -112,7 +120,8 @@ TEST_F(CollectorTest, AnOverLongLineIsDroppedWholeWithOneErrorEvent) {
   int fd = ConnectTcp(folder.Port());
   ASSERT_GE(fd, 0);
   std::string over(70000, 'x');
-  for (size_t i = 0; i < over.size(); i += 7000) ASSERT_TRUE(SendAll(fd, over.substr(i, 7000)));
+  for (size_t i = 0; i < over.size(); i += 7000)
+    ASSERT_TRUE(SendAll(fd, over.substr(i, 7000)));
   ASSERT_TRUE(SendAll(fd, "\r\nafter\r\n"));
   close(fd);
   std::vector<std::string> lines;
@@ -137,19 +146,25 @@ TEST_F(CollectorTest, SeveralAgentsAtOnceLoseNothing) {
         // Records in pieces of varying size, so lines cross segment boundaries.
         std::string rec = "agent" + std::to_string(a) + "\trecord" + std::to_string(r) + "\t" +
                           std::string(static_cast<size_t>(r % 97), 'p') + "\r\n";
-        for (size_t i = 0; i < rec.size(); i += 13) SendAll(fd, rec.substr(i, 13));
+        for (size_t i = 0; i < rec.size(); i += 13)
+          SendAll(fd, rec.substr(i, 13));
       }
       close(fd);
     });
   }
-  for (auto& t : agents) t.join();
+  for (auto& t : agents)
+    t.join();
   std::vector<std::string> lines;
-  ASSERT_TRUE(WaitFor([&] {
-    lines = RecordLines(folder.Read(ProgramFolder::TodayRecords()));
-    return lines.size() >= kAgents * kRecords;
-  }, 20000)) << lines.size();
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        lines = RecordLines(folder.Read(ProgramFolder::TodayRecords()));
+        return lines.size() >= kAgents * kRecords;
+      },
+      20000))
+      << lines.size();
   std::map<std::string, int> seen;
-  for (const auto& l : lines) ++seen[l];
+  for (const auto& l : lines)
+    ++seen[l];
   for (int a = 0; a < kAgents; ++a)
     for (int r = 0; r < kRecords; ++r) {
       std::string rec = "agent" + std::to_string(a) + "\trecord" + std::to_string(r) + "\t" +
@@ -162,8 +177,8 @@ TEST_F(CollectorTest, SeveralAgentsAtOnceLoseNothing) {
 TEST_F(CollectorTest, ManyConnectionsLeaveNoSocketOrMemoryBehind) {
   auto countFds = [&] {
     int n = 0;
-    for ([[maybe_unused]] auto& e : std::filesystem::directory_iterator(
-             "/proc/" + std::to_string(folder.Pid()) + "/fd"))
+    for ([[maybe_unused]] auto& e :
+         std::filesystem::directory_iterator("/proc/" + std::to_string(folder.Pid()) + "/fd"))
       ++n;
     return n;
   };
@@ -186,13 +201,14 @@ TEST_F(CollectorTest, ManyConnectionsLeaveNoSocketOrMemoryBehind) {
     }
   };
   cycle(100);  // warm up allocators
-  ASSERT_TRUE(WaitFor([&] { return RecordLines(folder.Read(ProgramFolder::TodayRecords())).size() == 100; }));
+  ASSERT_TRUE(WaitFor(
+      [&] { return RecordLines(folder.Read(ProgramFolder::TodayRecords())).size() == 100; }));
   const int fdsBefore = countFds();
   const long rssBefore = rssKb();
   cycle(1000);
-  ASSERT_TRUE(WaitFor([&] {
-    return RecordLines(folder.Read(ProgramFolder::TodayRecords())).size() == 1100;
-  }, 30000));
+  ASSERT_TRUE(WaitFor(
+      [&] { return RecordLines(folder.Read(ProgramFolder::TodayRecords())).size() == 1100; },
+      30000));
   EXPECT_TRUE(WaitFor([&] { return countFds() <= fdsBefore; })) << countFds() << " > " << fdsBefore;
 #if defined(__SANITIZE_ADDRESS__)
   // The address sanitizer keeps freed memory in quarantine, so RSS says nothing here; its leak
@@ -213,8 +229,7 @@ TEST_F(CollectorTest, ServiceStartedEntryBytes) {
       "\x83\x56\x83\x58\x83\x65\x83\x80\x83\x43\x83\x93\x83\x74\x83\x48\x83\x81\x81\x5B\x83\x56"
       "\x83\x87\x83\x93";
   ASSERT_EQ(log.size(), 19 + 1 + heading.size() + 2 + 15 + 6) << log;
-  EXPECT_TRUE(std::regex_match(log.substr(0, 19),
-                               std::regex(R"(\d{4}/\d\d/\d\d \d\d:\d\d:\d\d)")));
+  EXPECT_TRUE(std::regex_match(log.substr(0, 19), std::regex(R"(\d{4}/\d\d/\d\d \d\d:\d\d:\d\d)")));
   EXPECT_EQ(log.substr(19), " " + heading + "\r\nService Started\r\n\r\n\r\n");
 }
 

@@ -27,9 +27,15 @@
 #include <vector>
 
 #include "tests/collector/program_folder.h"
+#include "tests/support/peers.h"
+#include "tests/support/wait.h"
 
 namespace collectortest {
 namespace {
+
+using testsupport::ConnectTcp;
+using testsupport::SendAll;
+using testsupport::WaitFor;
 
 namespace fs = std::filesystem;
 

@@ -1,7 +1,6 @@
 // The collector module in this process: its day-file writer with an injected clock.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 
@@ -10,16 +9,16 @@
 #include "rtl/datetime.h"
 #include "rtl/files.h"
 #include "tests/collector/program_folder.h"
+#include "tests/support/files.h"
 
 namespace collectortest {
 namespace {
 
+using testsupport::ReadFile;
+
 class ModuleTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/kwmodule-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir = std::string(tmpl) + "/";
     std::filesystem::create_directory(dir + "RecvData");
     std::filesystem::create_directory(dir + "Log");
     module = std::make_unique<TKelvadonManager>(nullptr);
@@ -28,14 +27,14 @@ class ModuleTest : public ::testing::Test {
   void TearDown() override {
     module.reset();
     rtl::SetWallClock(nullptr);
-    std::filesystem::remove_all(dir);
   }
   // Local time as the clock's epoch microseconds.
   static int64_t At(int y, int mo, int d, int h, int mi, int s, int ms) {
     return rtl::EpochOfLocal(rtl::TSystemTime{y, mo, d, h, mi, s, ms, 0});
   }
 
-  std::string dir;
+  testsupport::TempDir tmp{"kwmodule"};
+  std::string dir = tmp.path() + "/";
   std::unique_ptr<TKelvadonManager> module;
 };
 

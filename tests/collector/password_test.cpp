@@ -5,7 +5,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -13,6 +12,7 @@
 #include "net/mail/base64.h"
 #include "rtl/crypto.h"
 #include "rtl/files.h"
+#include "tests/support/files.h"
 
 namespace {
 
@@ -116,13 +116,6 @@ TEST(StoredPassword, CorruptTextGivesEmptyOrOtherBytesNeverAnError) {
 // its final line end, and whether the command exited with 0.
 class StoredPasswordProcess : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::random_device rd;
-    dir_ = fs::temp_directory_path() / ("kw_password_test_" + std::to_string(rd()));
-    fs::create_directory(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
   static std::string Quote(const std::string& s) {
     std::string q = "'";
     for (char c : s)
@@ -150,7 +143,8 @@ class StoredPasswordProcess : public ::testing::Test {
     return ok;
   }
 
-  fs::path dir_;
+  testsupport::TempDir tmp_{"kw_password_test"};
+  fs::path dir_ = tmp_.path();
 };
 
 // What one program stores, the other reads: a second process stores and reads through its own

@@ -10,10 +10,19 @@
 
 #include "platform/advapi32/winsvc.h"
 #include "tests/collector/program_folder.h"
-#include "tests/platform/scm/scmd_fixture.h"
+#include "tests/support/netns.h"
+#include "tests/support/peers.h"
+#include "tests/support/scmd.h"
+#include "tests/support/wait.h"
 
 namespace collectortest {
 namespace {
+
+using testsupport::AskUdp;
+using testsupport::ConnectTcp;
+using testsupport::ReadUntilClose;
+using testsupport::SendAll;
+using testsupport::WaitFor;
 
 // Runs a command, returns its exit code.
 int RunCommand(const std::string& command) {
@@ -43,14 +52,17 @@ DWORD State(SC_HANDLE service) {
 }
 
 TEST(CollectorService, LifeCycleUnderTheServiceManager) {
-  scmtest::TempDir state;
+  // scmd starts the collector, which takes the FTP port.
+  testsupport::FixedPort ftpPort(ProgramFolder::kFtpPort);
+  ASSERT_TRUE(ftpPort.Take()) << ftpPort.Error();
+  testsupport::TempDir state("kwscm", 0755);
   setenv("KELVADON_SCM_DIR", state.path().c_str(), 1);
-  scmtest::Scmd scmd(SCMD_PATH, state.path());
+  testsupport::Scmd scmd(SCMD_PATH, state.path());
   ASSERT_TRUE(scmd.Start()) << scmd.Log();
   ProgramFolder folder;
 
   ASSERT_EQ(RunCommand("KELVADON_SCM_DIR=" + state.path() + " " + folder.Dir() +
-                "KelvadonService /INSTALL /SILENT"),
+                       "KelvadonService /INSTALL /SILENT"),
             0);
   SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
   ASSERT_TRUE(manager);
@@ -102,7 +114,7 @@ TEST(CollectorService, LifeCycleUnderTheServiceManager) {
   CloseServiceHandle(service);
   CloseServiceHandle(manager);
   EXPECT_EQ(RunCommand("KELVADON_SCM_DIR=" + state.path() + " " + folder.Dir() +
-                "KelvadonService /UNINSTALL /SILENT"),
+                       "KelvadonService /UNINSTALL /SILENT"),
             0);
   scmd.Stop();
 }
@@ -117,7 +129,9 @@ TEST(CollectorFtp, OnlyTheFixedAccountLogsIn) {
         "f = ftplib.FTP()\n"
         "f.connect('127.0.0.1', 9021, timeout=10)\n"
         "try:\n"
-        "    f.login('" + user + "', '" + password + "')\n"
+        "    f.login('" +
+        user + "', '" + password +
+        "')\n"
         "    print('ok ' + f.pwd())\n"
         "    f.quit()\n"
         "except ftplib.error_perm as e:\n"
@@ -125,7 +139,8 @@ TEST(CollectorFtp, OnlyTheFixedAccountLogsIn) {
     FILE* p = popen(("/usr/bin/python3 -c \"" + script + "\" 2>&1").c_str(), "r");
     std::string out;
     char buf[256];
-    while (fgets(buf, sizeof buf, p)) out += buf;
+    while (fgets(buf, sizeof buf, p))
+      out += buf;
     pclose(p);
     return out;
   };

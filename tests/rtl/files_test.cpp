@@ -6,10 +6,11 @@
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "tests/support/files.h"
 
 namespace rtl {
 namespace {
@@ -72,16 +73,11 @@ TEST(Files, ChangeFileExtAndTrailingDelimiter) {
 // A fresh folder under the system's temporary folder, removed afterwards.
 class FilesTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::random_device rd;
-    root_ = fs::temp_directory_path() / ("rtl_files_" + std::to_string(rd()));
-    fs::create_directory(root_);
-    std::ofstream(root_ / "file") << "x";
-  }
-  void TearDown() override { fs::remove_all(root_); }
+  void SetUp() override { std::ofstream(root_ / "file") << "x"; }
   std::string Path(const std::string& rel) const { return (root_ / rel).string(); }
 
-  fs::path root_;
+  testsupport::TempDir tmp_{"rtl_files"};
+  fs::path root_ = tmp_.path();
 };
 
 TEST_F(FilesTest, ExistenceTests) {

@@ -8,10 +8,10 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <random>
-#include <sstream>
 #include <string>
 #include <vector>
+
+#include "tests/support/files.h"
 
 namespace fs = std::filesystem;
 using rtl::fs::TFile;
@@ -24,11 +24,6 @@ namespace {
 class FsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::random_device rd;
-    std::ostringstream name;
-    name << "kw_fs_test_" << std::hex << rd() << rd();
-    dir = fs::temp_directory_path() / name.str();
-    fs::create_directory(dir);
     Write("file", "hello");
     fs::create_directory(dir / "folder");
     fs::create_symlink(dir / "file", dir / "link");
@@ -36,16 +31,13 @@ class FsTest : public ::testing::Test {
     const std::string fifo = (dir / "fifo").string();
     ASSERT_EQ(std::system(("mkfifo '" + fifo + "'").c_str()), 0);
   }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(dir, ec);
-  }
   void Write(const std::string& name, const std::string& bytes) {
     std::ofstream(dir / name, std::ios::binary) << bytes;
   }
   std::string P(const std::string& name) const { return (dir / name).string(); }
 
-  fs::path dir;
+  testsupport::TempDir tmp_{"kw_fs_test"};
+  fs::path dir = tmp_.path();
 };
 
 TEST_F(FsTest, StatusNeverFollowsLinks) {

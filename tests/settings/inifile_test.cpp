@@ -6,7 +6,6 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
-#include <random>
 #include <sstream>
 #include <string>
 #include <tuple>
@@ -16,6 +15,7 @@
 #include "rtl/files.h"
 #include "settings/inifilecompo.h"
 #include "settings/keys.h"
+#include "tests/support/files.h"
 
 namespace {
 
@@ -24,13 +24,6 @@ namespace fs = std::filesystem;
 // A temporary folder per test and settings components set up as both programs set theirs up.
 class SettingsFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::random_device rd;
-    dir_ = fs::temp_directory_path() / ("kw_settings_test_" + std::to_string(rd()));
-    fs::create_directory(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
   std::string PathOf(const std::string& name) const { return (dir_ / name).string(); }
 
   std::string Write(const std::string& name, const std::string& bytes) const {
@@ -64,7 +57,8 @@ class SettingsFileTest : public ::testing::Test {
     return names;
   }
 
-  fs::path dir_;
+  testsupport::TempDir tmp_{"kw_settings_test"};
+  fs::path dir_ = tmp_.path();
 };
 
 constexpr char kMissing[] = "<default>";

@@ -21,15 +21,17 @@
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include "net/socket/line.h"
-#include "tests/net/socket/loopback.h"
-#include "tests/net/socket/pump.h"
+#include "tests/support/pump.h"
+#include "tests/support/socket_loopback.h"
 
 namespace {
+
+using testsupport::PumpUntil;
 
 constexpr DWORD kPatienceMs = 5000;
 
 [[noreturn]] void Broken(const char* what, const std::string& detail = "") {
-  std::fprintf(stderr, "line_fuzz: %s %s\n", what, sockettest::Rle(detail).c_str());
+  std::fprintf(stderr, "line_fuzz: %s %s\n", what, testsupport::Rle(detail).c_str());
   std::abort();
 }
 
@@ -49,7 +51,7 @@ struct Session : TAsyncSocket {
 
 class Harness {
  public:
-  Harness() : listener_(sockettest::Listener<TAsyncSocket>()) {
+  Harness() : listener_(testsupport::Listener<TAsyncSocket>()) {
     listener_->OnSessionAvailable = [this](rtl::TObject*, WORD) { Adopt(); };
     port_ = std::stoi(listener_->GetSockPort());
   }
@@ -159,9 +161,9 @@ class Harness {
     if (seen.lines != lines) {
       std::string got, want;
       for (const auto& l : seen.lines)
-        got += "[" + sockettest::Rle(l) + "]";
+        got += "[" + testsupport::Rle(l) + "]";
       for (const auto& l : lines)
-        want += "[" + sockettest::Rle(l) + "]";
+        want += "[" + testsupport::Rle(l) + "]";
       std::fprintf(stderr, "limit %d, pieces of %d\n got: %s\nwant: %s\n", limit_, piece_,
                    got.c_str(), want.c_str());
       Broken("lines differ for", stream);

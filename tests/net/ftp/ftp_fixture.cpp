@@ -13,45 +13,19 @@
 #include <thread>
 
 #include "net/ftp/ftplogin.h"
-#include "tests/net/socket/pump.h"
-
-namespace fs = std::filesystem;
+#include "tests/support/pump.h"
 
 namespace ftptest {
 
-TempDir::TempDir() {
-  std::random_device rd;
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    std::ostringstream name;
-    name << "kw_ftp_test_" << std::hex << rd() << rd();
-    fs::path p = fs::temp_directory_path() / name.str();
-    if (fs::create_directory(p)) {
-      path_ = p;
-      return;
-    }
-  }
-  throw std::runtime_error("cannot make a temporary folder");
-}
-
-TempDir::~TempDir() {
-  std::error_code ec;
-  fs::remove_all(path_, ec);
-}
-
-fs::path TempDir::Write(const std::string& rel, const std::string& bytes) const {
-  fs::path p = path_ / rel;
-  fs::create_directories(p.parent_path());
-  std::ofstream f(p, std::ios::binary | std::ios::trunc);
-  f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  return p;
-}
+using testsupport::PumpFor;
+using testsupport::PumpUntil;
 
 ServerFixture::ServerFixture() : server_(std::make_unique<TFtpServer>()) {
   server_->Name = "TestFtp";
   server_->Addr = "127.0.0.1";
   server_->Port = "0";
   server_->LoginFailDelay = 100;
-  const std::string home = home_.Str();
+  const std::string home = home_.path();
   server_->OnAuthenticate = [home](rtl::TObject*, TFtpCtrlSocket* client, const std::string& user,
                                    const std::string& pass, bool& ok) {
     if (!FtpSameSecret(user, kUser) || !FtpSameSecret(pass, kPassword)) {
@@ -246,13 +220,6 @@ std::string Pattern(size_t length, unsigned seed) {
   return s;
 }
 
-std::string ReadAll(const fs::path& path) {
-  std::ifstream f(path, std::ios::binary);
-  std::ostringstream s;
-  s << f.rdbuf();
-  return s.str();
-}
-
 bool PumpUntilNoClients(TFtpServer& server, unsigned limitMs) {
   return PumpUntil([&] { return server.ClientCount() == 0; }, limitMs);
 }
@@ -269,9 +236,9 @@ std::string ShellQuote(const std::string& text) {
 }
 
 int RunWhilePumping(const std::string& commandLine, std::string& output, unsigned limitMs) {
-  TempDir dir;
-  const fs::path out = dir.Path() / "output";
-  const std::string line = "(" + commandLine + ") >" + ShellQuote(out.string()) + " 2>&1";
+  testsupport::TempDir dir;
+  const std::string out = dir.File("output");
+  const std::string line = "(" + commandLine + ") >" + ShellQuote(out) + " 2>&1";
   std::atomic<bool> done{false};
   int status = -1;
   std::thread runner([&] {
@@ -284,10 +251,7 @@ int RunWhilePumping(const std::string& commandLine, std::string& output, unsigne
   while (!done.load())
     PumpFor(20);
   runner.join();
-  std::ifstream f(out, std::ios::binary);
-  std::ostringstream s;
-  s << f.rdbuf();
-  output = s.str();
+  output = testsupport::ReadFile(out);
   if (!ended || status == -1) return -1;
   // std::system gives a wait status: the exit code sits in its second byte.
   if ((status & 0x7F) != 0) return -1;

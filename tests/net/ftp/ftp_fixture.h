@@ -11,27 +11,12 @@
 #include <vector>
 
 #include "net/ftp/ftpsrv.h"
+#include "tests/support/files.h"
 
 namespace ftptest {
 
 inline constexpr char kUser[] = "tester";
 inline constexpr char kPassword[] = "s3cret";
-
-// A fresh folder under the system's temporary folder, removed with its contents at the end.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::filesystem::path& Path() const { return path_; }
-  std::string Str() const { return path_.string(); }
-  // Writes bytes to the file rel (folders made as needed) and returns its path.
-  std::filesystem::path Write(const std::string& rel, const std::string& bytes) const;
-
- private:
-  std::filesystem::path path_;
-};
 
 // A server on 127.0.0.1, port 0. Sessions that log in as kUser/kPassword get Home as their home
 // folder; other credentials are refused. The login delay is short unless a test sets it.
@@ -41,14 +26,14 @@ class ServerFixture {
   ~ServerFixture();
 
   TFtpServer& Server() { return *server_; }
-  const TempDir& Home() const { return home_; }
+  const testsupport::TempDir& Home() const { return home_; }
   std::string Port() const { return port_; }
   // Every reply the server sent, in order (seen through OnAnswerToClient).
   std::vector<std::string> Answers;
   int Disconnects = 0;
 
  private:
-  TempDir home_;
+  testsupport::TempDir home_;
   std::unique_ptr<TFtpServer> server_;
   std::string port_;
 };
@@ -131,9 +116,6 @@ int PasvPort(const std::string& reply);
 // Bytes of the given length that differ at every position of a small period (so shifted or
 // dropped blocks show).
 std::string Pattern(size_t length, unsigned seed = 1);
-
-// The whole content of a file ("" when it cannot be read).
-std::string ReadAll(const std::filesystem::path& path);
 
 // Runs a shell command line (bounded by `timeout`) in a thread while this thread handles its
 // messages until the command ends or limitMs pass. Returns the exit status (-1 on time-out) and

@@ -13,15 +13,14 @@
 #include "net/ftp/ftpsrv.h"
 #include "rtl/fs.h"
 #include "tests/net/ftp/ftp_fixture.h"
-#include "tests/net/socket/pump.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using ftptest::DataPeer;
 using ftptest::RawClient;
-using ftptest::ReadAll;
 using ftptest::ServerFixture;
+using testsupport::ReadFile;
 
 int64_t Utc(int y, int mo, int d, int h, int mi, int s) {
   struct tm t = {};
@@ -91,14 +90,10 @@ TEST_F(FtpFileCommands, ListShowsUnixLinesWithLocalTimes) {
   fx.Home().Write("old.txt", "");
   fx.Home().Write(".hidden", "h");
   fx.Home().Write("sub/inner.bin", "abc");
-  fs::create_symlink("/etc", fx.Home().Path() / "link");
-  ASSERT_EQ(rtl::fs::SetModificationTime((fx.Home().Path() / "new.txt").string(),
-                                         Utc(year, 1, 1, 18, 4, 0)),
-            0);
-  ASSERT_EQ(rtl::fs::SetModificationTime((fx.Home().Path() / "old.txt").string(),
-                                         Utc(2020, 6, 15, 3, 0, 0)),
-            0);
-  fs::permissions(fx.Home().Path() / "old.txt", fs::perms::owner_write, fs::perm_options::remove);
+  fs::create_symlink("/etc", fx.Home().File("link"));
+  ASSERT_EQ(rtl::fs::SetModificationTime(fx.Home().File("new.txt"), Utc(year, 1, 1, 18, 4, 0)), 0);
+  ASSERT_EQ(rtl::fs::SetModificationTime(fx.Home().File("old.txt"), Utc(2020, 6, 15, 3, 0, 0)), 0);
+  fs::permissions(fx.Home().File("old.txt"), fs::perms::owner_write, fs::perm_options::remove);
 
   const std::string root = Listing("LIST");
   EXPECT_TRUE(Has(root, "-rw-rw-rw-   1 ftp      ftp            5 Jan 02 03:04 new.txt")) << root;
@@ -130,9 +125,7 @@ TEST_F(FtpFileCommands, ListShowsUnixLinesWithLocalTimes) {
 TEST_F(FtpFileCommands, NlstMlsdAndMlst) {
   fx.Home().Write("a.txt", "aaa");
   fx.Home().Write("sub/b.txt", "b");
-  ASSERT_EQ(
-      rtl::fs::SetModificationTime((fx.Home().Path() / "a.txt").string(), Utc(2021, 2, 3, 4, 5, 6)),
-      0);
+  ASSERT_EQ(rtl::fs::SetModificationTime(fx.Home().File("a.txt"), Utc(2021, 2, 3, 4, 5, 6)), 0);
   EXPECT_EQ(Listing("NLST"), ".\r\na.txt\r\nsub\r\n");
   EXPECT_EQ(Listing("NLST sub"), ".\r\n..\r\nb.txt\r\n");
   EXPECT_EQ(Listing("NLST -LA sub"), ".\r\n..\r\nb.txt\r\n");
@@ -156,7 +149,7 @@ TEST_F(FtpFileCommands, FileCommandsAnswerAsTheyShould) {
   fx.Home().Write("f.txt", "hello");
   fx.Home().Write("d.txt", "delete me");
   fx.Home().Write("full/x", "x");
-  fs::create_directories(fx.Home().Path() / "sub");
+  fs::create_directories(fx.Home().File("sub"));
   struct Case {
     std::string command;
     std::string reply;
@@ -197,13 +190,13 @@ TEST_F(FtpFileCommands, FileCommandsAnswerAsTheyShould) {
     SCOPED_TRACE(k.command);
     EXPECT_EQ(c.Command(k.command), k.reply);
   }
-  EXPECT_EQ(ReadAll(fx.Home().Path() / "back.txt"), "hello");
-  EXPECT_TRUE(fs::is_directory(fx.Home().Path() / "full"));
+  EXPECT_EQ(ReadFile(fx.Home().File("back.txt")), "hello");
+  EXPECT_TRUE(fs::is_directory(fx.Home().File("full")));
 }
 
 TEST_F(FtpFileCommands, FileTimesSetAndReadBack) {
   fx.Home().Write("t.txt", "t");
-  const fs::path file = fx.Home().Path() / "t.txt";
+  const fs::path file = fx.Home().File("t.txt");
   struct Case {
     std::string command;
     std::string reply;
@@ -258,7 +251,7 @@ TEST_F(FtpFileCommands, Md5OfFilesWithoutHoldingUpOtherSessions) {
   fx.Home().Write("abc.txt", "abc");
   EXPECT_EQ(c.Command("MD5 abc.txt"), "251 \"abc.txt\" 900150983CD24FB0D6963F7D28E17F72");
   EXPECT_EQ(c.Command("MD5 none.txt"), "550 'none.txt': no such file.");
-  fs::create_directories(fx.Home().Path() / "sub");
+  fs::create_directories(fx.Home().File("sub"));
   EXPECT_EQ(c.Command("MD5 sub"), "550 'sub': no such file.");
 
   // A large file takes many steps; another session is served in between.

@@ -9,9 +9,11 @@
 
 #include "rtl/fs.h"
 #include "tests/net/ftp/ftp_fixture.h"
-#include "tests/net/socket/pump.h"
+#include "tests/support/pump.h"
 
 namespace {
+
+using testsupport::PumpUntil;
 
 using ftptest::RawClient;
 using ftptest::ServerFixture;

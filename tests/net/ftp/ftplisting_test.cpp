@@ -158,17 +158,17 @@ std::vector<std::string> Names(const std::vector<TFtpDirEntry>& entries) {
 }
 
 TEST(FtpListing, ScanShowsFoldersAndPlainFilesOnly) {
-  ftptest::TempDir dir;
+  testsupport::TempDir dir;
   dir.Write("b.txt", "bb");
   dir.Write("a.TXT", "a");
   dir.Write(".hidden", "h");
   dir.Write("sub/inner.txt", "i");
-  fs::create_symlink("/etc/passwd", dir.Path() / "link");
-  ASSERT_EQ(mkfifo((dir.Path() / "fifo").c_str(), 0600), 0);
-  chmod((dir.Path() / "b.txt").c_str(), 0444);
+  fs::create_symlink("/etc/passwd", dir.File("link"));
+  ASSERT_EQ(mkfifo(dir.File("fifo").c_str(), 0600), 0);
+  chmod(dir.File("b.txt").c_str(), 0444);
 
   std::vector<TFtpDirEntry> root;
-  ASSERT_EQ(ScanFtpFolder(dir.Str(), "", false, true, root), 0);
+  ASSERT_EQ(ScanFtpFolder(dir.path(), "", false, true, root), 0);
   EXPECT_EQ(Names(root), (std::vector<std::string>{".", "a.TXT", "b.txt", "sub"}));
   EXPECT_TRUE(root[0].Directory);
   EXPECT_FALSE(root[1].ReadOnly);
@@ -177,15 +177,15 @@ TEST(FtpListing, ScanShowsFoldersAndPlainFilesOnly) {
   EXPECT_TRUE(root[3].Directory);
 
   std::vector<TFtpDirEntry> all;
-  ASSERT_EQ(ScanFtpFolder(dir.Str(), "", true, false, all), 0);
+  ASSERT_EQ(ScanFtpFolder(dir.path(), "", true, false, all), 0);
   EXPECT_EQ(Names(all), (std::vector<std::string>{".", "..", ".hidden", "a.TXT", "b.txt", "sub"}));
 
   std::vector<TFtpDirEntry> texts;
-  ASSERT_EQ(ScanFtpFolder(dir.Str(), "*.txt", false, false, texts), 0);
+  ASSERT_EQ(ScanFtpFolder(dir.path(), "*.txt", false, false, texts), 0);
   EXPECT_EQ(Names(texts), (std::vector<std::string>{"a.TXT", "b.txt"}));
 
   std::vector<TFtpDirEntry> none;
-  EXPECT_NE(ScanFtpFolder((dir.Path() / "missing").string(), "", false, false, none), 0);
+  EXPECT_NE(ScanFtpFolder(dir.File("missing"), "", false, false, none), 0);
 }
 
 }  // namespace

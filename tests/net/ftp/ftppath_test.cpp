@@ -17,7 +17,7 @@ namespace {
 
 using ftptest::RawClient;
 using ftptest::ServerFixture;
-using ftptest::TempDir;
+using testsupport::TempDir;
 
 // "表" in CP932: its trail byte is 0x5C, the code of "\".
 const std::string kHyou = "\x95\x5c";
@@ -90,18 +90,18 @@ TEST(FtpPath, CombinesInsideTheRootOnly) {
 class FtpConfinedTree : public ::testing::Test {
  protected:
   void SetUp() override {
-    const fs::path h = home.Path();
+    const fs::path h = home.path();
     fs::create_directories(h / "sub");
     fs::create_directories(h / "Docs");
     fs::create_directories(h / kHyou);
     fs::create_directories(h / "\x95");  // where a wrong split of "表" would lead
     home.Write("sub/File.TXT", "data");
     outside.Write("secret.txt", "secret");
-    fs::create_directory_symlink(outside.Path(), h / "escape");
-    fs::create_symlink(outside.Path() / "secret.txt", h / "linkfile");
+    fs::create_directory_symlink(outside.path(), h / "escape");
+    fs::create_symlink(outside.File("secret.txt"), h / "linkfile");
     const std::string fifo = (h / "fifo").string();
     ASSERT_EQ(std::system(("mkfifo " + ftptest::ShellQuote(fifo)).c_str()), 0);
-    ASSERT_EQ(rtl::fs::RealPath(home.Str(), root), 0);
+    ASSERT_EQ(rtl::fs::RealPath(home.path(), root), 0);
   }
 
   TempDir home;
@@ -151,7 +151,7 @@ TEST_F(FtpConfinedTree, LocatesExactThenFoldedAndRefusesLinksAndSpecialFiles) {
 // the session is in must always lie inside the home folder on disk.
 TEST_F(FtpConfinedTree, ChangeOfFolderNeverLeavesTheHome) {
   ServerFixture fx;
-  const std::string h = home.Str();
+  const std::string h = home.path();
   fx.Server().OnAuthenticate = [h](rtl::TObject*, TFtpCtrlSocket* client, const std::string&,
                                    const std::string&, bool&) { client->HomeDir = h; };
   struct Case {
@@ -193,7 +193,7 @@ TEST_F(FtpConfinedTree, ChangeOfFolderNeverLeavesTheHome) {
 
 TEST_F(FtpConfinedTree, FileArgumentsResolveInsideTheHomeOrAreRefused) {
   ServerFixture fx;
-  const std::string h = home.Str();
+  const std::string h = home.path();
   fx.Server().OnAuthenticate = [h](rtl::TObject*, TFtpCtrlSocket* client, const std::string&,
                                    const std::string&, bool&) { client->HomeDir = h; };
   RawClient c(fx.Port());

@@ -7,9 +7,12 @@
 #include <vector>
 
 #include "tests/net/ftp/ftp_fixture.h"
-#include "tests/net/socket/pump.h"
+#include "tests/support/pump.h"
 
 namespace {
+
+using testsupport::PumpFor;
+using testsupport::PumpUntil;
 
 using ftptest::RawClient;
 using ftptest::ServerFixture;
@@ -76,7 +79,7 @@ TEST_F(FtpServerTest, ParsesKeywordsParametersAndTelnetBytes) {
 }
 
 TEST_F(FtpServerTest, LoggedInSessionRunsItsFolderAndModeCommands) {
-  std::filesystem::create_directories(fx.Home().Path() / "sub" / "deeper");
+  std::filesystem::create_directories(fx.Home().File("sub/deeper"));
   RawClient c(fx.Port());
   ASSERT_TRUE(c.Login());
   EXPECT_EQ(c.Command("PWD"), "257 \"/\" is current directory.");
@@ -213,7 +216,7 @@ TEST_F(FtpServerTest, EventsMayReplaceOrVetoButNeverLoseAReply) {
   fx.Server().OnClientCommand = nullptr;
   fx.Server().OnChangeDirectory = [](rtl::TObject*, TFtpCtrlSocket*, const std::string& dir,
                                      bool& allowed) { allowed = dir != "/locked"; };
-  std::filesystem::create_directories(fx.Home().Path() / "locked");
+  std::filesystem::create_directories(fx.Home().File("locked"));
   c.Command("USER tester");
   ASSERT_EQ(c.Command("PASS s3cret"), "230 User tester logged in.");
   EXPECT_EQ(c.Command("CWD locked"), "501 CWD failed. No permission");

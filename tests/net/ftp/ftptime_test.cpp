@@ -16,7 +16,7 @@
 
 namespace {
 
-using ftptest::TempDir;
+using testsupport::TempDir;
 
 TEST(FtpTime, WireTextRoundTrip) {
   const rtl::TDateTime dt = rtl::EncodeDate(2008, 3, 5) + rtl::EncodeTime(7, 8, 9, 10);
@@ -136,7 +136,7 @@ TEST_F(FtpTimeZone, LocalToUtcUsesTheOffsetOfThatInstant) {
 
 TEST_F(FtpTimeZone, FileTimesAreSetAndReadInWholeSecondsPerInstant) {
   TempDir dir;
-  const std::string file = dir.Write("f.txt", "x").string();
+  const std::string file = dir.Write("f.txt", "x");
   UseZone("Europe/Berlin");
   // MFMT-style: the text is UTC, set without conversion, read back as UTC.
   ASSERT_TRUE(SetFileTimeRaw(file, MdtmToDateTime("20240701100001.900")));
@@ -157,12 +157,12 @@ TEST_F(FtpTimeZone, FileTimesAreSetAndReadInWholeSecondsPerInstant) {
 // Which names count as files, folders or nothing, for the size, age, existence and time setters.
 TEST(FtpFiles, OnlyPlainFilesAndFoldersAreSeen) {
   TempDir dir;
-  const std::string file = dir.Write("file.bin", std::string(1234, 'z')).string();
-  const std::string folder = (dir.Path() / "folder").string();
+  const std::string file = dir.Write("file.bin", std::string(1234, 'z'));
+  const std::string folder = dir.File("folder");
   std::filesystem::create_directory(folder);
-  const std::string link = (dir.Path() / "link").string();
+  const std::string link = dir.File("link");
   std::filesystem::create_symlink(file, link);
-  const std::string missing = (dir.Path() / "missing").string();
+  const std::string missing = dir.File("missing");
   struct Case {
     std::string path;
     int64_t size;
@@ -196,19 +196,18 @@ TEST(FtpMd5, DigestsOfTextsAndFiles) {
     std::string data(size, '\0');
     for (size_t i = 0; i < size; ++i)
       data[i] = static_cast<char>((i * 131 + 7) % 251);
-    const std::string file = dir.Write("f" + std::to_string(size), data).string();
+    const std::string file = dir.Write("f" + std::to_string(size), data);
     const std::string expected = HexUpper(rtl::Md5(data));
     EXPECT_EQ(BufferMD5Hex(data.data(), data.size()), expected);
     EXPECT_EQ(FileMD5Hex(file), expected);
   }
-  const std::string secret = dir.Write("secret", "s").string();
-  std::filesystem::create_symlink(secret, dir.Path() / "link");
-  ASSERT_EQ(std::system(("mkfifo " + ftptest::ShellQuote((dir.Path() / "fifo").string())).c_str()),
-            0);
+  const std::string secret = dir.Write("secret", "s");
+  std::filesystem::create_symlink(secret, dir.File("link"));
+  ASSERT_EQ(std::system(("mkfifo " + ftptest::ShellQuote(dir.File("fifo"))).c_str()), 0);
   // A missing file, a link (never followed) and a FIFO (never waited on) all fail at once.
   for (const char* name : {"missing", "link", "fifo"}) {
     SCOPED_TRACE(name);
-    EXPECT_THROW(FileMD5Hex((dir.Path() / name).string()), rtl::EInOutError);
+    EXPECT_THROW(FileMD5Hex(dir.File(name)), rtl::EInOutError);
   }
 }
 

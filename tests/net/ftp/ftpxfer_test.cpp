@@ -11,16 +11,19 @@
 
 #include "net/ftp/ftpsrv.h"
 #include "tests/net/ftp/ftp_fixture.h"
-#include "tests/net/socket/pump.h"
+#include "tests/support/pump.h"
 
 namespace {
+
+using testsupport::PumpFor;
+using testsupport::PumpUntil;
 
 namespace fs = std::filesystem;
 using ftptest::DataPeer;
 using ftptest::Pattern;
 using ftptest::RawClient;
-using ftptest::ReadAll;
 using ftptest::ServerFixture;
+using testsupport::ReadFile;
 
 // Passive with the client connecting before its transfer command (as most clients do) or only
 // after the "150"; active.
@@ -33,7 +36,7 @@ class FtpTransfer : public ::testing::Test {
     fx.Server().OnAnswerToClient = [this](rtl::TObject*, TFtpCtrlSocket* client,
                                           std::string& answer) {
       fx.Answers.push_back(answer);
-      if (answer == "226 File received ok") AtReceived.push_back(ReadAll(client->FilePath));
+      if (answer == "226 File received ok") AtReceived.push_back(ReadFile(client->FilePath));
     };
     ASSERT_TRUE(c.Login());
   }
@@ -118,8 +121,8 @@ TEST_F(FtpTransfer, UploadsAndDownloadsAreByteExactInBothModes) {
     // The reply came only once the file was complete and closed.
     ASSERT_EQ(AtReceived.size(), 1u);
     EXPECT_TRUE(AtReceived[0] == bytes) << AtReceived[0].size() << " bytes at the reply";
-    EXPECT_TRUE(fs::exists(fx.Home().Path() / name));  // an upload of no bytes makes its file
-    EXPECT_TRUE(ReadAll(fx.Home().Path() / name) == bytes);
+    EXPECT_TRUE(fs::exists(fx.Home().File(name)));  // an upload of no bytes makes its file
+    EXPECT_TRUE(ReadFile(fx.Home().File(name)) == bytes);
     EXPECT_EQ(fx.Server().Client(0)->FileName, name);
 
     std::string back;
@@ -131,7 +134,7 @@ TEST_F(FtpTransfer, UploadsAndDownloadsAreByteExactInBothModes) {
   fx.Home().Write("full.txt", "old contents");
   EXPECT_EQ(Upload("STOR full.txt", "", Mode::Passive),
             "150 Opening data connection for full.txt.|226 File received ok");
-  EXPECT_EQ(fs::file_size(fx.Home().Path() / "full.txt"), 0u);
+  EXPECT_EQ(fs::file_size(fx.Home().File("full.txt")), 0u);
   EXPECT_EQ(c.Command("NOOP"), "200 Ok. Parameter was ''.");
 }
 
@@ -144,15 +147,15 @@ TEST_F(FtpTransfer, DataSentAheadOfItsCommandIsKept) {
   PumpFor(100);
   EXPECT_EQ(c.Command("STOR early.txt"), "150 Opening data connection for early.txt.");
   EXPECT_EQ(c.ReadReply(), "226 File received ok");
-  EXPECT_EQ(ReadAll(fx.Home().Path() / "early.txt"), "sent early");
+  EXPECT_EQ(ReadFile(fx.Home().File("early.txt")), "sent early");
 }
 
 TEST_F(FtpTransfer, SlashesInTheNameBecomeBackslashesInFileName) {
-  fs::create_directories(fx.Home().Path() / "sub");
+  fs::create_directories(fx.Home().File("sub"));
   EXPECT_EQ(Upload("STOR sub/in.txt", "x", Mode::Passive),
             "150 Opening data connection for sub/in.txt.|226 File received ok");
   EXPECT_EQ(fx.Server().Client(0)->FileName, "sub\\in.txt");
-  EXPECT_EQ(ReadAll(fx.Home().Path() / "sub" / "in.txt"), "x");
+  EXPECT_EQ(ReadFile(fx.Home().File("sub/in.txt")), "x");
 }
 
 TEST_F(FtpTransfer, RestartsAndAppends) {
@@ -162,7 +165,7 @@ TEST_F(FtpTransfer, RestartsAndAppends) {
   EXPECT_EQ(c.Command("REST 1000"), "350 REST supported. Ready to resume at byte offset 1000.");
   EXPECT_EQ(Upload("STOR resume.bin", whole.substr(1000), Mode::Passive),
             "150 Opening data connection for resume.bin.|226 File received ok");
-  EXPECT_TRUE(ReadAll(fx.Home().Path() / "resume.bin") == whole);
+  EXPECT_TRUE(ReadFile(fx.Home().File("resume.bin")) == whole);
 
   // Resuming a download from offset 4000.
   std::string tail;
@@ -182,7 +185,7 @@ TEST_F(FtpTransfer, RestartsAndAppends) {
   EXPECT_EQ(Upload("STOR absent.bin", "data", Mode::Passive),
             "150 Opening data connection for absent.bin.|"
             "426 Connection closed; Unable to set resume position in local file.");
-  EXPECT_TRUE(fs::exists(fx.Home().Path() / "absent.bin"));
+  EXPECT_TRUE(fs::exists(fx.Home().File("absent.bin")));
   EXPECT_EQ(c.Command("REST 6000"), "350 REST supported. Ready to resume at byte offset 6000.");
   EXPECT_EQ(Download("RETR resume.bin", all, Mode::Passive),
             "150 Opening data connection for resume.bin.|"
@@ -193,11 +196,11 @@ TEST_F(FtpTransfer, RestartsAndAppends) {
   EXPECT_EQ(Upload("APPE log.txt", "abc", Mode::Passive),
             "150 APPE supported.  Ready to append file \"log.txt\" at offset 10.|"
             "226 File received ok");
-  EXPECT_EQ(ReadAll(fx.Home().Path() / "log.txt"), "0123456789abc");
+  EXPECT_EQ(ReadFile(fx.Home().File("log.txt")), "0123456789abc");
   EXPECT_EQ(Upload("APPE new.txt", "first", Mode::Active),
             "150 APPE supported.  Ready to append file \"new.txt\" at offset 0.|"
             "226 File received ok");
-  EXPECT_EQ(ReadAll(fx.Home().Path() / "new.txt"), "first");
+  EXPECT_EQ(ReadFile(fx.Home().File("new.txt")), "first");
 
   EXPECT_EQ(c.Command("REST x"), "350 REST supported. Ready to resume at byte offset 0.");
   EXPECT_EQ(c.Command("REST 99999999999999999999"),
@@ -205,7 +208,7 @@ TEST_F(FtpTransfer, RestartsAndAppends) {
 }
 
 TEST_F(FtpTransfer, StouMakesAFreshFileAndNamesItsVirtualPath) {
-  fs::create_directories(fx.Home().Path() / "sub");
+  fs::create_directories(fx.Home().File("sub"));
   EXPECT_EQ(c.Command("CWD sub"), "250 CWD command successful. \"/sub\" is current directory.");
   const std::string reply = Upload("STOU", "unique bytes", Mode::Passive);
   // "150 Opening data connection for /sub/FTPxxxx.|250 '/sub/FTPxxxx': file created."
@@ -217,7 +220,7 @@ TEST_F(FtpTransfer, StouMakesAFreshFileAndNamesItsVirtualPath) {
   ASSERT_EQ(name.substr(0, 8), "/sub/FTP") << reply;
   EXPECT_EQ(reply,
             "150 Opening data connection for " + name + ".|250 '" + name + "': file created.");
-  EXPECT_EQ(ReadAll(fx.Home().Path() / name.substr(1)), "unique bytes");
+  EXPECT_EQ(ReadFile(fx.Home().File(name.substr(1))), "unique bytes");
   EXPECT_EQ(fx.Server().Client(0)->FileName, "\\sub\\" + name.substr(5));
   // Each STOU gets its own file.
   const std::string second = Upload("STOU", "other", Mode::Active);
@@ -251,8 +254,7 @@ TEST_F(FtpTransfer, AborDuringAnUploadAndBeforeItsConnection) {
   EXPECT_EQ(c.Command("STOR part.bin"), "150 Opening data connection for part.bin.");
   peer.Send(Pattern(100000));
   ASSERT_TRUE(PumpUntil([&] {
-    return fs::exists(fx.Home().Path() / "part.bin") &&
-           fs::file_size(fx.Home().Path() / "part.bin") > 0;
+    return fs::exists(fx.Home().File("part.bin")) && fs::file_size(fx.Home().File("part.bin")) > 0;
   }));
   c.Send("ABOR\r\n");
   EXPECT_EQ(c.ReadLine(), "426 Connection closed; ABORT requested by client.");
@@ -285,9 +287,9 @@ TEST_F(FtpTransfer, OneTransferAtATimeAndEachRefusedInItsOwnReply) {
   peer.Send("first");
   peer.Finish();
   EXPECT_EQ(c.ReadReply(), "226 File received ok");
-  EXPECT_EQ(ReadAll(fx.Home().Path() / "one.txt"), "first");
+  EXPECT_EQ(ReadFile(fx.Home().File("one.txt")), "first");
   EXPECT_EQ(fx.Server().Client(0)->FileName, "one.txt");
-  EXPECT_FALSE(fs::exists(fx.Home().Path() / "two.txt"));
+  EXPECT_FALSE(fs::exists(fx.Home().File("two.txt")));
 }
 
 // PORT, PASV and the data channel rules; each command sent alone and the reply it must get.
@@ -453,15 +455,15 @@ TEST_F(FtpTransfer, TwoSessionsNeverWriteTheSameFileAtOnce) {
   EXPECT_EQ(other.ReadReply(), "426 Connection closed; Device or resource busy.");
   first.Finish();
   EXPECT_EQ(c.ReadReply(), "226 File received ok");
-  EXPECT_EQ(ReadAll(fx.Home().Path() / "shared.txt"), "first writer");
+  EXPECT_EQ(ReadFile(fx.Home().File("shared.txt")), "first writer");
 }
 
 // Names that reach outside the home, or through a link, or that are no plain file.
 TEST_F(FtpTransfer, PathsStayInsideTheHome) {
-  fs::create_directories(fx.Home().Path() / "sub");
-  fs::create_symlink("/etc/passwd", fx.Home().Path() / "link");
-  fs::create_directory_symlink("/etc", fx.Home().Path() / "out");
-  ASSERT_EQ(mkfifo((fx.Home().Path() / "fifo").c_str(), 0600), 0);
+  fs::create_directories(fx.Home().File("sub"));
+  fs::create_symlink("/etc/passwd", fx.Home().File("link"));
+  fs::create_directory_symlink("/etc", fx.Home().File("out"));
+  ASSERT_EQ(mkfifo(fx.Home().File("fifo").c_str(), 0600), 0);
   struct Case {
     std::string command;
     std::string reply;
@@ -486,12 +488,12 @@ TEST_F(FtpTransfer, PathsStayInsideTheHome) {
     ASSERT_TRUE(peer.Connect(ftptest::PasvPort(c.Command("PASV"))));
     EXPECT_EQ(c.Command(k.command), k.reply);
   }
-  EXPECT_TRUE(fs::is_symlink(fx.Home().Path() / "link"));
-  EXPECT_FALSE(fs::exists(fx.Home().Path().parent_path() / "kw-xfer-escape.bin"));
+  EXPECT_TRUE(fs::is_symlink(fx.Home().File("link")));
+  EXPECT_FALSE(fs::exists(fs::path(fx.Home().path()).parent_path() / "kw-xfer-escape.bin"));
 }
 
 TEST_F(FtpTransfer, RetrieveOfWhatIsNoFileEndsWithTheReasonOnce) {
-  fs::create_directories(fx.Home().Path() / "folder");
+  fs::create_directories(fx.Home().File("folder"));
   std::string data;
   EXPECT_EQ(Download("RETR nothing.txt", data, Mode::Passive),
             "150 Opening data connection for nothing.txt.|"

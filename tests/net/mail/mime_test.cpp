@@ -8,13 +8,14 @@
 #include "net/mail/jcode.h"
 #include "rtl/cp932.h"
 #include "tests/net/mail/tool.h"
+#include "tests/support/files.h"
 
 namespace net::mail {
 namespace {
 
 using testing::DecodeWithPython;
 using testing::PythonPath;
-using testing::TempDir;
+using testsupport::TempDir;
 
 // The specials of encoded words in header values.
 const TCharSet kHdrSpecials = CharSetOf("\"(),.:;<>@[\\]");
@@ -121,7 +122,7 @@ TEST(AttachmentStream, FileIsReadAndFreed) {
 
 TEST(AttachmentStream, MissingFileOrFolderRaisesEFOpenError) {
   TempDir dir;
-  for (std::string name : {(dir.Path() / "missing.txt").string(), dir.Path().string()}) {
+  for (std::string name : {dir.File("missing.txt"), dir.path()}) {
     try {
       OpenAttachmentStream(name, fmOpenRead);
       ADD_FAILURE() << "opened " << name;

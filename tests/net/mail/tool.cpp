@@ -1,10 +1,9 @@
 #include "tests/net/mail/tool.h"
 
 #include <cstdlib>
-#include <fstream>
-#include <random>
 #include <sstream>
-#include <stdexcept>
+
+#include "tests/support/files.h"
 
 namespace net::mail::testing {
 
@@ -29,39 +28,6 @@ bool IsExecutableFile(const fs::path& p) {
 }
 
 }  // namespace
-
-TempDir::TempDir() {
-  std::random_device rd;
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    std::ostringstream name;
-    name << "kw_mail_test_" << std::hex << rd() << rd();
-    fs::path p = fs::temp_directory_path() / name.str();
-    if (fs::create_directory(p)) {
-      path_ = p;
-      return;
-    }
-  }
-  throw std::runtime_error("cannot make a temporary folder");
-}
-
-TempDir::~TempDir() {
-  std::error_code ec;
-  fs::remove_all(path_, ec);
-}
-
-fs::path TempDir::Write(const std::string& name, const std::string& bytes) const {
-  fs::path p = path_ / name;
-  std::ofstream f(p, std::ios::binary | std::ios::trunc);
-  f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  return p;
-}
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream f(path, std::ios::binary);
-  std::ostringstream s;
-  s << f.rdbuf();
-  return s.str();
-}
 
 std::string FindProgram(const std::string& program) {
   if (program.find('/') != std::string::npos)
@@ -89,11 +55,11 @@ bool RunProgram(const std::string& program, const std::vector<std::string>& args
 
 std::string Filter(const std::string& program, const std::vector<std::string>& args,
                    const std::string& bytes, bool& ok) {
-  TempDir dir;
+  testsupport::TempDir dir;
   fs::path in = dir.Write("in", bytes);
-  fs::path out = dir.Path() / "out";
+  fs::path out = dir.File("out");
   ok = RunProgram(program, args, in, out);
-  return ReadFile(out);
+  return testsupport::ReadFile(out);
 }
 
 namespace {
@@ -119,16 +85,16 @@ std::string PythonPath() {
 
 PythonMail DecodeWithPython(const std::string& message) {
   PythonMail r;
-  TempDir dir;
+  testsupport::TempDir dir;
   fs::path script = dir.Write("decode.py", kDecodeScript);
   fs::path msg = dir.Write("message.eml", message);
-  fs::path out = dir.Path() / "out";
+  fs::path out = dir.File("out");
   fs::path none = dir.Write("empty", "");
   if (!RunProgram(PythonPath(), {script.string(), msg.string()}, none, out)) {
-    r.error = ReadFile(out.string() + ".err");
+    r.error = testsupport::ReadFile(out.string() + ".err");
     return r;
   }
-  std::string all = ReadFile(out);
+  std::string all = testsupport::ReadFile(out);
   size_t a = all.find('\0');
   size_t b = a == std::string::npos ? a : all.find('\0', a + 1);
   if (b == std::string::npos) {

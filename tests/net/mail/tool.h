@@ -8,26 +8,6 @@
 
 namespace net::mail::testing {
 
-// A fresh folder under the system's temporary folder, removed with everything in it when the
-// object goes.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-
-  const std::filesystem::path& Path() const { return path_; }
-  // Writes bytes to the file name inside the folder and returns its path.
-  std::filesystem::path Write(const std::string& name, const std::string& bytes) const;
-
- private:
-  std::filesystem::path path_;
-};
-
-// Reads a whole file as bytes ("" when it cannot be read).
-std::string ReadFile(const std::filesystem::path& path);
-
 // The absolute path of program: itself when it is an absolute path to an executable file, else
 // the first executable of that name on PATH; "" when there is none.
 std::string FindProgram(const std::string& program);

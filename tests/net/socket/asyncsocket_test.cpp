@@ -8,9 +8,12 @@
 #include <thread>
 #include <vector>
 
-#include "tests/net/socket/pump.h"
+#include "tests/support/pump.h"
 
 namespace {
+
+using testsupport::PumpFor;
+using testsupport::PumpUntil;
 
 // A socket that counts its destructions, to see when a release really happens.
 struct CountedSocket : TCustomAsyncSocket {
@@ -85,7 +88,8 @@ TEST(AsyncSocket, TcpSessionRunsEveryHandlerOnItsOwnThread) {
   t.join();
   EXPECT_EQ(closedOnServer, 1);
   ASSERT_FALSE(handlerThreads.empty());
-  for (DWORD id : handlerThreads) EXPECT_EQ(id, socketThread);
+  for (DWORD id : handlerThreads)
+    EXPECT_EQ(id, socketThread);
 }
 
 TEST(AsyncSocket, UdpListenerAnswersADatagram) {
@@ -108,7 +112,7 @@ TEST(AsyncSocket, UdpListenerAnswersADatagram) {
   server.Listen();
   EXPECT_EQ(server.State(), wsConnected);
   EXPECT_EQ(connected, 0);
-  EXPECT_EQ(server.PeerAddr(), "error");  // a datagram socket has no peer...
+  EXPECT_EQ(server.PeerAddr(), "error");   // a datagram socket has no peer...
   EXPECT_EQ(server.State(), wsConnected);  // ...and asking does not close it
 
   TCustomAsyncSocket client;
@@ -205,7 +209,8 @@ TEST(AsyncSocket, SendQueueChunksAndOneDataSentFromTheLoop) {
   client->OnSendData = [&](rtl::TObject*, int n) { sends.push_back(n); };
   client->OnDataSent = [&](rtl::TObject*, WORD) { ++dataSent; };
   std::string payload(3000, 'x');
-  for (size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<char>('a' + i % 26);
+  for (size_t i = 0; i < payload.size(); ++i)
+    payload[i] = static_cast<char>('a' + i % 26);
   EXPECT_EQ(client->SendStr(payload), 3000);
   EXPECT_EQ(sends, (std::vector<int>{1460, 1460, 80}));
   EXPECT_EQ(dataSent, 0);  // never inside Send

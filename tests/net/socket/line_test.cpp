@@ -13,14 +13,17 @@
 #include <string>
 #include <vector>
 
-#include "tests/net/socket/loopback.h"
-#include "tests/net/socket/pump.h"
+#include "tests/support/pump.h"
+#include "tests/support/socket_loopback.h"
 
 namespace {
 
-using sockettest::ClientTo;
-using sockettest::Listener;
-using sockettest::Rle;
+using testsupport::PumpFor;
+using testsupport::PumpUntil;
+
+using testsupport::ClientTo;
+using testsupport::Listener;
+using testsupport::Rle;
 
 class LineSessions : public ::testing::Test {
  protected:

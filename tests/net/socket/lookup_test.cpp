@@ -2,66 +2,23 @@
 // resolver installed through the socket library's seam, so no test asks the network.
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <condition_variable>
-#include <map>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "net/socket/asyncsocket.h"
 #include "platform/win/module.h"
 #include "platform/wsock32/host.h"
-#include "tests/net/socket/pump.h"
+#include "tests/support/fake_resolver.h"
+#include "tests/support/pump.h"
 
 namespace {
+
+using testsupport::PumpFor;
+using testsupport::PumpUntil;
 
 uint32_t Ip(const char* text) {
   return Winsock::inet_addr(text);
 }
-
-// Answers from tables; a lookup of `gated` waits until Open().
-class TableResolver : public WskResolver {
- public:
-  std::map<std::string, WskHostEntry> names;
-  std::map<uint32_t, WskHostEntry> addresses;
-  std::string gated;
-
-  int ByName(const std::string& name, WskHostEntry& entry) override {
-    if (name == gated) Gate();
-    auto it = names.find(name);
-    if (it == names.end()) return WSAHOST_NOT_FOUND;
-    entry = it->second;
-    return 0;
-  }
-  int ByAddr(uint32_t address, WskHostEntry& entry) override {
-    auto it = addresses.find(address);
-    if (it == addresses.end()) return WSAHOST_NOT_FOUND;
-    entry = it->second;
-    return 0;
-  }
-  // True once a gated lookup is waiting.
-  bool WaitEntered() {
-    std::unique_lock<std::mutex> l(mu_);
-    return cv_.wait_for(l, std::chrono::seconds(10), [this] { return entered_; });
-  }
-  void Open() {
-    std::lock_guard<std::mutex> l(mu_);
-    open_ = true;
-    cv_.notify_all();
-  }
-
- private:
-  void Gate() {
-    std::unique_lock<std::mutex> l(mu_);
-    entered_ = true;
-    cv_.notify_all();
-    cv_.wait_for(l, std::chrono::seconds(20), [this] { return open_; });
-  }
-  std::mutex mu_;
-  std::condition_variable cv_;
-  bool entered_ = false, open_ = false;
-};
 
 class LookupTest : public ::testing::Test {
  protected:
@@ -89,7 +46,7 @@ class LookupTest : public ::testing::Test {
 
   HMODULE lib_ = nullptr;
   WskSetResolverFn setResolver_ = nullptr;
-  TableResolver resolver_;
+  testsupport::FakeResolver resolver_;
   std::vector<std::string> done_;  // "error:DnsResult: list", one per OnDnsLookupDone
   TCustomAsyncSocket s_;
 };

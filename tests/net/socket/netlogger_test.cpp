@@ -3,33 +3,21 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <fstream>
 #include <regex>
-#include <sstream>
 #include <string>
 
 #include "platform/msg/msg.h"
+#include "tests/support/files.h"
 
 namespace {
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  std::stringstream s;
-  s << f.rdbuf();
-  return s.str();
-}
+using testsupport::ReadFile;
 
 class NetLoggerTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/netlogger-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir = tmpl;
-    path = dir + "/log.txt";
-  }
-  void TearDown() override { std::system(("rm -rf " + dir).c_str()); }
-  std::string dir, path;
+  testsupport::TempDir tmp{"netlogger"};
+  std::string path = tmp.File("log.txt");
 };
 
 TEST_F(NetLoggerTest, FileLineWithStamp) {

@@ -6,13 +6,16 @@
 #include <vector>
 
 #include "net/socket/asyncsocket.h"
-#include "tests/net/socket/loopback.h"
-#include "tests/net/socket/pump.h"
+#include "tests/support/pump.h"
+#include "tests/support/socket_loopback.h"
 
 namespace {
 
-using sockettest::ClientTo;
-using sockettest::Listener;
+using testsupport::PumpFor;
+using testsupport::PumpUntil;
+
+using testsupport::ClientTo;
+using testsupport::Listener;
 
 TEST(TBufferChunk, WritePeekRemove) {
   TBuffer b(8);

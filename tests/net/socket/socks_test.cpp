@@ -24,15 +24,21 @@
 #include "net/socket/line.h"
 #include "platform/win/module.h"
 #include "platform/wsock32/host.h"
-#include "tests/net/socket/loopback.h"
-#include "tests/net/socket/pump.h"
+#include "tests/support/fake_resolver.h"
+#include "tests/support/peers.h"
+#include "tests/support/pump.h"
+#include "tests/support/socket_loopback.h"
+#include "tests/support/wait.h"
 
 extern char** environ;
 
 namespace {
 
-using sockettest::Listener;
-using sockettest::Rle;
+using testsupport::PumpFor;
+using testsupport::PumpUntil;
+
+using testsupport::Listener;
+using testsupport::Rle;
 
 std::string Bytes(std::initializer_list<int> bytes) {
   std::string s;
@@ -404,18 +410,13 @@ TEST_F(SocksTest, Level4And4ARequests) {
 }
 
 // Knows no name at all.
-struct NoNames : WskResolver {
-  int ByName(const std::string&, WskHostEntry&) override { return WSAHOST_NOT_FOUND; }
-  int ByAddr(uint32_t, WskHostEntry&) override { return WSAHOST_NOT_FOUND; }
-};
-
 TEST_F(SocksTest, Level4DestinationThatDoesNotResolve) {
   // Level 4 resolves the destination itself; the names come from a resolver that knows none.
   HMODULE lib = LoadLibraryA("wsock32.dll");
   ASSERT_NE(lib, nullptr);
   auto setResolver = reinterpret_cast<WskSetResolverFn>(GetProcAddress(lib, "SetResolver"));
   ASSERT_NE(setResolver, nullptr);
-  NoNames none;
+  testsupport::FakeResolver none;  // knows no name
   setResolver(&none);
   ScriptedProxy proxy({});
   Start(proxy, "4", "nowhere.test");
@@ -523,7 +524,7 @@ class Microsocks {
  public:
   explicit Microsocks(std::vector<std::string> extra) {
     for (int attempt = 0; attempt < 5 && pid_ <= 0; ++attempt) {
-      port_ = FreePort();
+      port_ = testsupport::FreePort();
       std::vector<std::string> args = {kMicrosocks, "-i", "127.0.0.1", "-p", std::to_string(port_)};
       args.insert(args.end(), extra.begin(), extra.end());
       std::vector<char*> argv;
@@ -547,52 +548,33 @@ class Microsocks {
   std::string Port() const { return std::to_string(port_); }
 
  private:
-  static int FreePort() {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    ::close(fd);
-    return ntohs(a.sin_port);
-  }
-
   // Up to 5 s for the port to accept; false when the process ended or never listened.
   bool WaitListening() {
-    for (int i = 0; i < 100; ++i) {
-      int status;
-      if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-        pid_ = 0;
-        return false;
-      }
-      int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-      sockaddr_in a{};
-      a.sin_family = AF_INET;
-      a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-      a.sin_port = htons(static_cast<uint16_t>(port_));
-      bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-      ::close(fd);
-      if (ok) return true;
-      ::usleep(50 * 1000);
-    }
-    return false;
+    bool ended = false;
+    const bool listening = testsupport::WaitFor(
+        [&] {
+          int status;
+          if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+            pid_ = 0;
+            ended = true;
+            return true;
+          }
+          int fd = testsupport::ConnectTcp(port_);
+          if (fd >= 0) ::close(fd);
+          return fd >= 0;
+        },
+        5000);
+    return listening && !ended;
   }
 
   void Stop() {
     if (pid_ <= 0) return;
     ::kill(pid_, SIGTERM);
     int status;
-    for (int i = 0; i < 100; ++i) {
-      if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-        pid_ = 0;
-        return;
-      }
-      ::usleep(20 * 1000);
+    if (!testsupport::WaitFor([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; }, 2000)) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, &status, 0);
     }
-    ::kill(pid_, SIGKILL);
-    ::waitpid(pid_, &status, 0);
     pid_ = 0;
   }
 

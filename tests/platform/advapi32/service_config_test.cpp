@@ -3,10 +3,13 @@
 #include <cstring>
 #include <vector>
 
-#include "tests/platform/advapi32/service_fixture.h"
+#include "tests/support/service_fixture.h"
 
 namespace svctest {
 namespace {
+
+using testsupport::ScHandle;
+using testsupport::ServiceTest;
 
 TEST_F(ServiceTest, ConfigurationReadsBackThroughTheBufferRules) {
   const char* deps = "Alpha\0Beta\0";
@@ -143,7 +146,7 @@ TEST_F(ServiceTest, ARebootActionNeedsTheShutdownPrivilegeAndIsOnlyLogged) {
   KwAdjustTokenPrivilege(luid, 0);
 
   ASSERT_TRUE(StartServiceA(s, 0, nullptr));
-  EXPECT_TRUE(scmtest::WaitFor(
+  EXPECT_TRUE(testsupport::WaitFor(
       [&] { return scmd_->Log().find("asks for a reboot") != std::string::npos; }));
   EXPECT_NE(scmd_->Log().find("going down"), std::string::npos);
   EXPECT_EQ(Status(s).dwCurrentState, DWORD(SERVICE_STOPPED));
@@ -223,12 +226,12 @@ TEST_F(ServiceTest, OnlyThisMachineAndItsActiveDatabaseOpen) {
 }
 
 TEST(ServiceManagerGone, CallsFailWith1722) {
-  scmtest::TempDir dir;
+  testsupport::TempDir dir{"kwscm", 0755};
   setenv("KELVADON_SCM_DIR", dir.path().c_str(), 1);
   EXPECT_FALSE(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
   EXPECT_EQ(GetLastError(), DWORD(RPC_S_SERVER_UNAVAILABLE));
 
-  scmtest::Scmd scmd(SCMD_PATH, dir.path());
+  testsupport::Scmd scmd(SCMD_PATH, dir.path());
   ASSERT_TRUE(scmd.Start());
   ScHandle m(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
   ASSERT_TRUE(m.h);

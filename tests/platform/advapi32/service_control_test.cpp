@@ -7,10 +7,14 @@
 #include <atomic>
 #include <thread>
 
-#include "tests/platform/advapi32/service_fixture.h"
+#include "tests/support/netns.h"
+#include "tests/support/service_fixture.h"
 
 namespace svctest {
 namespace {
+
+using testsupport::ScHandle;
+using testsupport::ServiceTest;
 
 pid_t PidFromTrace(const std::vector<std::string>& lines, const std::string& key) {
   for (const auto& l : lines)
@@ -30,7 +34,7 @@ TEST_F(ServiceTest, StartPauseContinueStopWithStatesInOrder) {
   const SERVICE_STATUS_PROCESS running = Status(s);
   const pid_t pid = PidFromTrace(TraceLines("Cycle"), "pid");
   EXPECT_EQ(running.dwProcessId, DWORD(pid));
-  EXPECT_TRUE(scmtest::ProcessAlive(pid));
+  EXPECT_TRUE(testsupport::ProcessAlive(pid));
   EXPECT_EQ(running.dwControlsAccepted,
             SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_PAUSE_CONTINUE | SERVICE_ACCEPT_SHUTDOWN);
   EXPECT_TRUE(TraceHas("Cycle", "main Cycle one two"));
@@ -46,7 +50,7 @@ TEST_F(ServiceTest, StartPauseContinueStopWithStatesInOrder) {
   ASSERT_TRUE(WaitState(s, SERVICE_STOPPED));
   EXPECT_EQ(Status(s).dwProcessId, 0u);
   EXPECT_EQ(Status(s).dwWin32ExitCode, 0u);
-  EXPECT_TRUE(scmtest::WaitFor([&] { return !scmtest::ProcessAlive(pid); }));
+  EXPECT_TRUE(testsupport::WaitFor([&] { return !testsupport::ProcessAlive(pid); }));
 
   // scmd's own START_PENDING at the spawn, the service's reports with their check points, and
   // nothing out of order.
@@ -107,7 +111,7 @@ TEST_F(ServiceTest, AProgramThatNeverDispatchesIsKilledAfterTheTimeOut) {
   EXPECT_EQ(st.dwWin32ExitCode, DWORD(ERROR_SERVICE_REQUEST_TIMEOUT));
   const pid_t pid = PidFromTrace(TraceLines("Mute"), "pid");
   ASSERT_GT(pid, 0);
-  EXPECT_TRUE(scmtest::WaitFor([&] { return !scmtest::ProcessAlive(pid); }));
+  EXPECT_TRUE(testsupport::WaitFor([&] { return !testsupport::ProcessAlive(pid); }));
   // It may be started again.
   EXPECT_FALSE(StartServiceA(s, 0, nullptr));
   EXPECT_EQ(GetLastError(), DWORD(ERROR_SERVICE_REQUEST_TIMEOUT));
@@ -127,14 +131,14 @@ TEST_F(ServiceTest, CrashesStopWith1067AndRunTheFailureActionsInTurn) {
   ASSERT_TRUE(WaitState(s, SERVICE_RUNNING));
   const pid_t first = static_cast<pid_t>(Status(s).dwProcessId);
   // The first crash: STOPPED with 1067, then the restart after its delay.
-  ASSERT_TRUE(scmtest::WaitFor([&] {
+  ASSERT_TRUE(testsupport::WaitFor([&] {
     const auto st = Status(s);
     return st.dwCurrentState == SERVICE_STOPPED && st.dwWin32ExitCode == ERROR_PROCESS_ABORTED;
   }));
   ASSERT_TRUE(WaitState(s, SERVICE_RUNNING));
   EXPECT_NE(Status(s).dwProcessId, DWORD(first));
   // The second crash runs the command and leaves the service stopped.
-  ASSERT_TRUE(scmtest::WaitFor([&] { return scmtest::ReadFile(marker) == "ran\n"; }));
+  ASSERT_TRUE(testsupport::WaitFor([&] { return testsupport::ReadFile(marker) == "ran\n"; }));
   EXPECT_EQ(Status(s).dwCurrentState, DWORD(SERVICE_STOPPED));
   EXPECT_EQ(Status(s).dwWin32ExitCode, DWORD(ERROR_PROCESS_ABORTED));
   const auto crashes = LoggedStates("Crashy");
@@ -147,18 +151,18 @@ TEST_F(ServiceTest, ADetachedChildOutlivesItsServiceAndScmd) {
   ASSERT_TRUE(WaitState(s, SERVICE_RUNNING));
   pid_t child = 0;
   ASSERT_TRUE(
-      scmtest::WaitFor([&] { return (child = PidFromTrace(TraceLines("Parent"), "child")); }));
+      testsupport::WaitFor([&] { return (child = PidFromTrace(TraceLines("Parent"), "child")); }));
   SERVICE_STATUS st;
   ASSERT_TRUE(ControlService(s, SERVICE_CONTROL_STOP, &st));
   ASSERT_TRUE(WaitState(s, SERVICE_STOPPED));
-  EXPECT_TRUE(scmtest::ProcessAlive(child));
+  EXPECT_TRUE(testsupport::ProcessAlive(child));
 
   ASSERT_TRUE(StartServiceA(s, 0, nullptr));  // and once more, with scmd ending under it
   ASSERT_TRUE(WaitState(s, SERVICE_RUNNING));
   s.reset();
   manager_.reset();
   EXPECT_EQ(scmd_->Stop(), 0);
-  EXPECT_TRUE(scmtest::ProcessAlive(child));
+  EXPECT_TRUE(testsupport::ProcessAlive(child));
   kill(child, SIGKILL);
 }
 
@@ -179,8 +183,8 @@ TEST_F(ServiceTest, ScmdShutsItsServicesDownAndKillsOnlyTheLateOnes) {
   EXPECT_TRUE(TraceHas("Polite", "control 5"));
   EXPECT_TRUE(TraceHas("Polite", "state 1 0"));  // it reported STOPPED itself
   EXPECT_FALSE(TraceHas("Stubborn", "control 5"));
-  EXPECT_FALSE(scmtest::ProcessAlive(politePid));
-  EXPECT_FALSE(scmtest::ProcessAlive(stubbornPid));
+  EXPECT_FALSE(testsupport::ProcessAlive(politePid));
+  EXPECT_FALSE(testsupport::ProcessAlive(stubbornPid));
   const std::string log = scmd_->Log();
   EXPECT_NE(log.find("Stubborn: process " + std::to_string(stubbornPid) + " did not stop"),
             std::string::npos);
@@ -193,9 +197,9 @@ TEST_F(ServiceTest, AServiceWhoseScmdDiesShutsDownInsteadOfRunningOrphaned) {
   ASSERT_TRUE(WaitState(s, SERVICE_RUNNING));
   const pid_t pid = static_cast<pid_t>(Status(s).dwProcessId);
   kill(scmd_->pid(), SIGKILL);
-  EXPECT_TRUE(scmtest::WaitFor([&] { return TraceHas("Orphan", "dispatcher 0 109"); }));
+  EXPECT_TRUE(testsupport::WaitFor([&] { return TraceHas("Orphan", "dispatcher 0 109"); }));
   EXPECT_TRUE(TraceHas("Orphan", "control 5"));
-  EXPECT_TRUE(scmtest::WaitFor([&] { return !scmtest::ProcessAlive(pid); }));
+  EXPECT_TRUE(testsupport::WaitFor([&] { return !testsupport::ProcessAlive(pid); }));
 }
 
 TEST_F(ServiceTest, AutoStartServicesStartWithScmd) {
@@ -248,7 +252,8 @@ TEST_F(ServiceTest, AClientThatDiesFreesItsHandlesAndItsLock) {
   ASSERT_EQ(waitpid(child, &status, 0), child);
   ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   SC_LOCK lock = nullptr;
-  EXPECT_TRUE(scmtest::WaitFor([&] { return (lock = LockServiceDatabase(manager_)) != nullptr; }));
+  EXPECT_TRUE(
+      testsupport::WaitFor([&] { return (lock = LockServiceDatabase(manager_)) != nullptr; }));
   EXPECT_TRUE(UnlockServiceDatabase(lock));
   s.reset();  // the last handle: the service marked by the dead client goes
   EXPECT_FALSE(OpenServiceA(manager_, "Kept", SERVICE_QUERY_STATUS));
@@ -269,7 +274,7 @@ TEST_F(ServiceTest, AServiceDeletedWhileRunningGoesOnceStopped) {
   EXPECT_FALSE(StartServiceA(s, 0, nullptr));
   EXPECT_EQ(GetLastError(), DWORD(ERROR_SERVICE_MARKED_FOR_DELETE));
   s.reset();
-  EXPECT_TRUE(scmtest::WaitFor([&] {
+  EXPECT_TRUE(testsupport::WaitFor([&] {
     SC_HANDLE h = OpenServiceA(manager_, "Doomed", SERVICE_QUERY_STATUS);
     if (h) CloseServiceHandle(h);
     return !h && GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST;
@@ -277,8 +282,9 @@ TEST_F(ServiceTest, AServiceDeletedWhileRunningGoesOnceStopped) {
 }
 
 TEST_F(ServiceTest, AServiceRunsUnderItsAccount) {
+  if (!testsupport::UsersCanSwitch()) GTEST_SKIP() << testsupport::kUsersCannotSwitch;
   // The trace must be writable by the account.
-  scmtest::ReadFile(Trace("AsNobody"));
+  testsupport::ReadFile(Trace("AsNobody"));
   FILE* f = fopen(Trace("AsNobody").c_str(), "w");
   ASSERT_TRUE(f);
   fclose(f);

@@ -6,14 +6,14 @@
 #include <unistd.h>
 
 #include "platform/advapi32/advapi32.h"
-#include "tests/platform/scm/scmd_fixture.h"
+#include "tests/support/files.h"
 
 namespace {
 
 // Runs the test service directly with KELVADON_SCM_FD set as given (unset for null) and the
 // descriptor `keep` left open; returns its exit code and trace.
 std::pair<int, std::vector<std::string>> RunOutsideScmd(const char* fdValue, int keep = -1) {
-  scmtest::TempDir dir;
+  testsupport::TempDir dir{"kwscm", 0755};
   const std::string trace = dir.File("trace");
   const pid_t pid = fork();
   if (pid == 0) {
@@ -29,7 +29,7 @@ std::pair<int, std::vector<std::string>> RunOutsideScmd(const char* fdValue, int
   }
   int status = 0;
   waitpid(pid, &status, 0);
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, scmtest::ReadLines(trace)};
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, testsupport::ReadLines(trace)};
 }
 
 TEST(ServiceSide, ADispatcherOutsideScmdFailsWith1063) {
@@ -75,7 +75,7 @@ TEST(ServiceSide, StatusCallsWithoutADispatcherAreRefused) {
 }
 
 TEST(EventLog, EventsGoToTheLogFileInUtf8) {
-  scmtest::TempDir dir;
+  testsupport::TempDir dir{"kwscm", 0755};
   const std::string file = dir.File("events");
   setenv("KELVADON_EVENTLOG", file.c_str(), 1);
   HANDLE h = RegisterEventSourceA(nullptr, "KelvadonManager");
@@ -94,7 +94,7 @@ TEST(EventLog, EventsGoToTheLogFileInUtf8) {
   EXPECT_FALSE(ReportEventA(h, EVENTLOG_ERROR_TYPE, 0, 0, nullptr, 0, 0, nullptr, nullptr));
   unsetenv("KELVADON_EVENTLOG");
 
-  EXPECT_EQ(scmtest::ReadLines(file),
+  EXPECT_EQ(testsupport::ReadLines(file),
             (std::vector<std::string>{"KelvadonManager\tERROR\t7\tサービス失敗 x  y tail",
                                       "KelvadonManager\tINFORMATION\t0\t"}));
 }

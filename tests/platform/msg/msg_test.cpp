@@ -8,7 +8,11 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/pump.h"
+
 namespace {
+
+using testsupport::PumpUntil;
 
 // Records what a thread's windows receive.
 struct Recorder {
@@ -19,18 +23,6 @@ struct Recorder {
     });
   }
 };
-
-// Pumps the calling thread until pred() holds or the limit passes; true when it held.
-template <typename Pred>
-bool PumpUntil(Pred pred, DWORD limitMs = 5000) {
-  DWORD start = GetTickCount();
-  while (!pred()) {
-    if (TickElapsed(start, GetTickCount()) > limitMs) return false;
-    MsgWait(50);
-    ProcessMessages();
-  }
-  return true;
-}
 
 TEST(MessageQueue, OrderIsKeptAcrossWindowsOfAThread) {
   Recorder r;
@@ -105,13 +97,16 @@ TEST(MessageQueue, NestedDispatchGoesOnWithTheNextMessage) {
     if (m.WParam == 1) {
       // A handler that pumps: the messages behind it run inside, in order, once each.
       MSG inner;
-      while (PeekMessage(&inner, 0, 0, 0, PM_REMOVE)) DispatchMessage(&inner);
+      while (PeekMessage(&inner, 0, 0, 0, PM_REMOVE))
+        DispatchMessage(&inner);
       seen.push_back(-1);
     }
   });
-  for (int i = 1; i <= 4; ++i) PostMessage(w, WM_USER, i, 0);
+  for (int i = 1; i <= 4; ++i)
+    PostMessage(w, WM_USER, i, 0);
   MSG m;
-  while (PeekMessage(&m, 0, 0, 0, PM_REMOVE)) DispatchMessage(&m);
+  while (PeekMessage(&m, 0, 0, 0, PM_REMOVE))
+    DispatchMessage(&m);
   EXPECT_EQ(seen, (std::vector<int>{1, 2, 3, 4, -1}));
   DeallocateHWnd(w);
 }
@@ -163,7 +158,8 @@ TEST(MessageQueue, PostThreadMessageAndThreadExit) {
     while (GetMessage(&m, 0, 0, 0))
       if (m.hwnd == 0 && m.message == WM_USER + 9) gotIt = true;
   });
-  while (!tid) std::this_thread::yield();
+  while (!tid)
+    std::this_thread::yield();
   EXPECT_TRUE(PostThreadMessage(tid, WM_USER + 9, 0, 0));
   EXPECT_TRUE(PostThreadMessage(tid, WM_QUIT, 0, 0));
   t.join();

@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "tests/platform/scm/scmd_fixture.h"
+#include "tests/support/files.h"
 
 namespace scm {
 namespace {
@@ -68,7 +68,7 @@ TEST(RecordText, ABrokenFileIsNoRecord) {
 
 class StoreTest : public ::testing::Test {
  protected:
-  scmtest::TempDir dir_;
+  testsupport::TempDir dir_{"kwscm", 0755};
   ServiceStore store_{dir_.path()};
 };
 

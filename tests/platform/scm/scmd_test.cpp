@@ -9,7 +9,8 @@
 #include "platform/scm/access.h"
 #include "platform/scm/client.h"
 #include "platform/scm/protocol.h"
-#include "tests/platform/scm/scmd_fixture.h"
+#include "tests/support/netns.h"
+#include "tests/support/scmd.h"
 
 namespace scm {
 namespace {
@@ -77,7 +78,7 @@ ServiceConfig Config(const std::string& name, const std::string& path) {
 class ScmdTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    scmd_ = std::make_unique<scmtest::Scmd>(
+    scmd_ = std::make_unique<testsupport::Scmd>(
         SCMD_PATH, dir_.path(),
         std::vector<std::pair<std::string, std::string>>{{kEnvStartTimeout, "2"}});
     ASSERT_TRUE(scmd_->Start()) << scmd_->Log();
@@ -87,8 +88,8 @@ class ScmdTest : public ::testing::Test {
     if (HasFailure()) std::cerr << scmd_->Log();
   }
 
-  scmtest::TempDir dir_;
-  std::unique_ptr<scmtest::Scmd> scmd_;
+  testsupport::TempDir dir_{"kwscm", 0755};
+  std::unique_ptr<testsupport::Scmd> scmd_;
 };
 
 TEST_F(ScmdTest, ServicesAreFoundInAnyCaseAndOutliveARestartOfScmd) {
@@ -188,7 +189,7 @@ TEST_F(ScmdTest, TheLockHasOneHolderBlocksStartsAndDiesWithItsConnection) {
   EXPECT_TRUE(locked);
 
   holder.reset();  // the holder goes away without unlocking
-  ASSERT_TRUE(scmtest::WaitFor([&] {
+  ASSERT_TRUE(testsupport::WaitFor([&] {
     std::string r;
     return other.Call(Request(Op::kLock).U32(om), &r) == 0;
   }));
@@ -211,7 +212,7 @@ TEST_F(ScmdTest, ADroppedClientFreesItsHandlesSoAMarkedServiceGoes) {
   second.Call(Request(Op::kCloseHandle).U32(probe));
   (void)s1;
   first.reset();
-  ASSERT_TRUE(scmtest::WaitFor([&] {
+  ASSERT_TRUE(testsupport::WaitFor([&] {
     // The handle the check itself opens keeps it alive: close it again.
     auto [err, h] = second.OpenService(m2, "gone", kServiceQueryStatus);
     if (!err) second.Call(Request(Op::kCloseHandle).U32(h));
@@ -243,10 +244,12 @@ TEST_F(ScmdTest, StartsThatNeverReachADispatcherEndStopped) {
     }
   }
   // The sleeper was killed, not left behind.
-  EXPECT_TRUE(scmtest::WaitFor([&] { return scmd_->Log().find("killed") != std::string::npos; }));
+  EXPECT_TRUE(
+      testsupport::WaitFor([&] { return scmd_->Log().find("killed") != std::string::npos; }));
 }
 
 TEST_F(ScmdTest, CallersOutsideRootAndKelvadonMayOnlyQuery) {
+  if (!testsupport::UsersCanSwitch()) GTEST_SKIP() << testsupport::kUsersCannotSwitch;
   {
     RawClient c(dir_.path());
     const uint32_t m = c.OpenManager(kManagerAllAccess).second;
@@ -299,12 +302,12 @@ TEST_F(ScmdTest, AClientBreakingTheFramingIsDroppedAndOthersAreServed) {
 }
 
 TEST(Scmd, OneScmdPerFolder) {
-  scmtest::TempDir dir;
-  scmtest::Scmd first(SCMD_PATH, dir.path());
+  testsupport::TempDir dir{"kwscm", 0755};
+  testsupport::Scmd first(SCMD_PATH, dir.path());
   ASSERT_TRUE(first.Start());
-  scmtest::Scmd second(SCMD_PATH, dir.path());
+  testsupport::Scmd second(SCMD_PATH, dir.path());
   second.Start();  // finds the first one's socket; the second one gives up
-  ASSERT_TRUE(scmtest::WaitFor([&] { return !second.Running(); }));
+  ASSERT_TRUE(testsupport::WaitFor([&] { return !second.Running(); }));
   const int refused = second.Stop();
   EXPECT_TRUE(WIFEXITED(refused) && WEXITSTATUS(refused) == 1);
   EXPECT_NE(first.Log().find("another scmd serves"), std::string::npos);

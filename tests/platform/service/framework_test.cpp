@@ -9,12 +9,12 @@
 #include <sstream>
 
 #include "platform/advapi32/winsvc.h"
-#include "tests/platform/advapi32/service_fixture.h"
-#include "tests/platform/scm/scmd_fixture.h"
+#include "tests/support/scmd.h"
+#include "tests/support/service_fixture.h"
 
 namespace {
 
-using svctest::ScHandle;
+using testsupport::ScHandle;
 
 // The framework program as a child process, its output in files.
 class Program {
@@ -46,7 +46,7 @@ class Program {
   int Wait() {
     int status = 0;
     if (pid_ <= 0) return code_;
-    if (!scmtest::WaitFor([&] { return waitpid(pid_, &status, WNOHANG) == pid_; }, 20000)) {
+    if (!testsupport::WaitFor([&] { return waitpid(pid_, &status, WNOHANG) == pid_; }, 20000)) {
       kill(pid_, SIGKILL);
       waitpid(pid_, &status, 0);
     }
@@ -55,8 +55,8 @@ class Program {
     return code_;
   }
   void Signal(int sig) { kill(pid_, sig); }
-  std::string Out() const { return scmtest::ReadFile(out_); }
-  std::string Err() const { return scmtest::ReadFile(err_); }
+  std::string Out() const { return testsupport::ReadFile(out_); }
+  std::string Err() const { return testsupport::ReadFile(err_); }
 
  private:
   std::string out_, err_;
@@ -64,11 +64,11 @@ class Program {
   int code_ = -1;
 };
 
-class FrameworkTest : public svctest::ServiceTest {
+class FrameworkTest : public testsupport::ServiceTest {
  protected:
   // scmd passes its environment on to the service it starts.
   std::vector<std::pair<std::string, std::string>> ScmdEnv() override {
-    auto env = svctest::ServiceTest::ScmdEnv();
+    auto env = testsupport::ServiceTest::ScmdEnv();
     for (auto& [k, v] : Env())
       env.emplace_back(k, v);
     for (auto& kv : extra_)
@@ -86,7 +86,7 @@ class FrameworkTest : public svctest::ServiceTest {
     return last_->Wait();
   }
 
-  std::vector<std::string> Trace() const { return scmtest::ReadLines(dir_.File("trace")); }
+  std::vector<std::string> Trace() const { return testsupport::ReadLines(dir_.File("trace")); }
   bool TraceHas(const std::string& line) const {
     auto t = Trace();
     return std::find(t.begin(), t.end(), line) != t.end();
@@ -169,7 +169,7 @@ TEST_F(FrameworkTest, ALifeCycleUnderScmdOnTheMainThreadWithItsStatesInOrder) {
   ASSERT_TRUE(WaitState(s, SERVICE_PAUSED));
   // The thread that owns the timers (and the sockets) keeps working while paused.
   const std::string pausedTick = "tick " + std::to_string(SERVICE_PAUSED);
-  ASSERT_TRUE(scmtest::WaitFor([&] {
+  ASSERT_TRUE(testsupport::WaitFor([&] {
     auto t = Trace();
     return std::count(t.begin(), t.end(), pausedTick) >= 3;
   }));
@@ -177,7 +177,7 @@ TEST_F(FrameworkTest, ALifeCycleUnderScmdOnTheMainThreadWithItsStatesInOrder) {
   ASSERT_TRUE(WaitState(s, SERVICE_RUNNING));
   ASSERT_TRUE(ControlService(s, SERVICE_CONTROL_STOP, &st));
   ASSERT_TRUE(WaitState(s, SERVICE_STOPPED));
-  ASSERT_TRUE(scmtest::WaitFor([&] {
+  ASSERT_TRUE(testsupport::WaitFor([&] {
     auto t = Trace();
     return std::count(t.begin(), t.end(), "exit 0") == 2;  // the INSTALL run's, and this one's
   }));
@@ -230,14 +230,14 @@ TEST_F(FrameworkTest, AFailedStartGoesStraightToStoppedAndFailuresAreLogged) {
     ScHandle s = InstallProgram();
     std::remove(dir_.File("trace").c_str());
     ASSERT_TRUE(StartServiceA(s, 0, nullptr)) << GetLastError();
-    ASSERT_TRUE(scmtest::WaitFor([&] { return TraceHas("exit 0"); }));
+    ASSERT_TRUE(testsupport::WaitFor([&] { return TraceHas("exit 0"); }));
     EXPECT_EQ(Status(s).dwCurrentState, DWORD(SERVICE_STOPPED));
     std::vector<std::string> want = {"START_PENDING 0", "START_PENDING 0", "START_PENDING 1"};
     if (c.running) want.push_back("RUNNING 0");
     want.push_back("STOPPED 0");
     EXPECT_EQ(LoggedStates("KwFramework"), want);
     EXPECT_EQ(TraceHas("execute main"), c.running);
-    auto events = scmtest::ReadLines(dir_.File("events"));
+    auto events = testsupport::ReadLines(dir_.File("events"));
     if (c.event) {
       EXPECT_EQ(events, std::vector<std::string>{c.event});
     } else {
@@ -254,7 +254,7 @@ TEST_F(FrameworkTest, AStopIsHandledInsideANestedWait) {
   SetUp();
   ScHandle s = InstallProgram();
   ASSERT_TRUE(StartServiceA(s, 0, nullptr));
-  ASSERT_TRUE(scmtest::WaitFor([&] { return TraceHas("nested begin"); }));
+  ASSERT_TRUE(testsupport::WaitFor([&] { return TraceHas("nested begin"); }));
   SERVICE_STATUS st;
   ASSERT_TRUE(ControlService(s, SERVICE_CONTROL_STOP, &st)) << GetLastError();
   // OnStop has run and STOP_PENDING is reported while the nested wait still goes on.
@@ -293,7 +293,7 @@ TEST_F(FrameworkTest, PauseIsRefusedWhenNotAllowed) {
 
 TEST_F(FrameworkTest, WithoutScmdTheDispatcherFailureIsLoggedAndTheProgramEnds) {
   EXPECT_EQ(RunProgram({}), 1);
-  EXPECT_EQ(scmtest::ReadLines(dir_.File("events")),
+  EXPECT_EQ(testsupport::ReadLines(dir_.File("events")),
             std::vector<std::string>{"KwFramework\tERROR\t0\tThe service process could not "
                                      "connect to the service controller"});
   EXPECT_TRUE(TraceHas("create main"));
@@ -313,7 +313,7 @@ TEST(FrameworkForeground, RunsTheLifeCycleWithoutScmdAndSignalsEndIt) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.signal);
-    scmtest::TempDir dir;  // no scmd anywhere
+    testsupport::TempDir dir{"kwscm", 0755};  // no scmd anywhere
     const std::string trace = dir.File("trace");
     Program p(dir.path(), {"-foreground"},
               {{"KWFW_TRACE", trace},
@@ -323,8 +323,8 @@ TEST(FrameworkForeground, RunsTheLifeCycleWithoutScmdAndSignalsEndIt) {
     std::vector<std::string> want = {"KwFramework: START_PENDING check point 0 wait hint 5000",
                                      "KwFramework: START_PENDING check point 1 wait hint 5000"};
     if (c.signal) {
-      ASSERT_TRUE(scmtest::WaitFor([&] {
-        auto t = scmtest::ReadLines(trace);
+      ASSERT_TRUE(testsupport::WaitFor([&] {
+        auto t = testsupport::ReadLines(trace);
         return std::count(t.begin(), t.end(), "tick 4") >= 2;  // running, ticking
       }));
       p.Signal(c.signal);
@@ -338,7 +338,7 @@ TEST(FrameworkForeground, RunsTheLifeCycleWithoutScmdAndSignalsEndIt) {
     for (std::string l; std::getline(err, l);)
       lines.push_back(l);
     EXPECT_EQ(lines, want);
-    auto t = scmtest::ReadLines(trace);
+    auto t = testsupport::ReadLines(trace);
     EXPECT_NE(std::find(t.begin(), t.end(), "create main"), t.end());
     EXPECT_NE(std::find(t.begin(), t.end(), "foreground 1"), t.end());
     if (c.handler) {

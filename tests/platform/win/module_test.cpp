@@ -9,12 +9,13 @@
 
 #include "platform/win/win.h"
 #include "rtl/files.h"
-#include "tests/platform/win/test_util.h"
+#include "tests/support/env.h"
+#include "tests/support/files.h"
 
 namespace {
 
-using wintest::ScopedEnv;
-using wintest::TempDir;
+using testsupport::ScopedEnv;
+using testsupport::TempDir;
 
 using IntFunction = int (*)();
 
@@ -125,8 +126,8 @@ TEST(LoadLibrary, SearchFolders) {
   }
   for (auto unset : {std::optional<std::string>(), std::optional<std::string>("")}) {
     ScopedEnv libDir("KELVADON_LIBDIR", unset);
-    EXPECT_EQ(LibrarySearchDirs(),
-              (std::vector<std::string>{rtl::ProgramDir(), rtl::ProgramDir() + "../lib/kelvadon/"}));
+    EXPECT_EQ(LibrarySearchDirs(), (std::vector<std::string>{
+                                       rtl::ProgramDir(), rtl::ProgramDir() + "../lib/kelvadon/"}));
   }
 }
 

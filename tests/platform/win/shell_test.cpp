@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -11,15 +12,16 @@
 #include <gtest/gtest.h>
 
 #include "platform/win/win.h"
-#include "tests/platform/win/test_util.h"
+#include "tests/support/env.h"
+#include "tests/support/files.h"
 
 namespace {
 
-using wintest::ScopedEnv;
-using wintest::TempDir;
-using wintest::WaitForFile;
+using testsupport::ScopedEnv;
+using testsupport::TempDir;
+using testsupport::WaitForFile;
 
-constexpr auto kExecutable = std::filesystem::perms(0755);
+constexpr mode_t kExecutable = 0755;
 
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;

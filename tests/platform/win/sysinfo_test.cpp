@@ -10,11 +10,11 @@
 #include <gtest/gtest.h>
 
 #include "platform/win/win.h"
-#include "tests/platform/win/test_util.h"
+#include "tests/support/env.h"
 
 namespace {
 
-using wintest::ScopedEnv;
+using testsupport::ScopedEnv;
 
 TEST(GetVersionEx, DefaultAndOverride) {
   const struct {
@@ -122,8 +122,7 @@ TEST(Priority, IdleClassIsNice19) {
   ASSERT_GE(pid, 0);
   if (pid == 0) {
     bool ok = SetPriorityClass(GetCurrentProcess(), IDLE_PRIORITY_CLASS) &&
-              getpriority(PRIO_PROCESS, 0) == 19 &&
-              !SetPriorityClass(GetCurrentProcess(), 12345) &&
+              getpriority(PRIO_PROCESS, 0) == 19 && !SetPriorityClass(GetCurrentProcess(), 12345) &&
               GetLastError() == ERROR_INVALID_PARAMETER;
     _exit(ok ? 0 : 1);
   }

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/win/win.h"
+#include "tests/support/netns.h"
 
 namespace {
 
@@ -125,6 +126,8 @@ TEST_F(TokenTest, PrivilegeNotHeldGives1300) {
 // A process of another user holds the five user privileges only. Run in a child that drops to
 // "nobody" when the test runs as root.
 TEST_F(TokenTest, UserTokenHoldsTheUserPrivilegesOnly) {
+  if (geteuid() == 0 && !testsupport::UsersCanSwitch())
+    GTEST_SKIP() << testsupport::kUsersCannotSwitch;
   EXPECT_EXIT(
       {
         if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(2);

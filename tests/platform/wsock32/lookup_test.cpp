@@ -1,57 +1,16 @@
 // Host lookups (asynchronous and blocking), the service and protocol databases, and the
 // address-text helpers.
 #include <algorithm>
-#include <condition_variable>
 #include <cstring>
-#include <map>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "tests/platform/wsock32/wsock_fixture.h"
+#include "tests/support/fake_resolver.h"
 
 namespace {
 
-// Answers from a table; a name listed in `gated` waits until Open() is called.
-class FakeResolver : public WskResolver {
- public:
-  std::map<std::string, WskHostEntry> names;
-  std::map<uint32_t, WskHostEntry> addresses;
-  std::string gated;
-
-  int ByName(const std::string& name, WskHostEntry& entry) override {
-    if (name == gated) {
-      std::unique_lock<std::mutex> lock(mu_);
-      entered_ = true;
-      cv_.notify_all();
-      cv_.wait(lock, [this] { return open_; });
-    }
-    auto it = names.find(name);
-    if (it == names.end()) return WSAHOST_NOT_FOUND;
-    entry = it->second;
-    return 0;
-  }
-  int ByAddr(uint32_t address, WskHostEntry& entry) override {
-    auto it = addresses.find(address);
-    if (it == addresses.end()) return WSAHOST_NOT_FOUND;
-    entry = it->second;
-    return 0;
-  }
-  bool WaitEntered() {
-    std::unique_lock<std::mutex> lock(mu_);
-    return cv_.wait_for(lock, std::chrono::seconds(10), [this] { return entered_; });
-  }
-  void Open() {
-    std::lock_guard<std::mutex> lock(mu_);
-    open_ = true;
-    cv_.notify_all();
-  }
-
- private:
-  std::mutex mu_;
-  std::condition_variable cv_;
-  bool entered_ = false, open_ = false;
-};
+using testsupport::FakeResolver;
 
 FakeHost::Match LookupDone(HANDLE task) {
   return [task](const Posted& p) {

@@ -37,49 +37,6 @@ const WinsockApi& W() {
   return api;
 }
 
-bool FakeHost::Post(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-  std::lock_guard<std::mutex> lock(mu_);
-  posts_.push_back({hwnd, msg, wParam, lParam});
-  cv_.notify_all();
-  return true;
-}
-
-std::vector<Posted> FakeHost::WaitFor(const Match& match, size_t count,
-                                      std::chrono::milliseconds timeout) {
-  std::unique_lock<std::mutex> lock(mu_);
-  std::vector<Posted> found;
-  cv_.wait_for(lock, timeout, [&] {
-    found.clear();
-    for (const Posted& p : posts_)
-      if (match(p)) found.push_back(p);
-    return found.size() >= count;
-  });
-  return found;
-}
-
-std::vector<Posted> FakeHost::All() {
-  std::lock_guard<std::mutex> lock(mu_);
-  return posts_;
-}
-
-size_t FakeHost::Count(const Match& match) {
-  std::lock_guard<std::mutex> lock(mu_);
-  size_t n = 0;
-  for (const Posted& p : posts_)
-    n += match(p);
-  return n;
-}
-
-FakeHost::Match SocketEvent(SOCKET s, LONG event) {
-  return [s, event](const Posted& p) {
-    return p.msg == kSocketMsg && p.wParam == s && p.Event() == event;
-  };
-}
-
-FakeHost::Match AnyOf(SOCKET s) {
-  return [s](const Posted& p) { return p.msg == kSocketMsg && p.wParam == s; };
-}
-
 WS_sockaddr_in Loopback(USHORT port) {
   WS_sockaddr_in sin{};
   sin.sin_family = WS_AF_INET;

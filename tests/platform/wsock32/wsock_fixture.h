@@ -1,19 +1,17 @@
 // Test support for the socket library: its entry points loaded the way callers load them
-// (LoadLibraryA("wsock32.dll") + GetProcAddress), a fake host that records every notification,
-// and a fixture that starts the library with that host and cleans up after each test.
+// (LoadLibraryA("wsock32.dll") + GetProcAddress), and a fixture that starts the library with the
+// fake host of tests/support (which records every notification) and cleans up after each test.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <condition_variable>
-#include <functional>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "platform/wsock32/host.h"
 #include "platform/wsock32/winsock.h"
+#include "tests/support/fake_host.h"
 
 // clang-format off
 #define WSK_ENTRY_POINTS(X)                                                                    \
@@ -35,44 +33,14 @@ struct WinsockApi {
 };
 const WinsockApi& W();
 
-// One recorded notification.
-struct Posted {
-  HWND hwnd;
-  UINT msg;
-  WPARAM wParam;
-  LPARAM lParam;
-  WORD Event() const { return WSAGETSELECTEVENT(lParam); }
-  WORD Error() const { return WSAGETSELECTERROR(lParam); }
-};
+using testsupport::AnyOf;
+using testsupport::FakeHost;
+using testsupport::kLookupMsg;
+using testsupport::kSocketMsg;
+using testsupport::kWindow;
+using testsupport::Posted;
+using testsupport::SocketEvent;
 
-// Records posts; every window except kGoneWindow exists.
-class FakeHost : public WskHost {
- public:
-  static constexpr HWND kGoneWindow = 0xDEAD;
-
-  bool Post(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) override;
-  bool WindowExists(HWND hwnd) override { return hwnd != 0 && hwnd != kGoneWindow; }
-
-  using Match = std::function<bool(const Posted&)>;
-  // Waits up to `timeout` until `count` posts match; returns the matching posts so far.
-  std::vector<Posted> WaitFor(const Match& match, size_t count = 1,
-                              std::chrono::milliseconds timeout = std::chrono::seconds(10));
-  std::vector<Posted> All();
-  size_t Count(const Match& match);
-
- private:
-  std::mutex mu_;
-  std::condition_variable cv_;
-  std::vector<Posted> posts_;
-};
-
-// A notification of socket s, with or without a given event.
-FakeHost::Match SocketEvent(SOCKET s, LONG event);
-FakeHost::Match AnyOf(SOCKET s);
-
-constexpr HWND kWindow = 42;
-constexpr UINT kSocketMsg = 1025;
-constexpr UINT kLookupMsg = 1026;
 // How long a test waits to be sure that a notification does not come.
 constexpr std::chrono::milliseconds kQuiet{300};
 

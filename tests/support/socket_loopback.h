@@ -1,6 +1,7 @@
-// Loopback helpers for socket tests: a listener on 127.0.0.1 with a port the system chooses, a
-// client aimed at it, and a compact printable form of byte strings. Sockets made here belong to
-// the calling thread, which must pump messages for them to work.
+// Loopback helpers for tests of the socket layer (link net_socket): a listener on 127.0.0.1 with
+// a port the system chooses, a client aimed at it, and a compact printable form of byte strings.
+// Sockets made here belong to the calling thread, which must pump messages for them to work.
+// Header-only: the fuzz targets include it too.
 #pragma once
 
 #include <cstdio>
@@ -8,9 +9,8 @@
 #include <string>
 
 #include "net/socket/asyncsocket.h"
-#include "tests/net/socket/pump.h"
 
-namespace sockettest {
+namespace testsupport {
 
 // A stream listener on 127.0.0.1, port chosen by the system (read it with GetSockPort()).
 template <typename T = TCustomAsyncSocket>
@@ -82,4 +82,4 @@ inline std::string Rle(const std::string& s) {
   return out;
 }
 
-}  // namespace sockettest
+}  // namespace testsupport

@@ -1,17 +1,25 @@
-// The fixture of the service API tests: an scmd in a temporary folder that the test process's
-// client functions talk to, the test service's command line, and handles that close themselves.
+// The fixture of tests at platform/advapi32 and above that use the service API: an scmd in a
+// temporary state folder that the test process's client functions talk to, the test service's
+// command line, and handles that close themselves. The test program defines SCMD_PATH and
+// TEST_SERVICE_PATH and links platform_advapi32. One fixture per test, on the test's thread.
 #pragma once
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <filesystem>
+#include <iostream>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/advapi32/winsvc.h"
-#include "tests/platform/scm/scmd_fixture.h"
+#include "tests/support/files.h"
+#include "tests/support/scmd.h"
+#include "tests/support/wait.h"
 
-namespace svctest {
+namespace testsupport {
 
 struct ScHandle {
   SC_HANDLE h = nullptr;
@@ -40,7 +48,7 @@ class ServiceTest : public ::testing::Test {
 
   void SetUp() override {
     setenv("KELVADON_SCM_DIR", dir_.path().c_str(), 1);
-    scmd_ = std::make_unique<scmtest::Scmd>(SCMD_PATH, dir_.path(), ScmdEnv());
+    scmd_ = std::make_unique<Scmd>(SCMD_PATH, dir_.path(), ScmdEnv());
     ASSERT_TRUE(scmd_->Start()) << scmd_->Log();
     manager_ = ScHandle(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
     ASSERT_TRUE(manager_.h) << GetLastError();
@@ -54,7 +62,7 @@ class ServiceTest : public ::testing::Test {
 
   std::string Trace(const std::string& name) const { return dir_.File(name + ".trace"); }
   std::vector<std::string> TraceLines(const std::string& name) const {
-    return scmtest::ReadLines(Trace(name));
+    return ReadLines(Trace(name));
   }
   bool TraceHas(const std::string& name, const std::string& line) const {
     for (const auto& l : TraceLines(name))
@@ -62,16 +70,39 @@ class ServiceTest : public ::testing::Test {
     return false;
   }
 
-  // Registers the test service as `name` with the options given (its trace is Trace(name)).
+  // Registers the test service as `name` with the options given (its trace is Trace(name)). A
+  // service under another account runs a copy in the state folder (see ReachableCopy).
   ScHandle Install(const std::string& name, const std::string& options = "",
                    DWORD startType = SERVICE_DEMAND_START, const char* account = nullptr) {
-    const std::string path =
-        std::string(TEST_SERVICE_PATH) + " --trace=" + Trace(name) + " " + options;
+    const std::string program = account ? ReachableCopy(TEST_SERVICE_PATH) : TEST_SERVICE_PATH;
+    const std::string path = program + " --trace=" + Trace(name) + " " + options;
     SC_HANDLE h = CreateServiceA(manager_, name.c_str(), nullptr, SERVICE_ALL_ACCESS,
                                  SERVICE_WIN32_OWN_PROCESS, startType, SERVICE_ERROR_NORMAL,
                                  path.c_str(), nullptr, nullptr, nullptr, account, nullptr);
     EXPECT_TRUE(h) << "CreateServiceA " << GetLastError();
     return ScHandle(h);
+  }
+
+  // A copy of program, with the libraries beside it (found through the $ORIGIN run path), in
+  // <state folder>/bin: other accounts can reach it there whatever the mode of the build folder
+  // (a checkout in a 0700 folder is closed to them).
+  std::string ReachableCopy(const std::string& program) const {
+    namespace fs = std::filesystem;
+    const fs::path from = fs::path(program).parent_path();
+    const fs::path bin = dir_.File("bin");
+    const fs::path copy = bin / fs::path(program).filename();
+    if (fs::exists(copy)) return copy.string();
+    fs::create_directories(bin);
+    fs::permissions(bin, fs::perms(0755));
+    for (const auto& e : fs::directory_iterator(from)) {
+      const std::string file = e.path().filename();
+      if (!(file.starts_with("lib") && file.ends_with(".so"))) continue;
+      fs::copy_file(e.path(), bin / file);
+      fs::permissions(bin / file, fs::perms(0755));
+    }
+    fs::copy_file(program, copy);
+    fs::permissions(copy, fs::perms(0755));
+    return copy.string();
   }
 
   static SERVICE_STATUS_PROCESS Status(SC_HANDLE s) {
@@ -84,14 +115,14 @@ class ServiceTest : public ::testing::Test {
   }
 
   static bool WaitState(SC_HANDLE s, DWORD state, int timeoutMs = 10000) {
-    return scmtest::WaitFor([&] { return Status(s).dwCurrentState == state; }, timeoutMs);
+    return WaitFor([&] { return Status(s).dwCurrentState == state; }, timeoutMs);
   }
 
   // The states scmd logged for a service, in order, as "STATE cp".
   std::vector<std::string> LoggedStates(const std::string& name) const {
     std::vector<std::string> out;
     const std::string prefix = "scmd: " + name + ": ";
-    for (const auto& line : scmtest::ReadLines(dir_.File("scmd.log"))) {
+    for (const auto& line : ReadLines(dir_.File("scmd.log"))) {
       if (line.rfind(prefix, 0) != 0) continue;
       const std::string rest = line.substr(prefix.size());
       const size_t cp = rest.find(" check point ");
@@ -102,9 +133,9 @@ class ServiceTest : public ::testing::Test {
     return out;
   }
 
-  scmtest::TempDir dir_;
-  std::unique_ptr<scmtest::Scmd> scmd_;
+  TempDir dir_{"kwscm", 0755};
+  std::unique_ptr<Scmd> scmd_;
   ScHandle manager_;
 };
 
-}  // namespace svctest
+}  // namespace testsupport

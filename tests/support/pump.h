@@ -1,7 +1,11 @@
-// Message pumping for socket tests: sockets only work while their thread handles messages.
+// Message pumping for tests above the message layer (link platform_msg): windows, timers and
+// sockets only work while their thread handles its messages. Call from the thread that owns them.
+// Header-only: the fuzz targets include it too.
 #pragma once
 
 #include "platform/msg/msg.h"
+
+namespace testsupport {
 
 // Handles the calling thread's messages until pred() holds or limitMs pass; true when it held.
 template <typename Pred>
@@ -23,3 +27,5 @@ inline void PumpFor(DWORD ms) {
     ProcessMessages();
   }
 }
+
+}  // namespace testsupport

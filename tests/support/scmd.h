@@ -1,86 +1,36 @@
-// Test helpers for everything that talks to scmd: a temporary state folder, an scmd process
-// started in it (its log in <folder>/scmd.log) and stopped again, and bounded waiting.
+// The scmd peer for tests at platform/scm and above: an scmd process serving a state folder (its
+// log in <folder>/scmd.log), started and stopped by the test, and a liveness check for the
+// processes it starts. A Scmd object belongs to one test thread.
 #pragma once
 
 #include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
-#include <functional>
-#include <sstream>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
-namespace scmtest {
+#include "tests/support/files.h"
+#include "tests/support/wait.h"
 
-// Polls pred every 20 ms until it holds or timeoutMs pass; returns its last value.
-inline bool WaitFor(const std::function<bool()>& pred, int timeoutMs = 10000) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  for (;;) {
-    if (pred()) return true;
-    if (std::chrono::steady_clock::now() >= end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-}
+namespace testsupport {
 
-inline std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-inline std::vector<std::string> ReadLines(const std::string& path) {
-  std::vector<std::string> lines;
-  std::istringstream in(ReadFile(path));
-  for (std::string line; std::getline(in, line);)
-    lines.push_back(line);
-  return lines;
-}
-
+// True while pid runs (a zombie does not).
 inline bool ProcessAlive(pid_t pid) {
   if (pid <= 0 || kill(pid, 0) != 0) return false;
-  // A zombie is not alive.
   std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
   std::string content;
   std::getline(stat, content);
   const size_t paren = content.rfind(')');
   return paren == std::string::npos || paren + 2 >= content.size() || content[paren + 2] != 'Z';
 }
-
-// A fresh folder (mode 0755, so that other users may reach a socket in it), removed with
-// everything in it.
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = "/tmp/kwscm-XXXXXX";
-    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-    chmod(pattern.c_str(), 0755);
-    path_ = pattern;
-  }
-  ~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::string& path() const { return path_; }
-  std::string File(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
 
 // An scmd serving a folder. The environment given is added to the test's own.
 class Scmd {
@@ -157,4 +107,4 @@ class Scmd {
   int exitStatus_ = -1;
 };
 
-}  // namespace scmtest
+}  // namespace testsupport

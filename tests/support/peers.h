@@ -1,0 +1,29 @@
+// Plain POSIX loopback peers for tests of programs that listen on 127.0.0.1: a free port, a TCP
+// connection, whole sends, reads until the peer closes, and a UDP question with its replies.
+// Descriptors returned belong to the caller (close them); no state is kept between calls.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+// A port that is free for TCP and UDP on every address right now; 0 when none was found.
+int FreePort();
+
+// A TCP connection to 127.0.0.1:port, or -1.
+int ConnectTcp(int port);
+// Sends every byte (without SIGPIPE); false when the connection failed on the way.
+bool SendAll(int fd, const std::string& bytes);
+// What the peer sends until it closes or timeoutMs pass.
+std::string ReadUntilClose(int fd, int timeoutMs);
+
+// Sends a datagram to 127.0.0.1:port from a fresh socket and collects the replies that come
+// within waitMs, with the port each came from.
+struct Reply {
+  std::string bytes;
+  int fromPort;
+};
+std::vector<Reply> AskUdp(int port, const std::string& datagram, int waitMs);
+
+}  // namespace testsupport
