@@ -129,6 +129,10 @@ void TKelvadonManager::KelvadonFtpValidateRead(rtl::TObject* Sender, TFtpCtrlSoc
   if (ProtectionOf(ProgramDir, FilePath).Read) Allowed = false;
 }
 
+void TKelvadonManager::KelvadonFtpAcceptPaused(rtl::TObject* Sender, WORD Error) {
+  WriteError("KelvadonFtpAcceptPaused", "ESocketException", SocketErrorText(Error, "Accept"));
+}
+
 void TKelvadonManager::KelvadonFtpCalculateMd5(rtl::TObject* Sender, TFtpCtrlSocket* Client,
                                                TFtpString& FilePath, TFtpString& Md5Sum,
                                                bool& Allowed) {

@@ -14,6 +14,14 @@ constexpr int kDatagramSize = 1024;
 }  // namespace
 
 void TKelvadonManager::NetSocketSessionAvailable(rtl::TObject* Sender, WORD ErrCode) {
+  // The accept comes first: a pause for want of descriptors makes nothing, and is written once.
+  int error = 0;
+  const SOCKET handle = NetSocketGate->Accept(error);
+  if (handle == INVALID_SOCKET) {
+    if (error != 0)
+      WriteError("NetSocketSessionAvailable", "ESocketException", SocketErrorText(error, "Accept"));
+    return;
+  }
   TAsyncSocket* client = nullptr;
   try {
     client = new TAsyncSocket(this);
@@ -29,19 +37,32 @@ void TKelvadonManager::NetSocketSessionAvailable(rtl::TObject* Sender, WORD ErrC
     client->OnLineLimitExceeded = [this](rtl::TObject* s, int n, bool& clear) {
       ClientLineLimitExceeded(s, n, clear);
     };
-    client->SetHSocket(NetSocket->Accept());
+    client->SetHSocket(handle);
     client->LingerTimeout = 300;
     client->SetLingerOption();
   } catch (const rtl::Exception& E) {
     WriteError("NetSocketSessionAvailable", E.ClassName(), E.Message);
-    // A socket that never got its connection would never close: it goes at once.
-    if (client && client->HSocket() == INVALID_SOCKET) {
-      ClientList.erase(std::remove(ClientList.begin(), ClientList.end(), client),
-                       ClientList.end());
-      if (LastClient == client) LastClient = nullptr;
-      client->Release();
+    // A socket that never got its connection would never close: it goes at once (unless its
+    // close was already handled).
+    if (!client) {
+      Winsock::closesocket(handle);
+      NetSocketGate->SessionEnded();
+    } else if (client->HSocket() == INVALID_SOCKET &&
+               std::find(ClientList.begin(), ClientList.end(), client) != ClientList.end()) {
+      ReleaseClient(client);
     }
   }
+}
+
+void TKelvadonManager::ReleaseClient(TAsyncSocket* Client) {
+  const auto it = std::find(ClientList.begin(), ClientList.end(), Client);
+  if (it != ClientList.end()) {
+    ClientList.erase(it);
+    NetSocketGate->SessionEnded();
+  }
+  if (LastClient == Client) LastClient = nullptr;
+  // Freed once the notification under way has returned, never under it.
+  Client->Release();
 }
 
 void TKelvadonManager::ClientDataAvailable(rtl::TObject* Sender, WORD ErrCode) {
@@ -52,7 +73,8 @@ void TKelvadonManager::ClientDataAvailable(rtl::TObject* Sender, WORD ErrCode) {
     std::string line(static_cast<size_t>(size), '\0');
     int n = client->Receive(line.data(), size);
     if (n <= 0) return;
-    while (n > 0 && (line[n - 1] == '\n' || line[n - 1] == '\r')) --n;
+    while (n > 0 && (line[n - 1] == '\n' || line[n - 1] == '\r'))
+      --n;
     line.resize(static_cast<size_t>(n));
     // An embedded NUL ends the record.
     line.resize(std::min(line.size(), line.find('\0')));
@@ -61,7 +83,7 @@ void TKelvadonManager::ClientDataAvailable(rtl::TObject* Sender, WORD ErrCode) {
 }
 
 void TKelvadonManager::ClientLineLimitExceeded(rtl::TObject* Sender, int RcvdLength,
-                                              bool& ClearData) {
+                                               bool& ClearData) {
   // ClearData stays true: the line is dropped whole, through its line end.
   auto* client = static_cast<TAsyncSocket*>(Sender);
   EventWrite(collector::kCodeError,
@@ -70,13 +92,7 @@ void TKelvadonManager::ClientLineLimitExceeded(rtl::TObject* Sender, int RcvdLen
 }
 
 void TKelvadonManager::ClientSessionClosed(rtl::TObject* Sender, WORD ErrCode) {
-  Guarded("ClientSessionClosed", [&] {
-    auto* client = static_cast<TAsyncSocket*>(Sender);
-    ClientList.erase(std::remove(ClientList.begin(), ClientList.end(), client), ClientList.end());
-    if (LastClient == client) LastClient = nullptr;
-    // Freed once this notification has returned, never under it.
-    client->Release();
-  });
+  Guarded("ClientSessionClosed", [&] { ReleaseClient(static_cast<TAsyncSocket*>(Sender)); });
 }
 
 void TKelvadonManager::NetBroadCastDataAvailable(rtl::TObject* Sender, WORD ErrCode) {

@@ -31,9 +31,12 @@ TKelvadonManager::TKelvadonManager(rtl::TComponent* Owner) : TService(Owner) {
   WatchIni->SetDefaultFolder(dfUser);
 
   NetSocket = new TAsyncSocket(this);
+  // Agents log on in bursts: the queue takes as many connections as the system allows.
+  NetSocket->ListenBacklog = kLargestListenBacklog;
   NetSocket->OnSessionAvailable = [this](rtl::TObject* s, WORD e) {
     NetSocketSessionAvailable(s, e);
   };
+  NetSocketGate = new TAcceptGate(this, NetSocket);
   NetBroadCast = new TAsyncSocket(this);
   NetBroadCast->OnDataAvailable = [this](rtl::TObject* s, WORD e) {
     NetBroadCastDataAvailable(s, e);
@@ -46,7 +49,7 @@ TKelvadonManager::TKelvadonManager(rtl::TComponent* Owner) : TService(Owner) {
   KelvadonFtp = new TFtpServer(this);
   KelvadonFtp->Addr = "0.0.0.0";
   KelvadonFtp->Port = "9021";
-  KelvadonFtp->ListenBackLog = 5;
+  KelvadonFtp->ListenBackLog = kLargestListenBacklog;
   KelvadonFtp->Banner = "220 KelvadonManager FTP Server ready.";
   KelvadonFtp->MaxClients = 0;
   KelvadonFtp->SetPasvPortRangeStart(16384);
@@ -75,6 +78,7 @@ TKelvadonManager::TKelvadonManager(rtl::TComponent* Owner) : TService(Owner) {
   KelvadonFtp->OnCalculateMd5 = [this](rtl::TObject* s, TFtpCtrlSocket* c, TFtpString& f,
                                        TFtpString& m,
                                        bool& a) { KelvadonFtpCalculateMd5(s, c, f, m, a); };
+  KelvadonFtp->OnAcceptPaused = [this](rtl::TObject* s, WORD e) { KelvadonFtpAcceptPaused(s, e); };
 
   OnCreate = [this](rtl::TObject* s) { ServiceCreate(s); };
   OnStart = [this](TService* s, bool& started) { ServiceStart(s, started); };
@@ -83,6 +87,9 @@ TKelvadonManager::TKelvadonManager(rtl::TComponent* Owner) : TService(Owner) {
 }
 
 TKelvadonManager::~TKelvadonManager() {
+  // Connections still open go with the module; their descriptors go back to the process.
+  NetSocketGate->Budget().Give(static_cast<int>(ClientList.size()));
+  ClientList.clear();
   // The components call back into this module: they go while it is still whole.
   DestroyComponents();
   if (KelvadonManager == this) KelvadonManager = nullptr;
@@ -147,6 +154,10 @@ void TKelvadonManager::ServiceCreate(rtl::TObject* Sender) {
 
 void TKelvadonManager::ServiceStart(TService* Sender, bool& Started) {
   try {
+    // A collector that cannot take records must not report itself running (the reason is
+    // already in the event file, from ServiceCreate).
+    if (NetSocket->State() != wsListening)
+      throw ESocketException("NetSocket is not listening on port " + CollectorPort);
     KelvadonFtp->Start();
     TimWatchReport->SetEnabled(true);
     EventWrite(collector::kCodeInfo, "Service Started");
@@ -167,6 +178,7 @@ void TKelvadonManager::ServiceExecute(TService* Sender) {
 void TKelvadonManager::ServiceStop(TService* Sender, bool& Stopped) {
   // Agent connections already accepted stay open; they end with their peers or the process.
   NetBroadCast->Close();
+  NetSocketGate->Reset();
   NetSocket->Close();
   KelvadonFtp->Stop();
   KelvadonFtp->DisconnectAll();

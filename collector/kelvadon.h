@@ -25,6 +25,7 @@ class TKelvadonManager : public TService {
   // ---- components (owned) ----
   TIniFileCompo* WatchIni;
   TAsyncSocket* NetSocket;
+  TAcceptGate* NetSocketGate;  // NetSocket's accepts, within the process's descriptors
   TAsyncSocket* NetBroadCast;
   TTimer* TimWatchReport;
   TFtpServer* KelvadonFtp;
@@ -66,6 +67,8 @@ class TKelvadonManager : public TService {
                                bool& Allowed);
   void KelvadonFtpCalculateMd5(rtl::TObject* Sender, TFtpCtrlSocket* Client, TFtpString& FilePath,
                                TFtpString& Md5Sum, bool& Allowed);
+  // The FTP server stopped accepting for want of descriptors: one error event per pause.
+  void KelvadonFtpAcceptPaused(rtl::TObject* Sender, WORD Error);
 
   // Appends a record (code 50) to the day's record file, or an information (98) or error (99)
   // event to the day's event file. Never raises: a failure is written as an error event, and a
@@ -76,6 +79,9 @@ class TKelvadonManager : public TService {
   // Runs body; an exception becomes the error event "<Word> System Error <class> : <message>".
   void Guarded(const char* Word, const std::function<void()>& body);
   void WriteError(const char* Word, const char* ClassName, const std::string& Message);
+  // Takes an agent connection out of ClientList (giving its descriptor back) and LastClient, and
+  // posts its release.
+  void ReleaseClient(TAsyncSocket* Client);
 
   bool writingError_ = false;
 };

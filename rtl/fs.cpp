@@ -125,6 +125,25 @@ int64_t DescriptorLimit() {
   return static_cast<int64_t>(rl.rlim_cur);
 }
 
+int64_t RaiseDescriptorLimit() {
+  struct rlimit rl;
+  if (::getrlimit(RLIMIT_NOFILE, &rl) == 0 && rl.rlim_cur < rl.rlim_max) {
+    rl.rlim_cur = rl.rlim_max;
+    ::setrlimit(RLIMIT_NOFILE, &rl);
+  }
+  return DescriptorLimit();
+}
+
+int64_t OpenDescriptorCount() {
+  DIR* dir = ::opendir("/proc/self/fd");
+  if (!dir) return -1;
+  int64_t count = 0;
+  while (const dirent* e = ::readdir(dir))
+    if (e->d_name[0] != '.') ++count;
+  ::closedir(dir);
+  return count - 1;
+}
+
 std::string ErrorText(int err) {
   char buf[256];
   // The GNU strerror_r returns the text, which need not be in buf.

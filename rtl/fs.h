@@ -59,6 +59,14 @@ int Rename(std::string_view from, std::string_view to);
 // read or is unlimited.
 int64_t DescriptorLimit();
 
+// Raises the soft descriptor limit to the hard one, so that a program started with the usual soft
+// limit (1024) may hold as many descriptors as it is allowed. Returns the soft limit afterwards.
+int64_t RaiseDescriptorLimit();
+
+// The descriptors the process has open right now (the entries of /proc/self/fd, less the one the
+// count itself uses), or -1 when they cannot be counted. Costs one scan of the folder.
+int64_t OpenDescriptorCount();
+
 // The system's text for an errno value ("No such file or directory").
 std::string ErrorText(int err);
 

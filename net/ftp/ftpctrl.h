@@ -106,6 +106,9 @@ class TFtpCtrlSocket : public TAsyncSocket {
   DWORD DataProgressTick = 0;  // last progress of the data connection
   int LoginFailures = 0;
   bool AnswerDeferred = false;  // the running handler sends its reply later itself
+  // Descriptors the session holds in the process's budget: kFtpDescriptorsPerSession once
+  // admitted, 1 while it is only told "421".
+  int Descriptors = 1;
 
   // ---- kept by the server: the transfer under way ----
   // A transfer command was accepted (its "150" is out or about to go) and its closing reply has not

@@ -50,12 +50,8 @@ constexpr uint32_t kFtpDataConnectTimeoutMs = 60 * 1000;
 // server's window, so the other sessions are served between the steps of a large file.
 constexpr int64_t kFtpMd5StepBytes = 1024 * 1024;
 
-// The session ceiling stays below the descriptor limit: a session can hold its control
-// connection, a data connection, a passive listener and a file at once, and the process keeps a
-// reserve for everything else.
+// A session can hold its control connection, a data connection, a passive listener and a file
+// at once: it takes that many descriptors from the process's budget (acceptgate.h), and is only
+// told "421 Too many users connected." when the budget has no room for them. The session ceiling
+// keeps one descriptor of the budget for that refusal.
 constexpr int kFtpDescriptorsPerSession = 4;
-constexpr int kFtpReservedDescriptors = 64;
-
-// After the system refused an accept for lack of descriptors, accepting waits this long (or until
-// a session ends) before it is tried again.
-constexpr uint32_t kFtpAcceptRetryMs = 1000;

@@ -5,8 +5,6 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "rtl/fs.h"
-
 namespace {
 
 std::string Hex8(const void* p) {
@@ -23,6 +21,7 @@ TFtpServer::TFtpServer(rtl::TComponent* owner) : rtl::TComponent(owner) {
   FWindowHandle = SocketMakeObjectInstance([this](TMessage& m) { WndProc(m); });
   FServerSocket = new TAsyncSocket(this);
   FServerSocket->Name = "TFtpServer_SrvSocket" + std::to_string(SocketInstanceCount());
+  FAcceptGate = new TAcceptGate(this, FServerSocket);
   ClientClass = [](rtl::TComponent* o) { return new TFtpCtrlSocket(o); };
   RegisterCommands();
 }
@@ -34,6 +33,7 @@ TFtpServer::~TFtpServer() {
     c->OnCommand = nullptr;
     c->OnSessionClosed = nullptr;
     c->OnDataSent = nullptr;
+    if (FAcceptGate) FAcceptGate->Budget().Give(c->Descriptors);
   }
   ClientList.clear();
   if (FServerSocket) {
@@ -83,6 +83,7 @@ void TFtpServer::Notification(rtl::TComponent* component, rtl::TOperation operat
   if (operation != rtl::TOperation::opRemove) return;
   // Only the pointer is compared: the object is already being torn down.
   if (component == FServerSocket) FServerSocket = nullptr;
+  if (component == FAcceptGate) FAcceptGate = nullptr;
   ClientList.erase(std::remove_if(ClientList.begin(), ClientList.end(),
                                   [component](TFtpCtrlSocket* c) {
                                     return static_cast<rtl::TComponent*>(c) == component;
@@ -130,18 +131,17 @@ void TFtpServer::Start() {
     CanClose = false;
   };
   FServerSocket->ComponentOptions = {wsoNoReceiveLoop};
-  const int64_t room = rtl::fs::DescriptorLimit() - kFtpReservedDescriptors;
+  const int64_t budget = FAcceptGate ? FAcceptGate->Budget().Total() : 1;
   FSessionCeiling =
-      static_cast<int>(std::clamp<int64_t>(room / kFtpDescriptorsPerSession, 1, INT32_MAX));
-  FAcceptPaused = false;
+      static_cast<int>(std::clamp<int64_t>((budget - 1) / kFtpDescriptorsPerSession, 1, INT32_MAX));
+  if (FAcceptGate) FAcceptGate->Reset();
   FServerSocket->Listen();
   if (CheckLogOptions(loProtSpecInfo)) DebugLog(loProtSpecInfo, Name + " started");
 }
 
 void TFtpServer::Stop() {
   if (!FServerSocket) return;
-  if (FWindowHandle) KillTimer(FWindowHandle, kAcceptRetryTimer);
-  FAcceptPaused = false;
+  if (FAcceptGate) FAcceptGate->Reset();
   FServerSocket->Close();
   if (CheckLogOptions(loProtSpecInfo)) DebugLog(loProtSpecInfo, Name + " stopped");
 }
@@ -159,39 +159,16 @@ void TFtpServer::ListenerStateChanged(rtl::TObject*, TSocketState, TSocketState 
     TriggerServerStop();
 }
 
-void TFtpServer::PauseAccepting() {
-  // The connection stays in the backlog; asking again at once would fail the same way, over and
-  // over. Accepting resumes after a while or when a session ends and frees its descriptors.
-  FAcceptPaused = true;
-  if (FServerSocket) FServerSocket->Pause();
-  SetTimer(FWindowHandle, kAcceptRetryTimer, kFtpAcceptRetryMs);
-}
-
-void TFtpServer::ResumeAccepting() {
-  KillTimer(FWindowHandle, kAcceptRetryTimer);
-  if (!FAcceptPaused) return;
-  FAcceptPaused = false;
-  if (FServerSocket && FServerSocket->State() == wsListening) FServerSocket->Resume();
-}
-
 void TFtpServer::AcceptClient(rtl::TObject*, WORD Error) {
   if (Error != 0)
     throw FtpServerException("Session Available Error - " + WinsockErrorWithCode(Error));
-  if (FAcceptPaused || !FServerSocket) return;
-  // A refused accept is an ordinary outcome here (the peer gave up, no descriptors left): while
-  // accepting, a failure is reported through OnError, which leaves LastError for us to read.
-  SOCKET handle = INVALID_SOCKET;
-  TNotifyEvent savedOnError = std::move(FServerSocket->OnError);
-  FServerSocket->OnError = [](rtl::TObject*) {};
-  try {
-    handle = FServerSocket->Accept();
-  } catch (const rtl::Exception&) {
-    handle = INVALID_SOCKET;
-  }
-  FServerSocket->OnError = std::move(savedOnError);
+  if (!FServerSocket || !FAcceptGate) return;
+  // A refused accept is an ordinary outcome here: the peer gave up, or the process has no
+  // descriptors to spare, which pauses accepting and is told to the application once.
+  int acceptError = 0;
+  const SOCKET handle = FAcceptGate->Accept(acceptError);
   if (handle == INVALID_SOCKET) {
-    const int err = FServerSocket->LastError;
-    if (err == WSAEMFILE || err == WSAENOBUFS) PauseAccepting();
+    if (acceptError != 0 && FAcceptGate->Paused()) TriggerAcceptPaused(acceptError);
     return;
   }
 
@@ -208,6 +185,7 @@ void TFtpServer::AcceptClient(rtl::TObject*, WORD Error) {
   } catch (const rtl::Exception&) {
     ClientList.erase(std::remove(ClientList.begin(), ClientList.end(), Client), ClientList.end());
     delete Client;
+    FAcceptGate->SessionEnded(1);
     return;
   }
   Client->OnCommand = [this](rtl::TObject* s, char* b, int n) { ProcessCommandLine(s, b, n); };
@@ -231,12 +209,14 @@ void TFtpServer::AcceptClient(rtl::TObject*, WORD Error) {
   Client->LoginStartTick = now;
   Client->LastActivityTick = now;
   const int limit = MaxClients > 0 ? std::min(MaxClients, FSessionCeiling) : FSessionCeiling;
-  if (ClientCount() > limit) {
+  const int more = kFtpDescriptorsPerSession - Client->Descriptors;
+  if (ClientCount() > limit || !FAcceptGate || !FAcceptGate->Budget().Take(more)) {
     Client->Banner = "421 Too many users connected.";
     Client->StartConnection();
     RequestClose(Client, kFtpCloseLingerMs);
     return;
   }
+  Client->Descriptors += more;
   Client->StartConnection();
   ArmWatch(Client);
 }
@@ -305,9 +285,9 @@ void TFtpServer::RemoveClient(TFtpCtrlSocket* Client) {
     if (Client->State() != wsClosed) Client->Close();
   } catch (...) {
   }
+  if (FAcceptGate) FAcceptGate->SessionEnded(Client->Descriptors);
   // Freed by its own window once no handler of it runs any more.
   Client->Release();
-  if (FAcceptPaused) ResumeAccepting();
 }
 
 void TFtpServer::DisconnectAll() {
@@ -362,10 +342,6 @@ void TFtpServer::WndProc(TMessage& Msg) {
 }
 
 void TFtpServer::HandleTimer(UINT_PTR Id) {
-  if (Id == kAcceptRetryTimer) {
-    ResumeAccepting();
-    return;
-  }
   const auto kind = static_cast<TimerKind>(Id % 4);
   const UINT_PTR sessionId = Id / 4;
   TFtpCtrlSocket* Client = nullptr;
@@ -625,6 +601,9 @@ void TFtpServer::TriggerBuildFilePath(TFtpCtrlSocket* Client, const std::string&
 }
 void TFtpServer::TriggerValidateMfmt(TFtpCtrlSocket* Client, TFtpString& FilePath, bool& Allowed) {
   if (OnValidateMfmt) OnValidateMfmt(this, Client, FilePath, Allowed);
+}
+void TFtpServer::TriggerAcceptPaused(WORD Error) {
+  if (OnAcceptPaused) OnAcceptPaused(this, Error);
 }
 void TFtpServer::TriggerCalculateMd5(TFtpCtrlSocket* Client, TFtpString& FilePath,
                                      TFtpString& Md5Sum, bool& Allowed) {

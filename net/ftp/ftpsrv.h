@@ -21,6 +21,7 @@
 #include "net/ftp/ftplimits.h"
 #include "net/ftp/ftplisting.h"
 #include "net/ftp/ftppath.h"
+#include "net/socket/acceptgate.h"
 #include "net/socket/line.h"
 #include "rtl/exception.h"
 
@@ -63,6 +64,9 @@ using TFtpSrvBuildFilePathEvent =
 using TFtpSrvCalculateMd5Event =
     std::function<void(rtl::TObject* Sender, TFtpCtrlSocket* Client, TFtpString& FilePath,
                        TFtpString& Md5Sum, bool& Allowed)>;
+// Accepting paused for want of descriptors; Error is the accept's error code (WSAEMFILE,
+// WSAENOBUFS). Fired once per pause.
+using TFtpSrvAcceptPausedEvent = std::function<void(rtl::TObject* Sender, WORD Error)>;
 
 // Makes a session owned by owner (the server's ClientClass).
 using TFtpCtrlSocketClass = std::function<TFtpCtrlSocket*(rtl::TComponent* owner)>;
@@ -151,6 +155,7 @@ class TFtpServer : public rtl::TComponent {
   TFtpSrvBuildFilePathEvent OnBuildFilePath;
   TFtpSrvValidateXferEvent OnValidateMfmt;
   TFtpSrvCalculateMd5Event OnCalculateMd5;
+  TFtpSrvAcceptPausedEvent OnAcceptPaused;
 
   // ---- operations ----
   // Listens on Addr:Port unless already listening (OnStart fires when it is). Errors of the
@@ -173,8 +178,11 @@ class TFtpServer : public rtl::TComponent {
   // The session at Index, or null outside the list.
   virtual TFtpCtrlSocket* GetClient(int Index) const;
 
-  // The most sessions at once that the descriptor limit leaves room for (fixed at Start).
+  // The most sessions at once that the process's descriptor budget leaves room for, less the one
+  // descriptor kept for refusing the next (fixed at Start). Sessions of other listeners of the
+  // process may leave room for fewer.
   int SessionCeiling() const { return FSessionCeiling; }
+  TAcceptGate* AcceptGate() const { return FAcceptGate; }
 
   // Appends one entry to the command table; raises FtpServerException "Too many command" when it
   // is full.
@@ -380,6 +388,7 @@ class TFtpServer : public rtl::TComponent {
   virtual void TriggerValidateMfmt(TFtpCtrlSocket* Client, TFtpString& FilePath, bool& Allowed);
   virtual void TriggerCalculateMd5(TFtpCtrlSocket* Client, TFtpString& FilePath, TFtpString& Md5Sum,
                                    bool& Allowed);
+  virtual void TriggerAcceptPaused(WORD Error);
 
   void Notification(rtl::TComponent* component, rtl::TOperation operation) override;
 
@@ -400,8 +409,6 @@ class TFtpServer : public rtl::TComponent {
  private:
   // Per-session timers on the server's window; their ids carry the session's ID.
   enum TimerKind : UINT_PTR { kWatchTimer = 1, kLoginDelayTimer = 2, kCloseTimer = 3 };
-  // The server's own timer (session IDs start at 1, so their ids start at 4).
-  static constexpr UINT_PTR kAcceptRetryTimer = 1;
   static UINT_PTR TimerId(const TFtpCtrlSocket* Client, TimerKind Kind);
   void WndProc(TMessage& Msg);
   void HandleTimer(UINT_PTR Id);
@@ -411,8 +418,6 @@ class TFtpServer : public rtl::TComponent {
   void KillClientTimers(TFtpCtrlSocket* Client);
   void LoginRefused(TFtpCtrlSocket* Client, TFtpString& Answer);
   void AnswerRefusedLogin(TFtpCtrlSocket* Client);
-  void PauseAccepting();
-  void ResumeAccepting();
   void RegisterCommands();
 
   // The transfer road's own steps.
@@ -434,6 +439,7 @@ class TFtpServer : public rtl::TComponent {
   void KickRead(TAsyncSocket* Data);
 
   TAsyncSocket* FServerSocket = nullptr;
+  TAcceptGate* FAcceptGate = nullptr;  // owned; the listener's accepts
   HWND FWindowHandle = 0;
   int FPasvPortRangeStart = 0;
   int FPasvPortRangeSize = 0;
@@ -441,5 +447,4 @@ class TFtpServer : public rtl::TComponent {
   std::set<std::string> FWriteLocks;    // local paths open for writing by some session
   std::vector<TFtpSrvCommandTableItem> FCommandTable;
   int FSessionCeiling = 0;
-  bool FAcceptPaused = false;
 };

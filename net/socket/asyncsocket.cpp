@@ -320,8 +320,7 @@ void TCustomAsyncSocket::ReportError(const std::string& Msg) {
 
 void TCustomAsyncSocket::SocketError(const std::string& ProcName) {
   const int code = Winsock::WSAGetLastError();
-  const std::string line =
-      WinsockErrorText(code) + " (#" + std::to_string(code) + " in " + ProcName + ")";
+  const std::string line = SocketErrorText(code, ProcName);
   if (code == WSAECONNRESET || code == WSAENOTCONN) {
     if (FHSocket != INVALID_SOCKET) {
       Winsock::closesocket(FHSocket);
@@ -742,18 +741,27 @@ void TCustomAsyncSocket::Listen() {
 }
 
 SOCKET TCustomAsyncSocket::Accept() {
+  int error = 0;
+  const SOCKET handle = TryAccept(error);
+  if (handle == INVALID_SOCKET) {
+    Winsock::WSASetLastError(error);
+    SocketError(FState != wsListening ? "not a listening socket" : "Accept");
+  }
+  return handle;
+}
+
+SOCKET TCustomAsyncSocket::TryAccept(int& Error) {
+  Error = 0;
   if (FState != wsListening) {
-    Winsock::WSASetLastError(WSAEINVAL);
-    SocketError("not a listening socket");
-    return INVALID_SOCKET;
+    Error = WSAEINVAL;
+  } else {
+    int len = kSockAddrLen;
+    FAcceptedHandle = Winsock::accept(FHSocket, AsAddr(&FSockAddr), &len);
+    if (FAcceptedHandle != INVALID_SOCKET) return FAcceptedHandle;
+    Error = Winsock::WSAGetLastError();
   }
-  int len = kSockAddrLen;
-  FAcceptedHandle = Winsock::accept(FHSocket, AsAddr(&FSockAddr), &len);
-  if (FAcceptedHandle == INVALID_SOCKET) {
-    SocketError("Accept");
-    return INVALID_SOCKET;
-  }
-  return FAcceptedHandle;
+  LastError = Error;
+  return INVALID_SOCKET;
 }
 
 void TCustomAsyncSocket::SetHSocket(SOCKET value) {

@@ -150,8 +150,8 @@ class TCustomAsyncSocket : public rtl::TComponent {
   TSocketLingerOnOff LingerOnOff = wsLingerOn;
   int LingerTimeout = 0;  // seconds
   TSocketKeepAliveOnOff KeepAliveOnOff = wsKeepAliveOnSystem;
-  int KeepAliveTime = 30000;      // ms
-  int KeepAliveInterval = 1000;   // ms
+  int KeepAliveTime = 30000;     // ms
+  int KeepAliveInterval = 1000;  // ms
   int ChunkSize = 1460;
 
   // ---- events ----
@@ -176,6 +176,10 @@ class TCustomAsyncSocket : public rtl::TComponent {
   virtual void WaitForClose();
   virtual void Listen();
   virtual SOCKET Accept();
+  // Accept without a report: the accepted handle, or INVALID_SOCKET with the library's error code
+  // in Error (and in LastError); WSAEINVAL when the socket is not listening. For listeners to
+  // which a failed accept is an ordinary outcome (see TAcceptGate).
+  SOCKET TryAccept(int& Error);
   // Adopts a handle (an accepted connection); the socket becomes wsConnected.
   virtual void SetHSocket(SOCKET value);
   virtual void Shutdown(int How);

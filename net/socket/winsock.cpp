@@ -426,6 +426,10 @@ std::string WinsockErrorText(int code) {
   return "Not a WinSock error";
 }
 
+std::string SocketErrorText(int code, const std::string& procName) {
+  return WinsockErrorText(code) + " (#" + std::to_string(code) + " in " + procName + ")";
+}
+
 std::string WinsockErrorWithCode(int code) {
   return WinsockErrorText(code) + " (#" + std::to_string(code) + ")";
 }

@@ -109,12 +109,16 @@ std::string WinsockLocalHostName();
 // " (#code)", and the operating system's text for a code with " (#code)".
 std::string WinsockErrorText(int code);
 std::string WinsockErrorWithCode(int code);
+// The report of a failed socket call: the library's text + " (#code in " + procName + ")".
+std::string SocketErrorText(int code, const std::string& procName);
 std::string SystemErrorWithCode(DWORD code);
 
 // Text helpers. SocketAtoi skips leading blanks and reads decimal digits up to the first other
 // character (no sign; empty gives 0; saturates at INT32_MAX).
 int SocketAtoi(std::string_view text);
-inline bool SocketIsDigit(char c) { return c >= '0' && c <= '9'; }
+inline bool SocketIsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
 // True for four decimal numbers 0-255 separated by dots, blanks allowed before and after.
 bool IsDottedQuad(std::string_view text);
 
