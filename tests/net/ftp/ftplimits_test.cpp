@@ -46,6 +46,8 @@ TEST(FtpDescriptorLimits, CeilingBelowTheLimitAndAcceptPausedWhenExhausted) {
   // to accept it (instead of failing over and over) and takes it once descriptors are free.
   // The listener is held while the client connects, so that the connection is still waiting
   // when the descriptors run out.
+  std::vector<WORD> paused;
+  fx.Server().OnAcceptPaused = [&](rtl::TObject*, WORD error) { paused.push_back(error); };
   fx.Server().ServerSocket()->Pause();
   RawClient waiting(fx.Port());
   std::vector<std::unique_ptr<std::ifstream>> hog;
@@ -57,7 +59,9 @@ TEST(FtpDescriptorLimits, CeilingBelowTheLimitAndAcceptPausedWhenExhausted) {
   }
   fx.Server().ServerSocket()->Resume();
   EXPECT_TRUE(PumpUntil([&] { return fx.Server().ServerSocket()->Paused(); }, 3000));
+  PumpFor(1500);  // the retry fails the same way: still one pause, told once
   EXPECT_EQ(fx.Server().ClientCount(), 0);
+  EXPECT_EQ(paused, std::vector<WORD>{WSAEMFILE});
   hog.clear();
   EXPECT_EQ(waiting.ReadLine(5000), "220 FTP Server ready.");
   EXPECT_FALSE(fx.Server().ServerSocket()->Paused());

@@ -1,0 +1,167 @@
+// The accept gate: a listener that runs out of descriptors (in its budget, or in the system) stops
+// asking, reports the pause once, keeps the connections waiting in the system's queue and takes
+// them once descriptors are free again.
+#include "net/socket/acceptgate.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+#include "rtl/fs.h"
+#include "tests/net/socket/loopback.h"
+#include "tests/net/socket/pump.h"
+
+namespace {
+
+// A blocking connect to 127.0.0.1:port; the system completes it while the connection waits in
+// the listener's queue.
+int Connect(int port) {
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(static_cast<uint16_t>(port));
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// A listener whose every notification asks its gate for one connection, as the collector does.
+class GatedListener {
+ public:
+  explicit GatedListener(TDescriptorBudget& budget)
+      : listener_(sockettest::Listener()), gate_(nullptr, listener_.get(), budget) {
+    listener_->OnSessionAvailable = [this](rtl::TObject*, WORD) {
+      ++asked;
+      int error = 0;
+      const SOCKET h = gate_.Accept(error);
+      if (h != INVALID_SOCKET) {
+        accepted.push_back(h);
+        ++total;
+      }
+      if (error != 0) reports.push_back(error);
+    };
+  }
+  ~GatedListener() {
+    while (!accepted.empty())
+      EndOne();
+  }
+
+  int Port() const { return std::stoi(listener_->GetSockPort()); }
+  TCustomAsyncSocket& Listener() { return *listener_; }
+  TAcceptGate& Gate() { return gate_; }
+  // Closes the oldest accepted connection and tells the gate.
+  void EndOne() {
+    Winsock::closesocket(accepted.front());
+    accepted.erase(accepted.begin());
+    gate_.SessionEnded();
+  }
+
+  int asked = 0;                 // notifications handled
+  int total = 0;                 // connections accepted in all
+  std::vector<SOCKET> accepted;  // connections held
+  std::vector<int> reports;      // errors the gate asked to report
+
+ private:
+  std::unique_ptr<TCustomAsyncSocket> listener_;
+  TAcceptGate gate_;
+};
+
+TEST(AcceptGate, AFullBudgetHoldsConnectionsBackAndEachPauseIsReportedOnce) {
+  TDescriptorBudget budget(2);
+  GatedListener l(budget);
+  std::vector<int> clients;
+  for (int i = 0; i < 5; ++i)
+    clients.push_back(Connect(l.Port()));
+  ASSERT_TRUE(PumpUntil([&] { return l.Gate().Paused(); }));
+  EXPECT_EQ(l.accepted.size(), 2u);
+  EXPECT_EQ(budget.Available(), 0);
+
+  // Paused, the listener is not asked again and again: one retry a second, each failing the
+  // same way, and still one report.
+  const int asked = l.asked;
+  PumpFor(2500);
+  EXPECT_LE(l.asked - asked, 3);
+  EXPECT_EQ(l.accepted.size(), 2u);
+  EXPECT_EQ(l.reports, std::vector<int>{WSAEMFILE});
+
+  // A connection that ends lets the next one in at once; that ends the pause, so running out
+  // again is a new pause with a report of its own.
+  l.EndOne();
+  ASSERT_TRUE(PumpUntil([&] { return l.accepted.size() == 2 && l.Gate().Paused(); }, 900));
+  EXPECT_EQ(l.reports, (std::vector<int>{WSAEMFILE, WSAEMFILE}));
+
+  // Every waiting connection is taken in the end, and the budget counts what is held.
+  while (l.total < 5) {
+    l.EndOne();
+    ASSERT_TRUE(PumpUntil([&] { return l.accepted.size() == 2 || l.total == 5; }));
+  }
+  EXPECT_EQ(budget.Available(), 2 - static_cast<int64_t>(l.accepted.size()));
+  for (int fd : clients)
+    close(fd);
+}
+
+// The system itself refuses the accept (EMFILE): the gate pauses in the same way, and the waiting
+// connections are taken once descriptors are free. The process's descriptors are used up under a
+// lowered limit, restored at the end.
+TEST(AcceptGate, ASystemRefusalPausesUntilDescriptorsAreFree) {
+  rlimit saved{};
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+  TDescriptorBudget budget(1000);
+  GatedListener l(budget);
+  // The listener is held while the clients connect, so that their connections are still waiting
+  // when the descriptors run out.
+  l.Listener().Pause();
+  std::vector<int> clients;
+  for (int i = 0; i < 3; ++i)
+    clients.push_back(Connect(l.Port()));
+
+  rlimit low = saved;
+  low.rlim_cur = static_cast<rlim_t>(rtl::fs::OpenDescriptorCount() + 16);
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
+  std::vector<int> hog;
+  for (int fd; (fd = dup(0)) >= 0;)
+    hog.push_back(fd);
+
+  l.Listener().Resume();
+  ASSERT_TRUE(PumpUntil([&] { return l.Gate().Paused(); }, 3000));
+  PumpFor(2500);
+  EXPECT_LE(l.asked, 4);
+  EXPECT_TRUE(l.accepted.empty());
+  EXPECT_EQ(l.reports, std::vector<int>{WSAEMFILE});
+  EXPECT_EQ(budget.Available(), 1000);
+
+  for (int fd : hog)
+    close(fd);
+  setrlimit(RLIMIT_NOFILE, &saved);
+  EXPECT_TRUE(PumpUntil([&] { return l.accepted.size() == 3; }, 3000));
+  EXPECT_FALSE(l.Gate().Paused());
+  for (int fd : clients)
+    close(fd);
+}
+
+TEST(AcceptGate, ABudgetNeverGoesBelowOneOrAboveItsTotal) {
+  TDescriptorBudget none(-5);
+  EXPECT_EQ(none.Total(), 1);
+  EXPECT_TRUE(none.Take(1));
+  EXPECT_FALSE(none.Take(1));
+  none.Give(1);
+  TDescriptorBudget b(10);
+  EXPECT_TRUE(b.Take(4));
+  EXPECT_FALSE(b.Take(7));
+  EXPECT_EQ(b.Available(), 6);
+  // The process's budget leaves the reserve and what is open already.
+  EXPECT_LE(TDescriptorBudget::Process().Total(),
+            rtl::fs::DescriptorLimit() - kReservedDescriptors);
+}
+
+}  // namespace
