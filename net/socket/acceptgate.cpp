@@ -37,7 +37,7 @@ void TDescriptorBudget::Give(int n) {
 // ---- TAcceptGate ----
 
 TAcceptGate::TAcceptGate(rtl::TComponent* Owner, TCustomAsyncSocket* Listener,
-                         TDescriptorBudget& Budget)
+                         TDescriptorBudget* Budget)
     : rtl::TComponent(Owner), listener_(Listener), budget_(Budget) {
   window_ = SocketMakeObjectInstance([this](TMessage& m) {
     if (m.Msg == WM_TIMER && m.WParam == kRetryTimer) Resume();
@@ -49,6 +49,10 @@ TAcceptGate::~TAcceptGate() {
   if (window_) SocketFreeObjectInstance(window_);
 }
 
+TDescriptorBudget& TAcceptGate::Budget() const {
+  return budget_ ? *budget_ : TDescriptorBudget::Process();
+}
+
 void TAcceptGate::Notification(rtl::TComponent* component, rtl::TOperation operation) {
   rtl::TComponent::Notification(component, operation);
   if (operation == rtl::TOperation::opRemove && component == listener_) listener_ = nullptr;
@@ -58,33 +62,32 @@ SOCKET TAcceptGate::Accept(int& Error) {
   Error = 0;
   if (!listener_) return INVALID_SOCKET;
   // The descriptor is counted before the accept: between the two nothing else may take it.
-  if (!budget_.Take(1)) {
+  if (!Budget().Take(1)) {
     Pause(WSAEMFILE, Error);
     return INVALID_SOCKET;
   }
   int error = 0;
   const SOCKET handle = listener_->TryAccept(error);
   if (handle == INVALID_SOCKET) {
-    budget_.Give(1);
+    Budget().Give(1);
     if (error == WSAEMFILE || error == WSAENOBUFS)
       Pause(error, Error);
     else
       Error = error;
     return INVALID_SOCKET;
   }
-  reported_ = false;
   return handle;
 }
 
 void TAcceptGate::SessionEnded(int Descriptors) {
-  budget_.Give(Descriptors);
+  Budget().Give(Descriptors);
   if (paused_) Resume();
 }
 
 void TAcceptGate::Reset() {
   KillTimer(window_, kRetryTimer);
   paused_ = false;
-  reported_ = false;
+  refused_ = false;
 }
 
 // Asking again at once would fail the same way, over and over: the connection is still queued,
@@ -93,10 +96,10 @@ void TAcceptGate::Pause(int Cause, int& Error) {
   paused_ = true;
   listener_->Pause();
   SetTimer(window_, kRetryTimer, kAcceptRetryMs);
-  if (!reported_) {
-    reported_ = true;
-    Error = Cause;
-  }
+  const DWORD now = GetTickCount();
+  if (!refused_ || TickElapsed(lastRefusal_, now) >= PauseQuietMs) Error = Cause;
+  refused_ = true;
+  lastRefusal_ = now;
 }
 
 // Registering the listener again reports a connection that is still waiting.

@@ -6,8 +6,9 @@
 // WSAENOBUFS), the gate pauses its listener: the listener is not registered, so no notification
 // comes back at once and nothing spins; the connections wait in the system's queue, none is
 // accepted and dropped; the gate tries again after kAcceptRetryMs, or at once when one of its
-// connections ends. A pause is reported once, however many accepts failed during it; it ends with
-// the next accept that succeeds.
+// connections ends. A pause is reported once, however many accepts failed during it, and however
+// often the listener took a connection in between (as each that ends lets one more in): it ends
+// once no accept has been refused for PauseQuietMs.
 //
 // Ownership and threads: the budget is one object per process, safe from any thread. A gate is a
 // component (owned like any other) that borrows its listener and forgets it when the listener is
@@ -28,6 +29,10 @@ constexpr int kReservedDescriptors = 16;
 
 // A paused listener tries again after this long, or sooner when one of its connections ends.
 constexpr uint32_t kAcceptRetryMs = 1000;
+
+// A pause ends once no accept has been refused for this long (while connections wait, the retry
+// is refused every kAcceptRetryMs); the next refusal starts a new pause, reported again.
+constexpr uint32_t kAcceptPauseQuietMs = 10 * 1000;
 
 // The backlog of a listener that must take bursts of connections. The system cuts it to its own
 // ceiling (net.core.somaxconn). With a short queue, a burst of agents overflows it: their connects
@@ -62,18 +67,18 @@ class TDescriptorBudget {
 
 class TAcceptGate : public rtl::TComponent {
  public:
-  // REQUIRES: Listener is not null. Budget defaults to the process's.
+  // REQUIRES: Listener is not null. Budget: null for the process's (measured when first used).
   TAcceptGate(rtl::TComponent* Owner, TCustomAsyncSocket* Listener,
-              TDescriptorBudget& Budget = TDescriptorBudget::Process());
+              TDescriptorBudget* Budget = nullptr);
   ~TAcceptGate() override;
 
   // Accepts one waiting connection; called from the listener's OnSessionAvailable. Returns the
   // handle (to be adopted with SetHSocket) with one descriptor taken from the budget: the caller
   // gives it back through SessionEnded when the connection ends, and closes the handle and calls
   // SessionEnded itself when it cannot adopt it. Otherwise INVALID_SOCKET and Error: the accept's
-  // error code when it is to be reported — the first failure of a pause (WSAEMFILE also when the
-  // budget has no room), or a failure that pauses nothing (the peer gave up before the accept) —
-  // else 0. After a failure Paused() tells which of the two it was.
+  // error code when it is to be reported — the failure that starts a pause (WSAEMFILE also when
+  // the budget has no room), or a failure that pauses nothing (the peer gave up before the
+  // accept) — else 0. After a failure Paused() tells which of the two it was.
   SOCKET Accept(int& Error);
   // One of the gate's connections has ended: Descriptors go back to the budget, and a paused
   // listener is tried again at once.
@@ -82,7 +87,10 @@ class TAcceptGate : public rtl::TComponent {
   void Reset();
 
   bool Paused() const { return paused_; }
-  TDescriptorBudget& Budget() const { return budget_; }
+  TDescriptorBudget& Budget() const;
+
+  // How long a pause lasts after its last refused accept (tests shorten it).
+  DWORD PauseQuietMs = kAcceptPauseQuietMs;
 
  protected:
   void Notification(rtl::TComponent* component, rtl::TOperation operation) override;
@@ -92,8 +100,9 @@ class TAcceptGate : public rtl::TComponent {
   void Resume();
 
   TCustomAsyncSocket* listener_;
-  TDescriptorBudget& budget_;
+  TDescriptorBudget* budget_;
   HWND window_ = 0;
-  bool paused_ = false;    // the listener is deregistered until the timer or a session's end
-  bool reported_ = false;  // this pause has been reported; cleared by a successful accept
+  bool paused_ = false;   // the listener is deregistered until the timer or a session's end
+  bool refused_ = false;  // an accept was refused, at lastRefusal_ (GetTickCount)
+  DWORD lastRefusal_ = 0;
 };

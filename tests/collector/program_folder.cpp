@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -48,6 +49,16 @@ ProgramFolder::~ProgramFolder() {
 }
 
 bool ProgramFolder::Start(const std::vector<std::string>& extraEnv) {
+  if (!Launch(extraEnv)) return false;
+  return testsupport::WaitFor([&] {
+    int fd = testsupport::ConnectTcp(port_);
+    if (fd < 0) return false;
+    close(fd);
+    return Read(TodayEvents()).find("Service Started") != std::string::npos;
+  });
+}
+
+bool ProgramFolder::Launch(const std::vector<std::string>& extraEnv) {
   if (!ftpPort_.Take()) {
     std::ofstream(dir_ + "stderr.log", std::ios::app) << ftpPort_.Error() << "\n";
     return false;
@@ -58,6 +69,12 @@ bool ProgramFolder::Start(const std::vector<std::string>& extraEnv) {
     if (chdir(dir_.c_str()) != 0) _exit(127);
     int fd = open((dir_ + "stderr.log").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
     if (fd >= 0) dup2(fd, 2);
+    close_range(3, ~0U, 0);
+    if (descriptorLimit_ > 0) {
+      const rlimit limit{static_cast<rlim_t>(descriptorLimit_),
+                         static_cast<rlim_t>(descriptorLimit_)};
+      if (setrlimit(RLIMIT_NOFILE, &limit) != 0) _exit(126);
+    }
     for (const auto& kv : extraEnv)
       putenv(strdup(kv.c_str()));
     sigset_t none;
@@ -67,12 +84,16 @@ bool ProgramFolder::Start(const std::vector<std::string>& extraEnv) {
     execl(program.c_str(), program.c_str(), "-FOREGROUND", static_cast<char*>(nullptr));
     _exit(127);
   }
-  return testsupport::WaitFor([&] {
-    int fd = testsupport::ConnectTcp(port_);
-    if (fd < 0) return false;
-    close(fd);
-    return Read(TodayEvents()).find("Service Started") != std::string::npos;
-  });
+  return true;
+}
+
+int ProgramFolder::WaitExit(int timeoutMs) {
+  if (pid_ <= 0) return -1;
+  int status = -1;
+  if (!testsupport::WaitFor([&] { return waitpid(pid_, &status, WNOHANG) == pid_; }, timeoutMs))
+    return -1;
+  pid_ = -1;
+  return status;
 }
 
 int ProgramFolder::Stop() {

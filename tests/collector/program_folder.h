@@ -40,8 +40,16 @@ class ProgramFolder {
   // first (see testsupport::FixedPort, held until this object goes); when that fails, Start
   // returns false with the reason in <dir>/stderr.log.
   bool Start(const std::vector<std::string>& extraEnv = {});
+  // Starts the collector as Start does, without waiting for anything; false when it cannot.
+  bool Launch(const std::vector<std::string>& extraEnv = {});
+  // Waits up to timeoutMs for the collector to end by itself; its exit status, or -1 when it is
+  // still running.
+  int WaitExit(int timeoutMs);
   // SIGINT (a stop) and a wait; returns the exit status (or -1).
   int Stop();
+  // The collector's descriptor limit, soft and hard, from the next start on (0: the test's own).
+  // The collector starts with no descriptor but 0-2, so the limit is all it has to work with.
+  void SetDescriptorLimit(int limit) { descriptorLimit_ = limit; }
   pid_t Pid() const { return pid_; }
 
  private:
@@ -49,6 +57,7 @@ class ProgramFolder {
   std::string dir_;
   int port_;
   pid_t pid_ = -1;
+  int descriptorLimit_ = 0;
   testsupport::FixedPort ftpPort_{kFtpPort};
 };
 

@@ -13,6 +13,7 @@
 
 namespace {
 
+using testsupport::PumpFor;
 using testsupport::PumpUntil;
 
 using ftptest::RawClient;

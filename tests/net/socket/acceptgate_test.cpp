@@ -3,10 +3,7 @@
 // them once descriptors are free again.
 #include "net/socket/acceptgate.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <sys/resource.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -15,31 +12,23 @@
 #include <vector>
 
 #include "rtl/fs.h"
-#include "tests/net/socket/loopback.h"
-#include "tests/net/socket/pump.h"
+#include "tests/support/peers.h"
+#include "tests/support/pump.h"
+#include "tests/support/socket_loopback.h"
 
 namespace {
 
-// A blocking connect to 127.0.0.1:port; the system completes it while the connection waits in
-// the listener's queue.
-int Connect(int port) {
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(static_cast<uint16_t>(port));
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-    close(fd);
-    return -1;
-  }
-  return fd;
-}
+using testsupport::PumpFor;
+using testsupport::PumpUntil;
+
+// A blocking connect to 127.0.0.1 completes while the connection waits in the listener's queue.
+using testsupport::ConnectTcp;
 
 // A listener whose every notification asks its gate for one connection, as the collector does.
 class GatedListener {
  public:
   explicit GatedListener(TDescriptorBudget& budget)
-      : listener_(sockettest::Listener()), gate_(nullptr, listener_.get(), budget) {
+      : listener_(testsupport::Listener()), gate_(nullptr, listener_.get(), &budget) {
     listener_->OnSessionAvailable = [this](rtl::TObject*, WORD) {
       ++asked;
       int error = 0;
@@ -79,9 +68,10 @@ class GatedListener {
 TEST(AcceptGate, AFullBudgetHoldsConnectionsBackAndEachPauseIsReportedOnce) {
   TDescriptorBudget budget(2);
   GatedListener l(budget);
+  l.Gate().PauseQuietMs = 1500;
   std::vector<int> clients;
   for (int i = 0; i < 5; ++i)
-    clients.push_back(Connect(l.Port()));
+    clients.push_back(ConnectTcp(l.Port()));
   ASSERT_TRUE(PumpUntil([&] { return l.Gate().Paused(); }));
   EXPECT_EQ(l.accepted.size(), 2u);
   EXPECT_EQ(budget.Available(), 0);
@@ -94,18 +84,24 @@ TEST(AcceptGate, AFullBudgetHoldsConnectionsBackAndEachPauseIsReportedOnce) {
   EXPECT_EQ(l.accepted.size(), 2u);
   EXPECT_EQ(l.reports, std::vector<int>{WSAEMFILE});
 
-  // A connection that ends lets the next one in at once; that ends the pause, so running out
-  // again is a new pause with a report of its own.
+  // A connection that ends lets the next one in at once (before the retry is due), and every
+  // waiting connection is taken in the end; running out again on the way is the same pause.
   l.EndOne();
   ASSERT_TRUE(PumpUntil([&] { return l.accepted.size() == 2 && l.Gate().Paused(); }, 900));
-  EXPECT_EQ(l.reports, (std::vector<int>{WSAEMFILE, WSAEMFILE}));
-
-  // Every waiting connection is taken in the end, and the budget counts what is held.
   while (l.total < 5) {
     l.EndOne();
     ASSERT_TRUE(PumpUntil([&] { return l.accepted.size() == 2 || l.total == 5; }));
   }
-  EXPECT_EQ(budget.Available(), 2 - static_cast<int64_t>(l.accepted.size()));
+  EXPECT_EQ(l.reports, std::vector<int>{WSAEMFILE});
+  EXPECT_EQ(budget.Available(), 0);
+
+  // Once nothing has been refused for a while the pause is over: the next refusal is reported.
+  PumpFor(1700);
+  clients.push_back(ConnectTcp(l.Port()));
+  ASSERT_TRUE(PumpUntil([&] { return l.reports.size() == 2; }));
+  EXPECT_EQ(l.reports, (std::vector<int>{WSAEMFILE, WSAEMFILE}));
+  l.EndOne();
+  EXPECT_TRUE(PumpUntil([&] { return l.total == 6; }));
   for (int fd : clients)
     close(fd);
 }
@@ -123,7 +119,7 @@ TEST(AcceptGate, ASystemRefusalPausesUntilDescriptorsAreFree) {
   l.Listener().Pause();
   std::vector<int> clients;
   for (int i = 0; i < 3; ++i)
-    clients.push_back(Connect(l.Port()));
+    clients.push_back(ConnectTcp(l.Port()));
 
   rlimit low = saved;
   low.rlim_cur = static_cast<rlim_t>(rtl::fs::OpenDescriptorCount() + 16);
