@@ -114,6 +114,12 @@ TEST(AcceptGate, ASystemRefusalPausesUntilDescriptorsAreFree) {
   ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
   TDescriptorBudget budget(1000);
   GatedListener l(budget);
+  // One connection first, taken and ended while descriptors are plenty (the sanitizers' checks
+  // need descriptors the first time they see a path, and there will be none later).
+  const int first = ConnectTcp(l.Port());
+  ASSERT_TRUE(PumpUntil([&] { return l.accepted.size() == 1; }));
+  l.EndOne();
+  close(first);
   // The listener is held while the clients connect, so that their connections are still waiting
   // when the descriptors run out.
   l.Listener().Pause();
@@ -131,7 +137,7 @@ TEST(AcceptGate, ASystemRefusalPausesUntilDescriptorsAreFree) {
   l.Listener().Resume();
   ASSERT_TRUE(PumpUntil([&] { return l.Gate().Paused(); }, 3000));
   PumpFor(2500);
-  EXPECT_LE(l.asked, 4);
+  EXPECT_LE(l.asked, 5);
   EXPECT_TRUE(l.accepted.empty());
   EXPECT_EQ(l.reports, std::vector<int>{WSAEMFILE});
   EXPECT_EQ(budget.Available(), 1000);
@@ -139,7 +145,7 @@ TEST(AcceptGate, ASystemRefusalPausesUntilDescriptorsAreFree) {
   for (int fd : hog)
     close(fd);
   setrlimit(RLIMIT_NOFILE, &saved);
-  EXPECT_TRUE(PumpUntil([&] { return l.accepted.size() == 3; }, 3000));
+  EXPECT_TRUE(PumpUntil([&] { return l.total == 4; }, 3000));
   EXPECT_FALSE(l.Gate().Paused());
   for (int fd : clients)
     close(fd);
