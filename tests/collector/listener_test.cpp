@@ -87,13 +87,6 @@ std::string Record(const std::string& agent, const std::string& what) {
   return "2026/12/10 08:30:00\tInsert\t" + agent + "\t\t127.0.0.1\tuser\tE:\tUSB DISK\t" + what;
 }
 
-std::map<std::string, int> Counted(const std::vector<std::string>& lines) {
-  std::map<std::string, int> m;
-  for (const auto& l : lines)
-    ++m[l];
-  return m;
-}
-
 class CollectorListeners : public ::testing::Test {
  protected:
   void TearDown() override {
@@ -103,29 +96,9 @@ class CollectorListeners : public ::testing::Test {
     folder.Stop();
   }
 
-  std::vector<std::string> Records() const {
-    return RecordLines(folder.Read(ProgramFolder::TodayRecords()));
-  }
-  // Waits until the record file holds count lines and returns them.
-  std::vector<std::string> WaitForRecords(size_t count, int timeoutMs = 60000) {
-    std::vector<std::string> lines;
-    WaitFor(
-        [&] {
-          lines = Records();
-          return lines.size() >= count;
-        },
-        timeoutMs);
-    return lines;
-  }
-  std::vector<std::string> Errors() const {
-    std::vector<std::string> texts;
-    for (const auto& e : EventEntries(folder.Read(ProgramFolder::TodayEvents())))
-      if (e.text != "Service Started") texts.push_back(e.text);
-    return texts;
-  }
   size_t CountErrors(const std::string& text) const {
     size_t n = 0;
-    for (const auto& e : Errors())
+    for (const auto& e : folder.Errors())
       n += e == text;
     return n;
   }
@@ -192,11 +165,11 @@ TEST_P(CollectorDescriptorLimit, MoreAgentsThanDescriptorsWaitAndEveryRecordIsSt
   HoldingAgents agents(folder.Port(), c.agents, "PC-");
   ASSERT_FALSE(agents.failed);
   ASSERT_TRUE(WaitFor([&] { return CountErrors(kRecordPause) == 1; }))
-      << testing::PrintToString(Errors());
+      << testing::PrintToString(folder.Errors());
   // The connections taken so far have their first records stored, each once.
   std::vector<std::string> held;
   WaitFor([&] {
-    const auto now = Records();
+    const auto now = folder.Records();
     const bool settled = !now.empty() && now == held;
     held = now;
     return settled;
@@ -207,10 +180,10 @@ TEST_P(CollectorDescriptorLimit, MoreAgentsThanDescriptorsWaitAndEveryRecordIsSt
     EXPECT_EQ(n, 1) << line;
 
   EXPECT_LT(CpuOver(3000), 0.15) << "the paused collector spins";
-  EXPECT_EQ(Errors(), std::vector<std::string>{kRecordPause});
+  EXPECT_EQ(folder.Errors(), std::vector<std::string>{kRecordPause});
 
   agents.Finish();
-  const auto lines = WaitForRecords(agents.expected.size());
+  const auto lines = folder.WaitForRecords(agents.expected.size());
   EXPECT_EQ(Counted(lines), Counted(agents.expected));
 }
 
@@ -233,7 +206,7 @@ TEST_F(CollectorListeners, FtpClientsWaitWhileRecordConnectionsHoldTheDescriptor
     ASSERT_GE(ftp.back(), 0);
   }
   ASSERT_TRUE(WaitFor([&] { return CountErrors(kFtpPause) == 1; }))
-      << testing::PrintToString(Errors());
+      << testing::PrintToString(folder.Errors());
   EXPECT_LT(CpuOver(3000), 0.15) << "the paused collector spins";
   EXPECT_EQ(CountErrors(kFtpPause), 1u);
 
@@ -248,7 +221,7 @@ TEST_F(CollectorListeners, FtpClientsWaitWhileRecordConnectionsHoldTheDescriptor
   EXPECT_GT(welcomed, 0);
   for (int fd : ftp)
     close(fd);
-  const auto lines = WaitForRecords(agents.expected.size());
+  const auto lines = folder.WaitForRecords(agents.expected.size());
   EXPECT_EQ(Counted(lines), Counted(agents.expected));
 }
 
@@ -273,7 +246,7 @@ TEST_F(CollectorListeners, BackToBackConnectsAreAllTakenWithoutOverflow) {
   }
   for (int fd : ftp)
     EXPECT_EQ(FirstLine(fd), "220 KelvadonManager FTP Server ready.");
-  const auto lines = WaitForRecords(expected.size());
+  const auto lines = folder.WaitForRecords(expected.size());
   EXPECT_EQ(Counted(lines), Counted(expected));
   if (testsupport::InOwnNetworkNamespace())
     EXPECT_EQ(ListenOverflows(), overflowsBefore);
@@ -283,7 +256,7 @@ TEST_F(CollectorListeners, BackToBackConnectsAreAllTakenWithoutOverflow) {
     close(fd);
   for (int fd : ftp)
     close(fd);
-  EXPECT_TRUE(Errors().empty()) << testing::PrintToString(Errors());
+  EXPECT_TRUE(folder.Errors().empty()) << testing::PrintToString(folder.Errors());
 }
 
 // A logon burst: thousands of agents, each from its own address, connect, send one record and
@@ -322,9 +295,9 @@ TEST_F(CollectorListeners, ALogonBurstLosesNoRecord) {
   ASSERT_EQ(failures, 0);
   if (took > std::chrono::seconds(2))
     std::fprintf(stderr, "the burst took %.1f s\n", std::chrono::duration<double>(took).count());
-  const auto lines = WaitForRecords(expected.size());
+  const auto lines = folder.WaitForRecords(expected.size());
   EXPECT_EQ(Counted(lines), Counted(expected));
-  EXPECT_TRUE(Errors().empty()) << testing::PrintToString(Errors());
+  EXPECT_TRUE(folder.Errors().empty()) << testing::PrintToString(folder.Errors());
 }
 
 // Another program holds the record port: the collector says why in its event file and stops; it
@@ -343,7 +316,7 @@ TEST_F(CollectorListeners, ATakenRecordPortStopsTheService) {
   const std::string states = folder.Read("stderr.log");
   EXPECT_NE(states.find("STOPPED"), std::string::npos) << states;
   EXPECT_EQ(states.find("RUNNING"), std::string::npos) << states;
-  const auto errors = Errors();
+  const auto errors = folder.Errors();
   ASSERT_EQ(errors.size(), 2u) << testing::PrintToString(errors);
   EXPECT_EQ(errors[0].rfind("ServiceCreate System Error ESocketException : ", 0), 0u) << errors[0];
   EXPECT_EQ(errors[1],

@@ -162,40 +162,8 @@ class CollectorLoad : public ::testing::Test {
                                                                << folder.Read("stderr.log");
   }
 
-  std::vector<std::string> Records() const {
-    return RecordLines(folder.Read(ProgramFolder::TodayRecords()));
-  }
-
-  // Waits until the record file holds count lines, and returns them.
-  std::vector<std::string> WaitForRecords(size_t count, int timeoutMs = 30000) {
-    std::vector<std::string> lines;
-    WaitFor(
-        [&] {
-          lines = Records();
-          return lines.size() >= count;
-        },
-        timeoutMs);
-    return lines;
-  }
-
-  // The texts of the events written since the start (all of them errors here).
-  std::vector<std::string> Errors() const {
-    std::vector<std::string> texts;
-    for (const auto& e : EventEntries(folder.Read(ProgramFolder::TodayEvents())))
-      if (e.text != "Service Started") texts.push_back(e.text);
-    return texts;
-  }
-
   ProgramFolder folder;
 };
-
-// Lines as a count per text, for comparing without regard to the order between agents.
-std::map<std::string, int> Counted(const std::vector<std::string>& lines) {
-  std::map<std::string, int> m;
-  for (const auto& l : lines)
-    ++m[l];
-  return m;
-}
 
 TEST_F(CollectorLoad, TwentyAgentsAtOnceEveryRecordExactlyOnceWholeAndInOrder) {
   constexpr int kAgents = 20, kRecords = 500;
@@ -226,7 +194,7 @@ TEST_F(CollectorLoad, TwentyAgentsAtOnceEveryRecordExactlyOnceWholeAndInOrder) {
     t.join();
   ASSERT_EQ(failures, 0);
 
-  const auto lines = WaitForRecords(expected.size(), 60000);
+  const auto lines = folder.WaitForRecords(expected.size(), 60000);
   ASSERT_EQ(lines.size(), expected.size());
   EXPECT_EQ(Counted(lines), Counted(expected));
   // Each agent's records keep the order they were sent in.
@@ -235,7 +203,7 @@ TEST_F(CollectorLoad, TwentyAgentsAtOnceEveryRecordExactlyOnceWholeAndInOrder) {
     const std::string agent = Field(l, 2).substr(3);  // "PC-" agent
     EXPECT_EQ(l, AgentRecord(agent, next[agent]++)) << "out of order for " << agent;
   }
-  EXPECT_TRUE(Errors().empty());
+  EXPECT_TRUE(folder.Errors().empty());
 }
 
 // A bad agent acts while good agents are half-way through their records.
@@ -315,18 +283,18 @@ TEST_P(BadAgents, OthersGoOnBeingServed) {
 
   std::vector<std::string> expected = good.Expected();
   expected.insert(expected.end(), bad.records.begin(), bad.records.end());
-  WaitForRecords(expected.size());
+  folder.WaitForRecords(expected.size());
   // Give a wrong extra line the chance to show.
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
-  EXPECT_EQ(Counted(Records()), Counted(expected));
+  EXPECT_EQ(Counted(folder.Records()), Counted(expected));
   // The bad agent's own records, in order.
   const auto badOnes = Counted(bad.records);
   std::vector<std::string> own;
-  for (const auto& l : Records())
+  for (const auto& l : folder.Records())
     if (badOnes.count(l)) own.push_back(l);
   EXPECT_EQ(own, bad.records);
   EXPECT_EQ(folder.Read(ProgramFolder::TodayRecords()).find(kLeak), std::string::npos);
-  EXPECT_EQ(Errors(), bad.errors);
+  EXPECT_EQ(folder.Errors(), bad.errors);
 }
 
 INSTANTIATE_TEST_SUITE_P(Collector, BadAgents, ::testing::ValuesIn(kBadAgents),
@@ -350,21 +318,21 @@ TEST_F(CollectorLoad, RecordFolderRemovedWhileRunning) {
   int fd = ConnectTcp(folder.Port());
   ASSERT_GE(fd, 0);
   SendRecords(fd, "before", 10, 100);
-  ASSERT_EQ(WaitForRecords(10).size(), 10u);
+  ASSERT_EQ(folder.WaitForRecords(10).size(), 10u);
 
   fs::remove_all(folder.Dir() + "RecvData");
   SendRecords(fd, "lost", 5, 100);
   // Each record it cannot write is one error event.
   const std::string error = "EventWrite System Error EInOutError : Path not found";
-  ASSERT_TRUE(WaitFor([&] { return Errors().size() >= 5; })) << Errors().size();
-  EXPECT_EQ(Errors(), std::vector<std::string>(5, error));
+  ASSERT_TRUE(WaitFor([&] { return folder.Errors().size() >= 5; })) << folder.Errors().size();
+  EXPECT_EQ(folder.Errors(), std::vector<std::string>(5, error));
 
   // Back: a new day file with its header, and the records sent from then on.
   fs::create_directory(folder.Dir() + "RecvData");
   auto after = SendRecords(fd, "after", 10, 100);
-  EXPECT_EQ(WaitForRecords(10), after);
+  EXPECT_EQ(folder.WaitForRecords(10), after);
   close(fd);
-  EXPECT_EQ(Errors().size(), 5u);
+  EXPECT_EQ(folder.Errors().size(), 5u);
 }
 
 // The record folder full, by a file-size limit on the collector or by a small file system
@@ -436,10 +404,10 @@ TEST_P(DiskFull, ErrorEventsNoHalfLineAndIntakeResumes) {
   // Every record is either written or one error event.
   std::vector<std::string> lines;
   ASSERT_TRUE(WaitFor([&] {
-    lines = Records();
-    return lines.size() + Errors().size() >= sent.size();
+    lines = folder.Records();
+    return lines.size() + folder.Errors().size() >= sent.size();
   })) << lines.size()
-      << " + " << Errors().size();
+      << " + " << folder.Errors().size();
   ASSERT_GT(lines.size(), 0u);
   ASSERT_LT(lines.size(), sent.size());
   // The records that fitted, whole, in the order sent; none after the first that did not.
@@ -450,16 +418,17 @@ TEST_P(DiskFull, ErrorEventsNoHalfLineAndIntakeResumes) {
     EXPECT_LE(static_cast<long>(file.size()), kCapacity);
     EXPECT_GT(static_cast<long>(file.size() + kWidth + 2), kCapacity);
   }
-  EXPECT_EQ(Errors(), std::vector<std::string>(sent.size() - lines.size(),
-                                               "EventWrite System Error EInOutError : Disk full"));
+  EXPECT_EQ(folder.Errors(),
+            std::vector<std::string>(sent.size() - lines.size(),
+                                     "EventWrite System Error EInOutError : Disk full"));
 
   filler.makeRoom(folder);
   const auto more = SendRecords(fd, "room", 20, kWidth);
   close(fd);
   std::vector<std::string> expected = lines;
   expected.insert(expected.end(), more.begin(), more.end());
-  EXPECT_EQ(WaitForRecords(expected.size()), expected);
-  EXPECT_EQ(Errors().size(), sent.size() - lines.size());
+  EXPECT_EQ(folder.WaitForRecords(expected.size()), expected);
+  EXPECT_EQ(folder.Errors().size(), sent.size() - lines.size());
 }
 
 INSTANTIATE_TEST_SUITE_P(Collector, DiskFull, ::testing::ValuesIn(kFillers),

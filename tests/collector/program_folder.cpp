@@ -28,6 +28,28 @@ std::string ProgramFolder::TodayEvents() {
   return collector::kEventFolder + collector::DayFileName(rtl::Now());
 }
 
+std::vector<std::string> ProgramFolder::Records() const {
+  return RecordLines(Read(TodayRecords()));
+}
+
+std::vector<std::string> ProgramFolder::WaitForRecords(size_t count, int timeoutMs) const {
+  std::vector<std::string> lines;
+  testsupport::WaitFor(
+      [&] {
+        lines = Records();
+        return lines.size() >= count;
+      },
+      timeoutMs);
+  return lines;
+}
+
+std::vector<std::string> ProgramFolder::Errors() const {
+  std::vector<std::string> texts;
+  for (const auto& e : EventEntries(Read(TodayEvents())))
+    if (e.text != "Service Started") texts.push_back(e.text);
+  return texts;
+}
+
 ProgramFolder::ProgramFolder() : dir_(tmp_.path() + "/"), port_(testsupport::FreePort()) {
   const std::string bin = rtl::ProgramDir();
   fs::copy_file(bin + "KelvadonService", dir_ + "KelvadonService");
@@ -142,6 +164,13 @@ std::vector<EventEntry> EventEntries(const std::string& content) {
     pos = end + 6;
   }
   return entries;
+}
+
+std::map<std::string, int> Counted(const std::vector<std::string>& lines) {
+  std::map<std::string, int> m;
+  for (const auto& l : lines)
+    ++m[l];
+  return m;
 }
 
 }  // namespace collectortest

@@ -6,6 +6,7 @@
 
 #include <sys/types.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,11 @@ class ProgramFolder {
   // Today's record and event day files (relative paths).
   static std::string TodayRecords();
   static std::string TodayEvents();
+  // Today's records, and the same once there are at least count of them (or timeoutMs passed).
+  std::vector<std::string> Records() const;
+  std::vector<std::string> WaitForRecords(size_t count, int timeoutMs = 60000) const;
+  // The texts of today's events other than "Service Started" (the errors, in a test).
+  std::vector<std::string> Errors() const;
 
   // Starts "KelvadonService -FOREGROUND" in the folder and waits until its TCP port accepts and
   // "Service Started" is in the event file. Its stderr goes to <dir>/stderr.log. Every collector
@@ -69,5 +75,8 @@ struct EventEntry {
   std::string text;
 };
 std::vector<EventEntry> EventEntries(const std::string& fileContent);
+
+// Lines as a count per text, for comparing without regard to the order between agents.
+std::map<std::string, int> Counted(const std::vector<std::string>& lines);
 
 }  // namespace collectortest
