@@ -21,8 +21,11 @@ function(kelvadon_test name)
     GTest::gtest_main)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
   if(T_NETNS)
+    # CMake 3.25 runs tests through CROSSCOMPILING_EMULATOR; from 3.29 on TEST_LAUNCHER is the
+    # property for it (and the emulator is used only when cross-compiling).
     set_target_properties(${name} PROPERTIES
-      CROSSCOMPILING_EMULATOR ${PROJECT_SOURCE_DIR}/tests/support/netns-run)
+      CROSSCOMPILING_EMULATOR ${PROJECT_SOURCE_DIR}/tests/support/netns-run
+      TEST_LAUNCHER ${PROJECT_SOURCE_DIR}/tests/support/netns-run)
   endif()
   set(props TIMEOUT 300)
   if(T_LABELS)
