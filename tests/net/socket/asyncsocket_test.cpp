@@ -9,9 +9,12 @@
 #include <vector>
 
 #include "tests/support/pump.h"
+#include "tests/support/socket_loopback.h"
 
 namespace {
 
+using testsupport::ClientTo;
+using testsupport::Listener;
 using testsupport::PumpFor;
 using testsupport::PumpUntil;
 
@@ -22,24 +25,6 @@ struct CountedSocket : TCustomAsyncSocket {
   int* destroyed_;
 };
 
-// A TCP listener on 127.0.0.1, port chosen by the system.
-std::unique_ptr<TCustomAsyncSocket> MakeListener() {
-  auto l = std::make_unique<TCustomAsyncSocket>();
-  l->SetProto("tcp");
-  l->SetAddr("127.0.0.1");
-  l->SetPort("0");
-  l->Listen();
-  EXPECT_EQ(l->State(), wsListening);
-  return l;
-}
-
-std::unique_ptr<TCustomAsyncSocket> MakeClient(const std::string& port) {
-  auto c = std::make_unique<TCustomAsyncSocket>();
-  c->SetAddr("127.0.0.1");
-  c->SetPort(port);
-  return c;
-}
-
 TEST(AsyncSocket, TcpSessionRunsEveryHandlerOnItsOwnThread) {
   std::vector<DWORD> handlerThreads;
   DWORD socketThread = 0;
@@ -48,7 +33,7 @@ TEST(AsyncSocket, TcpSessionRunsEveryHandlerOnItsOwnThread) {
   std::thread t([&] {
     socketThread = GetCurrentThreadId();
     auto note = [&] { handlerThreads.push_back(GetCurrentThreadId()); };
-    auto listener = MakeListener();
+    auto listener = Listener();
     std::unique_ptr<TCustomAsyncSocket> session;
     listener->OnSessionAvailable = [&](rtl::TObject*, WORD err) {
       note();
@@ -67,7 +52,7 @@ TEST(AsyncSocket, TcpSessionRunsEveryHandlerOnItsOwnThread) {
       EXPECT_EQ(session->State(), wsConnected);
       EXPECT_EQ(session->PeerAddr(), "127.0.0.1");
     };
-    auto client = MakeClient(listener->GetSockPort());
+    auto client = ClientTo(listener->GetSockPort());
     client->OnSessionConnected = [&](rtl::TObject*, WORD err) {
       note();
       EXPECT_EQ(err, 0);
@@ -156,7 +141,7 @@ TEST(AsyncSocket, ErrorsRaiseOrReport) {
 }
 
 TEST(AsyncSocket, SecondListenerOnAPortGetsAddressInUse) {
-  auto first = MakeListener();
+  auto first = Listener();
   TCustomAsyncSocket second;
   second.SetAddr("127.0.0.1");
   second.SetPort(first->GetSockPort());
@@ -173,10 +158,10 @@ TEST(AsyncSocket, SecondListenerOnAPortGetsAddressInUse) {
 TEST(AsyncSocket, RefusedConnectReportsThroughSessionConnected) {
   std::string port;
   {
-    auto l = MakeListener();
+    auto l = Listener();
     port = l->GetSockPort();
   }
-  auto c = MakeClient(port);
+  auto c = ClientTo(port);
   int connectErr = -1;
   int closed = 0;
   c->OnSessionConnected = [&](rtl::TObject*, WORD err) { connectErr = err; };
@@ -189,7 +174,7 @@ TEST(AsyncSocket, RefusedConnectReportsThroughSessionConnected) {
 }
 
 TEST(AsyncSocket, SendQueueChunksAndOneDataSentFromTheLoop) {
-  auto listener = MakeListener();
+  auto listener = Listener();
   std::unique_ptr<TCustomAsyncSocket> session;
   std::string received;
   listener->OnSessionAvailable = [&](rtl::TObject*, WORD) {
@@ -197,7 +182,7 @@ TEST(AsyncSocket, SendQueueChunksAndOneDataSentFromTheLoop) {
     session->OnDataAvailable = [&](rtl::TObject*, WORD) { received += session->ReceiveStr(); };
     session->SetHSocket(listener->Accept());
   };
-  auto client = MakeClient(listener->GetSockPort());
+  auto client = ClientTo(listener->GetSockPort());
   bool connected = false;
   client->OnSessionConnected = [&](rtl::TObject*, WORD) { connected = true; };
   client->Connect();
@@ -224,7 +209,7 @@ TEST(AsyncSocket, SendQueueChunksAndOneDataSentFromTheLoop) {
 }
 
 TEST(AsyncSocket, ReleaseInsideSessionClosedFreesAfterTheHandler) {
-  auto listener = MakeListener();
+  auto listener = Listener();
   int destroyed = 0;
   int closed = 0;
   CountedSocket* session = nullptr;
@@ -238,7 +223,7 @@ TEST(AsyncSocket, ReleaseInsideSessionClosedFreesAfterTheHandler) {
     };
     session->SetHSocket(listener->Accept());
   };
-  auto client = MakeClient(listener->GetSockPort());
+  auto client = ClientTo(listener->GetSockPort());
   client->OnSessionConnected = [&](rtl::TObject*, WORD) {
     client->SendStr("bye");
     client->Close();
@@ -249,7 +234,7 @@ TEST(AsyncSocket, ReleaseInsideSessionClosedFreesAfterTheHandler) {
 }
 
 TEST(AsyncSocket, ExceptionInAHandlerAbortsUnlessTheHandlerKeepsIt) {
-  auto listener = MakeListener();
+  auto listener = Listener();
   std::unique_ptr<TCustomAsyncSocket> session;
   int peerClosedErr = -1;
   listener->OnSessionAvailable = [&](rtl::TObject*, WORD) {
@@ -260,7 +245,7 @@ TEST(AsyncSocket, ExceptionInAHandlerAbortsUnlessTheHandlerKeepsIt) {
   };
   bool kept = true;
   std::string seen;
-  auto client = MakeClient(listener->GetSockPort());
+  auto client = ClientTo(listener->GetSockPort());
   client->OnSessionConnected = [&](rtl::TObject*, WORD) { throw rtl::Exception("boom"); };
   client->OnBgException = [&](rtl::TObject*, const rtl::Exception& e, bool& canClose) {
     seen = e.Message;
@@ -283,7 +268,7 @@ TEST(AsyncSocket, ExceptionInAHandlerAbortsUnlessTheHandlerKeepsIt) {
 }
 
 TEST(AsyncSocket, ForeignAndPausedNotificationsAreIgnored) {
-  auto listener = MakeListener();
+  auto listener = Listener();
   int accepts = 0;
   listener->OnSessionAvailable = [&](rtl::TObject*, WORD) {
     ++accepts;
@@ -298,7 +283,7 @@ TEST(AsyncSocket, ForeignAndPausedNotificationsAreIgnored) {
   PumpFor(30);
   EXPECT_EQ(accepts, 0);
   listener->Pause();
-  auto client = MakeClient(listener->GetSockPort());
+  auto client = ClientTo(listener->GetSockPort());
   client->Connect();
   PumpFor(100);
   EXPECT_EQ(accepts, 0);
@@ -309,8 +294,8 @@ TEST(AsyncSocket, ForeignAndPausedNotificationsAreIgnored) {
 TEST(AsyncSocket, OwnNotificationsWaitWhileItsHandlerPumps) {
   // The handler of one socket pumps messages while its peer sends more and closes: the socket's
   // own events come after the handler returns, in order; its close comes once, last.
-  auto listener = MakeListener();
-  auto client = MakeClient(listener->GetSockPort());
+  auto listener = Listener();
+  auto client = ClientTo(listener->GetSockPort());
   std::unique_ptr<TCustomAsyncSocket> session;
   std::vector<std::string> events;
   int depth = 0;
