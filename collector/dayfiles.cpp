@@ -5,7 +5,9 @@
 
 namespace collector {
 
-std::string DayFileName(rtl::TDateTime when) { return rtl::FormatDateTime("yyyymmdd", when) + ".log"; }
+std::string DayFileName(rtl::TDateTime when) {
+  return rtl::FormatDateTime("yyyymmdd", when) + ".log";
+}
 
 void AppendRecordLine(const std::string& programDir, std::string_view record, rtl::TDateTime when) {
   std::string line(record);
@@ -14,13 +16,17 @@ void AppendRecordLine(const std::string& programDir, std::string_view record, rt
                     std::string(kRecordHeader) + "\r\n", line);
 }
 
+std::string EventEntryHead(int code, rtl::TDateTime when) {
+  // The stamp's "/" is the date separator, which the programs fix to "/" at start-up.
+  return rtl::FormatDateTime("yyyy/mm/dd hh:mm:ss", when) + " " +
+         (code == kCodeInfo ? msg::kInfoHeading : msg::kErrorHeading);
+}
+
 void AppendEventEntry(const std::string& programDir, int code, std::string_view text,
                       rtl::TDateTime when) {
   std::string entry;
   if (code == kCodeInfo || code == kCodeError) {
-    // The stamp's "/" is the date separator, which the programs fix to "/" at start-up.
-    entry = rtl::FormatDateTime("yyyy/mm/dd hh:mm:ss", when) + " " +
-            (code == kCodeInfo ? msg::kInfoHeading : msg::kErrorHeading) + "\r\n";
+    entry = EventEntryHead(code, when) + "\r\n";
     entry += text;
     entry += "\r\n\r\n\r\n";
   }

@@ -32,6 +32,10 @@ std::string DayFileName(rtl::TDateTime when);
 // left behind then).
 void AppendRecordLine(const std::string& programDir, std::string_view record, rtl::TDateTime when);
 
+// The first line of an event entry of code 98 or 99 (without its line end): the stamp
+// "yyyy/mm/dd hh:mm:ss" of when, a blank and the heading.
+std::string EventEntryHead(int code, rtl::TDateTime when);
+
 // Appends one event entry (code 98 or 99: stamp, blank, heading; the text; two empty lines) to
 // the event day file of when. Any other code only creates the file when it is missing. Raises
 // rtl::EInOutError when the file cannot be written.

@@ -106,13 +106,16 @@ void TKelvadonManager::WriteError(const char* Word, const char* ClassName,
              std::string(Word) + " System Error " + ClassName + " : " + Message);
 }
 
-void TKelvadonManager::Guarded(const char* Word, const std::function<void()>& body) {
+std::string TKelvadonManager::Guarded(const char* Word, const std::function<void()>& body) {
   try {
     body();
+    return std::string();
   } catch (const rtl::Exception& E) {
     WriteError(Word, E.ClassName(), E.Message);
+    return E.Message;
   } catch (const std::exception& e) {
     WriteError(Word, "Exception", e.what());
+    return e.what();
   }
 }
 
@@ -137,7 +140,7 @@ void TKelvadonManager::ServiceCreate(rtl::TObject* Sender) {
                                          settings::kPort.Default);
   });
   // Each listener on its own: one that cannot open leaves the other working.
-  Guarded("ServiceCreate", [&] {
+  NetSocketFailure = Guarded("ServiceCreate", [&] {
     NetSocket->SetAddr("0.0.0.0");
     NetSocket->SetPort(CollectorPort);
     NetSocket->SetProto("tcp");
@@ -153,21 +156,25 @@ void TKelvadonManager::ServiceCreate(rtl::TObject* Sender) {
 }
 
 void TKelvadonManager::ServiceStart(TService* Sender, bool& Started) {
-  try {
+  std::string port;  // the port being opened, named on the terminal when that fails
+  std::string reason = Guarded("ServiceStart", [&] {
     // A collector that cannot take records must not report itself running (the reason is
     // already in the event file, from ServiceCreate).
-    if (NetSocket->State() != wsListening)
+    if (NetSocket->State() != wsListening) {
+      port = "TCP port " + CollectorPort + " (records)";
       throw ESocketException("NetSocket is not listening on port " + CollectorPort);
+    }
+    port = "TCP port " + KelvadonFtp->Port + " (FTP)";
     KelvadonFtp->Start();
+    port.clear();
     TimWatchReport->SetEnabled(true);
     EventWrite(collector::kCodeInfo, "Service Started");
-  } catch (const rtl::Exception& E) {
-    WriteError("ServiceStart", E.ClassName(), E.Message);
-    Started = false;
-  } catch (const std::exception& e) {
-    WriteError("ServiceStart", "Exception", e.what());
-    Started = false;
-  }
+  });
+  if (reason.empty()) return;
+  Started = false;
+  if (NetSocket->State() != wsListening && !NetSocketFailure.empty()) reason = NetSocketFailure;
+  ForegroundLine("cannot start: " +
+                 (port.empty() ? reason : port + " cannot be opened: " + reason));
 }
 
 void TKelvadonManager::ServiceExecute(TService* Sender) {
@@ -186,9 +193,24 @@ void TKelvadonManager::ServiceStop(TService* Sender, bool& Stopped) {
 
 // ---- day files ----
 
+void TKelvadonManager::EchoEvent(int Code, const std::string& Text, rtl::TDateTime When) {
+  if (!Foreground() || (Code != collector::kCodeInfo && Code != collector::kCodeError)) return;
+  // The text's lines indented under the heading; other control bytes (an agent's file name, say)
+  // never reach the terminal.
+  std::string text;
+  for (char c : Text) {
+    if (c == '\r') continue;
+    const auto b = static_cast<unsigned char>(c);
+    text += (b < 0x20 && c != '\n' && c != '\t') || b == 0x7F ? '?' : c;
+    if (c == '\n') text += "  ";
+  }
+  ForegroundLine(collector::EventEntryHead(Code, When) + "\n  " + text);
+}
+
 void TKelvadonManager::EventWrite(int Code, const std::string& Text) {
   // Both clock reads come first: a record goes to the file of the day it arrived.
   const rtl::TDateTime now = rtl::Now();
+  EchoEvent(Code, Text, now);
   std::string failure;
   try {
     if (Code == collector::kCodeRecord)

@@ -33,6 +33,7 @@ class TKelvadonManager : public TService {
   // ---- collector state ----
   std::string ProgramDir;              // the program's folder, with a trailing "/"
   std::string CollectorPort = "4016";  // both listeners' port, from the settings file
+  std::string NetSocketFailure;        // why NetSocket is not listening ("" when it is)
   // The accepted agent connections. The module owns the sockets (as their owner component), so
   // one still waiting for its release when the module goes is freed with it.
   std::vector<TAsyncSocket*> ClientList;
@@ -77,7 +78,10 @@ class TKelvadonManager : public TService {
 
  private:
   // Runs body; an exception becomes the error event "<Word> System Error <class> : <message>".
-  void Guarded(const char* Word, const std::function<void()>& body);
+  // Returns that message, or "" when body succeeded.
+  std::string Guarded(const char* Word, const std::function<void()>& body);
+  // In the foreground, the event entry of code 98 or 99 on the terminal as well.
+  void EchoEvent(int Code, const std::string& Text, rtl::TDateTime When);
   void WriteError(const char* Word, const char* ClassName, const std::string& Message);
   // Takes an agent connection out of ClientList (giving its descriptor back) and LastClient, and
   // posts its release.

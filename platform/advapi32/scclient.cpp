@@ -582,6 +582,59 @@ KW_ADVAPI32_API BOOL ControlService(SC_HANDLE hService, DWORD dwControl,
   return reply.error ? Fail(reply.error) : Succeed();
 }
 
+KW_ADVAPI32_API BOOL EnumServicesStatusA(SC_HANDLE hSCManager, DWORD dwServiceType,
+                                         DWORD dwServiceState, LPENUM_SERVICE_STATUSA lpServices,
+                                         DWORD cbBufSize, LPDWORD pcbBytesNeeded,
+                                         LPDWORD lpServicesReturned, LPDWORD lpResumeHandle) {
+  Object manager;
+  if (!Lookup(hSCManager, true, manager)) return FALSE;
+  if (!pcbBytesNeeded || !lpServicesReturned || !(dwServiceType & 0x3F) ||
+      !(dwServiceState & SERVICE_STATE_ALL))
+    return Fail(ERROR_INVALID_PARAMETER);
+  scm::Writer w = scm::Request(scm::Op::kEnumServices);
+  Reply reply = Call(*manager.channel, w.U32(manager.remote).U32(dwServiceType).U32(dwServiceState));
+  struct Entry {
+    std::string name, display;
+    scm::ServiceStatus status;
+  };
+  std::vector<Entry> entries;
+  if (!reply.error) {
+    scm::Reader r = reply.Body();
+    uint32_t count = 0;
+    bool ok = r.U32(count) && count <= scm::kMaxFrame / 12;
+    for (uint32_t i = 0; ok && i < count; ++i) {
+      Entry e;
+      ok = r.Str(e.name, scm::kMaxNameLength) && r.Str(e.display, scm::kMaxNameLength) &&
+           r.Status(e.status);
+      entries.push_back(std::move(e));
+    }
+    if (!ok || !r.AtEnd()) reply.error = scm::kErrorInvalidData;
+  }
+  if (reply.error) return Fail(reply.error);
+  // The entries from the resume point on, as many as fit: each takes its record and its texts.
+  const size_t first = lpResumeHandle ? std::min<size_t>(*lpResumeHandle, entries.size()) : 0;
+  auto bytesOf = [&](size_t i) {
+    return sizeof(ENUM_SERVICE_STATUSA) + entries[i].name.size() + entries[i].display.size() + 2;
+  };
+  size_t fit = first, used = 0;
+  while (fit < entries.size() && lpServices && used + bytesOf(fit) <= cbBufSize)
+    used += bytesOf(fit++);
+  Layout layout(reinterpret_cast<LPBYTE>(lpServices), (fit - first) * sizeof(ENUM_SERVICE_STATUSA));
+  for (size_t i = first; i < fit; ++i) {
+    ENUM_SERVICE_STATUSA& out = lpServices[i - first];
+    out.lpServiceName = layout.Text(entries[i].name);
+    out.lpDisplayName = layout.Text(entries[i].display);
+    CopyStatus(entries[i].status, &out.ServiceStatus);
+  }
+  *lpServicesReturned = static_cast<DWORD>(fit - first);
+  size_t rest = 0;
+  for (size_t i = fit; i < entries.size(); ++i)
+    rest += bytesOf(i);
+  *pcbBytesNeeded = static_cast<DWORD>(rest);
+  if (lpResumeHandle) *lpResumeHandle = fit < entries.size() ? static_cast<DWORD>(fit) : 0;
+  return fit < entries.size() ? Fail(ERROR_MORE_DATA) : Succeed();
+}
+
 KW_ADVAPI32_API SC_LOCK LockServiceDatabase(SC_HANDLE hSCManager) {
   Object manager;
   if (!Lookup(hSCManager, true, manager)) return nullptr;

@@ -117,6 +117,11 @@ constexpr DWORD SERVICE_ACCEPT_STOP = 0x1;
 constexpr DWORD SERVICE_ACCEPT_PAUSE_CONTINUE = 0x2;
 constexpr DWORD SERVICE_ACCEPT_SHUTDOWN = 0x4;
 
+// The states EnumServicesStatusA lists: running or pending (active), stopped (inactive), or both.
+constexpr DWORD SERVICE_ACTIVE = 0x1;
+constexpr DWORD SERVICE_INACTIVE = 0x2;
+constexpr DWORD SERVICE_STATE_ALL = 0x3;
+
 // QueryServiceConfig2W / ChangeServiceConfig2W levels, QueryServiceStatusEx level.
 constexpr DWORD SERVICE_CONFIG_DESCRIPTION = 1;
 constexpr DWORD SERVICE_CONFIG_FAILURE_ACTIONS = 2;
@@ -194,6 +199,14 @@ struct SERVICE_FAILURE_ACTIONSW {
   SC_ACTION* lpsaActions;
 };
 
+// One entry of EnumServicesStatusA; the texts lie in the caller's buffer after the entries.
+struct ENUM_SERVICE_STATUSA {
+  LPSTR lpServiceName;
+  LPSTR lpDisplayName;
+  SERVICE_STATUS ServiceStatus;
+};
+using LPENUM_SERVICE_STATUSA = ENUM_SERVICE_STATUSA*;
+
 struct QUERY_SERVICE_LOCK_STATUSA {
   DWORD fIsLocked;
   LPSTR lpLockOwner;
@@ -211,6 +224,10 @@ struct SERVICE_TABLE_ENTRYA {
 };
 
 // ---- Client side ----
+
+// What a program tells its user when the manager cannot be reached (1722): scmd is not running.
+inline constexpr char kScmdNotRunningHint[] =
+    "scmd is not running: start it with systemctl start kelvadon-scm, or run scmd";
 
 // Opens the manager of the machine (null, empty or this computer's name, with or without a
 // leading "\\") and database (null, empty or "ServicesActive"). Returns the handle, or null with
@@ -294,6 +311,17 @@ KW_ADVAPI32_API BOOL StartServiceA(SC_HANDLE hService, DWORD dwNumServiceArgs,
 // only scmd sends), 87 an undefined control, 1053 the handler did not answer in time, 5 access.
 KW_ADVAPI32_API BOOL ControlService(SC_HANDLE hService, DWORD dwControl,
                                     LPSERVICE_STATUS lpServiceStatus);
+
+// Lists the installed services of the types and states asked for (SC_MANAGER_ENUMERATE_SERVICE
+// needed), in order of their names: as many entries as fit in the buffer from *lpResumeHandle on
+// (the start when lpResumeHandle is null), with *lpServicesReturned their number. When all of the
+// rest fit: TRUE, *pcbBytesNeeded 0 and *lpResumeHandle 0. Else FALSE with 234 (ERROR_MORE_DATA),
+// *pcbBytesNeeded the bytes the rest needs and *lpResumeHandle where to go on. Errors: 87 for a
+// type or state of none of the known bits or a null count pointer, 5 access, 6 a bad handle.
+KW_ADVAPI32_API BOOL EnumServicesStatusA(SC_HANDLE hSCManager, DWORD dwServiceType,
+                                         DWORD dwServiceState, LPENUM_SERVICE_STATUSA lpServices,
+                                         DWORD cbBufSize, LPDWORD pcbBytesNeeded,
+                                         LPDWORD lpServicesReturned, LPDWORD lpResumeHandle);
 
 // The database lock: one holder at a time (1055 otherwise); while it is held no service starts.
 // It is released by UnlockServiceDatabase or when the holder's connection closes.

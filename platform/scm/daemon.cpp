@@ -87,6 +87,7 @@ const Daemon::RequestEntry Daemon::kRequests[] = {
     {Op::kQueryLockStatus, &Daemon::QueryLockStatus},
     {Op::kQuerySecurity, &Daemon::QuerySecurity},
     {Op::kSetSecurity, &Daemon::SetSecurity},
+    {Op::kEnumServices, &Daemon::EnumServices},
 };
 
 Daemon::Daemon(DaemonOptions options) : options_(std::move(options)), store_(options_.dir) {}
@@ -778,6 +779,26 @@ void Daemon::QueryLockStatus(Client& c, Reader& r) {
     w.Str(UserName(lockUid_)).U32(static_cast<uint32_t>((NowMs() - lockSince_) / 1000));
   } else {
     w.Str("").U32(0);
+  }
+  Reply(c, w);
+}
+
+void Daemon::EnumServices(Client& c, Reader& r) {
+  if (!ManagerHandle(c, r, kManagerEnumerateService)) return;
+  uint32_t type, state;
+  if (!r.U32(type) || !r.U32(state) || !r.AtEnd()) return ReplyError(c, kErrorInvalidData);
+  std::vector<const Service*> found;
+  for (const auto& [key, s] : services_) {
+    const bool active = s->status.currentState != kServiceStopped;
+    if ((s->record.config.serviceType & type) && (state & (active ? 1u : 2u)))
+      found.push_back(s.get());
+  }
+  Writer w;
+  w.U32(0).U32(static_cast<uint32_t>(found.size()));
+  for (const Service* s : found) {
+    const ServiceConfig& config = s->record.config;
+    w.Str(config.name).Str(config.displayName.empty() ? config.name : config.displayName);
+    w.Status(s->status);
   }
   Reply(c, w);
 }

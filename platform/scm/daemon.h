@@ -149,6 +149,7 @@ class Daemon {
   void QueryLockStatus(Client& c, Reader& r);
   void QuerySecurity(Client& c, Reader& r);
   void SetSecurity(Client& c, Reader& r);
+  void EnumServices(Client& c, Reader& r);
 
   // Replies. Reply() queues one now; Answer() for a client that may have gone meanwhile.
   void Reply(Client& c, const Writer& w);

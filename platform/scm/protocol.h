@@ -100,6 +100,7 @@ enum class Op : uint32_t {
   kQueryLockStatus,  // manager -> locked, owner, seconds
   kQuerySecurity,    // service, information -> descriptor bytes
   kSetSecurity,      // service, information, descriptor bytes ->
+  kEnumServices,     // manager, type, state -> count, then name, display name, ServiceStatus each
 
   kHello = 100,  // service process: its table's names (no reply)
   kStartAck,     // service process: error of the start (0: the service main runs)

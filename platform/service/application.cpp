@@ -120,6 +120,7 @@ void TServiceApplication::Initialize(int argc, char** argv) {
 
 void TServiceApplication::Register(std::unique_ptr<TService> module) {
   TService& m = *module;
+  m.foreground_ = foreground_;  // what OnCreate writes goes to the terminal too
   modules_.push_back(std::move(module));
   if (!m.OnCreate) return;
   try {
@@ -168,10 +169,12 @@ int TServiceApplication::RegisterServices(bool install, bool silent) {
       }
     } catch (const std::exception& e) {
       ok = false;
-      if (!silent)
-        Show(FormatIndexed(install ? svcmsg::kInstallFailed : svcmsg::kUninstallFailed,
-                           {module->DisplayName, ExceptionText(e)}),
-             true);
+      if (silent) continue;
+      Show(FormatIndexed(install ? svcmsg::kInstallFailed : svcmsg::kUninstallFailed,
+                         {module->DisplayName, ExceptionText(e)}),
+           true);
+      auto* os = dynamic_cast<const rtl::EOSError*>(&e);
+      if (os && os->ErrorCode == RPC_S_SERVER_UNAVAILABLE) Show(kScmdNotRunningHint, true);
     }
   }
   if (ok && !silent) Show(install ? svcmsg::kInstalled : svcmsg::kUninstalled, false);
@@ -180,7 +183,6 @@ int TServiceApplication::RegisterServices(bool install, bool silent) {
 
 int TServiceApplication::RunForeground(TService& service) {
   SignalWatcher watcher(service);
-  service.foreground_ = true;
   service.SetStatus(csStartPending);
   const bool started = service.RunLifeCycle();
   service.SetStatus(csStopped);

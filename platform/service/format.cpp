@@ -1,7 +1,11 @@
 #include "platform/service/format.h"
 
+#include <langinfo.h>
+#include <locale.h>
+
 #include <cstdio>
 
+#include "rtl/cp932.h"
 #include "rtl/messages.h"
 
 std::string FormatIndexed(std::string_view format, const std::vector<std::string>& args) {
@@ -38,6 +42,24 @@ std::string SysErrorMessage(DWORD code) {
   while (!text.empty() && (static_cast<unsigned char>(text.back()) <= 0x20 || text.back() == '.'))
     text.pop_back();
   return text;
+}
+
+std::string TerminalText(std::string_view cp932) {
+  // The locale is read once, without changing the process's own (which stays "C").
+  static const std::string codeset = [] {
+    std::string name;
+    if (locale_t loc = newlocale(LC_CTYPE_MASK, "", locale_t(0))) {
+      name = nl_langinfo_l(CODESET, loc);
+      freelocale(loc);
+    }
+    if (name.empty() || name == "ANSI_X3.4-1968" || name == "ASCII") name = "UTF-8";
+    return name;
+  }();
+  std::string out;
+  if (codeset != "UTF-8" &&
+      rtl::IconvConvert("CP932", (codeset + "//TRANSLIT").c_str(), cp932, out))
+    return out;
+  return rtl::Cp932ToUtf8(cp932);
 }
 
 std::string OSErrorText(DWORD code) {

@@ -108,22 +108,24 @@ void TService::ReportStatus() {
     st.dwWaitHint = WaitHint;
   }
   if (foreground_) {
-    std::fprintf(stderr, "%s: %s check point %u wait hint %u\n", rtl::Cp932ToUtf8(Name).c_str(),
-                 StateName(static_cast<TCurrentStatus>(st.dwCurrentState)), st.dwCheckPoint,
-                 st.dwWaitHint);
-    std::fflush(stderr);
+    ForegroundLine(std::string(StateName(static_cast<TCurrentStatus>(st.dwCurrentState))) +
+                   " check point " + std::to_string(st.dwCheckPoint) + " wait hint " +
+                   std::to_string(st.dwWaitHint));
     return;
   }
   if (statusHandle_ && !SetServiceStatus(statusHandle_, &st))
     LogMessage(SysErrorMessage(GetLastError()));
 }
 
+void TService::ForegroundLine(const std::string& Text) {
+  if (!foreground_) return;
+  const std::string line = TerminalText(Name + ": " + Text) + "\n";
+  std::fwrite(line.data(), 1, line.size(), stderr);
+  std::fflush(stderr);
+}
+
 void TService::LogMessage(const std::string& Message, WORD EventType, WORD Category, DWORD ID) {
-  if (foreground_) {
-    std::fprintf(stderr, "%s: %s\n", rtl::Cp932ToUtf8(Name).c_str(),
-                 rtl::Cp932ToUtf8(Message).c_str());
-    std::fflush(stderr);
-  }
+  ForegroundLine(Message);
   HANDLE source = RegisterEventSourceA(nullptr, Name.c_str());
   if (!source) return;
   LPCSTR text = Message.c_str();

@@ -130,6 +130,12 @@ class TService : public rtl::TComponent {
   // The start arguments; the first is the service's name.
   const std::vector<std::string>& Params() const { return params_; }
 
+  // True when the program runs the service itself, in the foreground (-FOREGROUND).
+  bool Foreground() const { return foreground_; }
+  // In the foreground, writes "<Name>: " and Text (CP932, may span lines) as a line to stderr, in
+  // the terminal's character set; nothing otherwise.
+  void ForegroundLine(const std::string& Text);
+
   // Writes an event with this service's name as the source (and to stderr in the foreground).
   void LogMessage(const std::string& Message, WORD EventType = EVENTLOG_ERROR_TYPE,
                   WORD Category = 0, DWORD ID = 0);

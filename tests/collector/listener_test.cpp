@@ -1,7 +1,7 @@
 // The collector's listeners when descriptors run out and when agents log on in bursts: a paused
 // listener costs no processor time and is reported once; every connection is served once
 // descriptors are free; every record of an accepted connection is stored; a burst of connections
-// is taken whole; and a collector whose record port is taken does not report itself running.
+// is taken whole.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -298,32 +298,6 @@ TEST_F(CollectorListeners, ALogonBurstLosesNoRecord) {
   const auto lines = folder.WaitForRecords(expected.size());
   EXPECT_EQ(Counted(lines), Counted(expected));
   EXPECT_TRUE(folder.Errors().empty()) << testing::PrintToString(folder.Errors());
-}
-
-// Another program holds the record port: the collector says why in its event file and stops; it
-// never reports itself running.
-TEST_F(CollectorListeners, ATakenRecordPortStopsTheService) {
-  int holder = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(static_cast<uint16_t>(folder.Port()));
-  ASSERT_EQ(bind(holder, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-  ASSERT_EQ(listen(holder, 5), 0);
-
-  ASSERT_TRUE(folder.Launch());
-  const int status = folder.WaitExit(15000);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
-  const std::string states = folder.Read("stderr.log");
-  EXPECT_NE(states.find("STOPPED"), std::string::npos) << states;
-  EXPECT_EQ(states.find("RUNNING"), std::string::npos) << states;
-  const auto errors = folder.Errors();
-  ASSERT_EQ(errors.size(), 2u) << testing::PrintToString(errors);
-  EXPECT_EQ(errors[0].rfind("ServiceCreate System Error ESocketException : ", 0), 0u) << errors[0];
-  EXPECT_EQ(errors[1],
-            "ServiceStart System Error ESocketException : NetSocket is not listening "
-            "on port " +
-                std::to_string(folder.Port()));
-  close(holder);
 }
 
 }  // namespace

@@ -1,0 +1,123 @@
+// The collector run in the foreground, as an administrator tries it: a start that fails says on
+// the terminal which port could not be opened and why, and ends with a non-zero status; every
+// event the collector writes reaches the terminal too, in the terminal's character set.
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/collector/program_folder.h"
+#include "tests/support/peers.h"
+#include "tests/support/wait.h"
+
+namespace collectortest {
+namespace {
+
+// A TCP listener on 0.0.0.0:port that holds the port for the test; -1 when it cannot.
+int HoldPort(int port) {
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(static_cast<uint16_t>(port));
+  if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(fd, 5) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+struct TakenPort {
+  const char* name;
+  bool recordPort;  // else the FTP port
+};
+
+void PrintTo(const TakenPort& t, std::ostream* os) {
+  *os << t.name;
+}
+
+class CollectorTakenPort : public ::testing::TestWithParam<TakenPort> {
+ protected:
+  ProgramFolder folder;
+};
+
+// The collector never reports itself running without its ports: it writes why in its event file,
+// says on the terminal which port and why, reports STOPPED and ends with status 1.
+TEST_P(CollectorTakenPort, TheStartFailsAndSaysWhichPortAndWhy) {
+  const bool record = GetParam().recordPort;
+  const int port = record ? folder.Port() : ProgramFolder::kFtpPort;
+  const int holder = HoldPort(port);
+  ASSERT_GE(holder, 0);
+  ASSERT_TRUE(folder.Launch({"LC_ALL=C"}));
+  const int status = folder.WaitExit(10000);
+  close(holder);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+
+  const std::string terminal = folder.Read("stderr.log");
+  const std::string named = "KelvadonManager: cannot start: TCP port " + std::to_string(port) +
+                            (record ? " (records)" : " (FTP)") +
+                            " cannot be opened: Address already in use (#10048 in Bind)\n";
+  EXPECT_NE(terminal.find(named), std::string::npos) << terminal;
+  EXPECT_NE(terminal.find("STOPPED"), std::string::npos) << terminal;
+  EXPECT_EQ(terminal.find("RUNNING"), std::string::npos) << terminal;
+
+  // The events keep their own texts, and each is on the terminal as well.
+  std::vector<std::string> expected;
+  if (record)
+    expected = {
+        "ServiceCreate System Error ESocketException : Address already in use (#10048 in "
+        "Bind)",
+        "ServiceStart System Error ESocketException : NetSocket is not listening on port " +
+            std::to_string(port)};
+  else
+    expected = {
+        "ServiceStart System Error ESocketException : Address already in use (#10048 in "
+        "Bind)"};
+  EXPECT_EQ(folder.Errors(), expected);
+  for (const auto& text : expected)
+    EXPECT_NE(terminal.find("システムエラーが発生しました。\n  " + text + "\n"), std::string::npos)
+        << terminal;
+}
+
+INSTANTIATE_TEST_SUITE_P(Collector, CollectorTakenPort,
+                         ::testing::Values(TakenPort{"RecordPort", true},
+                                           TakenPort{"FtpPort", false}));
+
+// A running collector's events reach the terminal with their heading and time, in UTF-8 under the
+// C locale; the event file keeps its Shift-JIS.
+TEST(CollectorForeground, EventsReachTheTerminalInItsCharacterSet) {
+  ProgramFolder folder;
+  ASSERT_TRUE(folder.Start({"LC_ALL=C"})) << folder.Read("stderr.log");
+  const int fd = testsupport::ConnectTcp(folder.Port());
+  ASSERT_GE(fd, 0);
+  // A record over the line limit is dropped with an error event.
+  ASSERT_TRUE(testsupport::SendAll(fd, std::string(70000, 'x') + "\r\nafter\r\n"));
+  close(fd);
+  ASSERT_EQ(folder.WaitForRecords(1), std::vector<std::string>{"after"});
+  const std::string dropped =
+      "ClientDataAvailable System Error ESocketException : line over 65536 bytes dropped";
+  ASSERT_TRUE(testsupport::WaitFor([&] { return folder.Errors().size() == 1; }));
+
+  const std::string terminal = folder.Read("stderr.log");
+  for (const auto& [heading, text] :
+       {std::pair<std::string, std::string>{"システムインフォメーション", "Service Started"},
+        {"システムエラーが発生しました。", dropped}}) {
+    const size_t at = terminal.find(" " + heading + "\n  " + text + "\n");
+    ASSERT_NE(at, std::string::npos) << terminal;
+    // "KelvadonManager: yyyy/mm/dd hh:mm:ss" before the heading.
+    const size_t line = terminal.rfind('\n', at) + 1;
+    EXPECT_EQ(terminal.compare(line, 17, "KelvadonManager: "), 0) << terminal.substr(line, 40);
+    EXPECT_EQ(at - line, 17 + 19) << terminal.substr(line, 40);
+  }
+  const std::string file = folder.Read(ProgramFolder::TodayEvents());
+  EXPECT_NE(file.find("\x83\x56\x83\x58\x83\x65\x83\x80"), std::string::npos);  // "システム"
+  EXPECT_EQ(file.find("システム"), std::string::npos);
+  folder.Stop();
+}
+
+}  // namespace
+}  // namespace collectortest
