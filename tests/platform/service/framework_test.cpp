@@ -155,6 +155,17 @@ TEST_F(FrameworkTest, InstallAndUninstallShowTheirResultUnlessSilent) {
   EXPECT_FALSE(TraceHas("start main"));
 }
 
+TEST_F(FrameworkTest, InstallWithoutScmdSaysHowToStartIt) {
+  scmd_->Stop();
+  EXPECT_EQ(RunProgram({"/INSTALL"}), 1);
+  EXPECT_EQ(last_->Err(),
+            "\"システムエラー。コード：1722.\r\nThe RPC server is unavailable\" : サービス \"Kw "
+            "Framework Test\" の登録は失敗しました。\n"
+            "scmd is not running: start it with systemctl start kelvadon-scm, or run scmd\n");
+  EXPECT_EQ(RunProgram({"/INSTALL", "/SILENT"}), 1);
+  EXPECT_EQ(last_->Err(), "");
+}
+
 TEST_F(FrameworkTest, ALifeCycleUnderScmdOnTheMainThreadWithItsStatesInOrder) {
   extra_ = {{"KWFW_TICK", "50"}};
   TearDown();
