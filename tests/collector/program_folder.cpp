@@ -50,7 +50,8 @@ std::vector<std::string> ProgramFolder::Errors() const {
   return texts;
 }
 
-ProgramFolder::ProgramFolder() : dir_(tmp_.path() + "/"), port_(testsupport::FreePort()) {
+ProgramFolder::ProgramFolder()
+    : tmp_(std::in_place, "kwcollector"), dir_(tmp_->path() + "/"), port_(testsupport::FreePort()) {
   const std::string bin = rtl::ProgramDir();
   fs::copy_file(bin + "KelvadonService", dir_ + "KelvadonService");
   for (const auto& e : fs::directory_iterator(bin)) {
@@ -59,6 +60,15 @@ ProgramFolder::ProgramFolder() : dir_(tmp_.path() + "/"), port_(testsupport::Fre
   }
   fs::create_directory(dir_ + "RecvData");
   fs::create_directory(dir_ + "Log");
+  WriteSettings();
+}
+
+ProgramFolder::ProgramFolder(const std::string& dir)
+    : dir_(dir + "/"), port_(testsupport::FreePort()) {
+  WriteSettings();
+}
+
+void ProgramFolder::WriteSettings() {
   std::ofstream(dir_ + "KelvadonMan.ini", std::ios::binary)
       << "[KelvadonManager]\r\nPort=" << port_ << "\r\n";
 }

@@ -7,6 +7,7 @@
 #include <sys/types.h>
 
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,9 @@ class ProgramFolder {
 
   // Copies KelvadonService and the libraries from the test program's own folder.
   ProgramFolder();
+  // The collector of a folder laid out elsewhere (an installed one): only its KelvadonMan.ini is
+  // written (naming a free port); nothing is copied, and the folder stays when this object goes.
+  explicit ProgramFolder(const std::string& dir);
   ~ProgramFolder();
   ProgramFolder(const ProgramFolder&) = delete;
   ProgramFolder& operator=(const ProgramFolder&) = delete;
@@ -59,7 +63,9 @@ class ProgramFolder {
   pid_t Pid() const { return pid_; }
 
  private:
-  testsupport::TempDir tmp_{"kwcollector"};
+  void WriteSettings();
+
+  std::optional<testsupport::TempDir> tmp_;
   std::string dir_;
   int port_;
   pid_t pid_ = -1;

@@ -1,0 +1,207 @@
+// The program folder "cmake --install" lays out from this build: exactly the programs, their
+// libraries, the record and event folders, a default KelvadonMan.ini and scmd's unit naming the
+// folder; a reinstall keeps the administrator's settings; the collector runs from the folder on
+// the folder's own libraries, in the foreground and as the service under the folder's scmd.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/collector/program_folder.h"
+#include "tests/support/env.h"
+#include "tests/support/files.h"
+#include "tests/support/netns.h"
+#include "tests/support/peers.h"
+#include "tests/support/scmd.h"
+#include "tests/support/wait.h"
+
+namespace collectortest {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::vector<std::string> kLibraries = {"libkw_rtl.so", "libkw_win.so", "libkw_msg.so",
+                                             "libkw_advapi32.so", "libwsock32.so"};
+
+const std::string kRecord =
+    "2026/12/10 10:00:00\tInsert\tPC01\t\t127.0.0.1\tuser\tE:\tUSB DISK\tf.txt";
+
+// Everything the folder should hold, folders with a trailing "/".
+std::set<std::string> ExpectedEntries() {
+  std::set<std::string> entries = {
+      "KelvadonService", "scmd", "RecvData/", "Log/", "KelvadonMan.ini", "kelvadon-scm.service"};
+  if (HAS_SCMCTL) entries.insert("scmctl");
+  entries.insert(kLibraries.begin(), kLibraries.end());
+  return entries;
+}
+
+// Everything below dir, relative to it, folders with a trailing "/".
+std::set<std::string> Entries(const std::string& dir) {
+  std::set<std::string> entries;
+  for (const auto& e : fs::recursive_directory_iterator(dir)) {
+    const std::string rel = fs::relative(e.path(), dir);
+    entries.insert(e.is_directory() ? rel + "/" : rel);
+  }
+  return entries;
+}
+
+// The project's libraries mapped into a process, as full paths.
+std::set<std::string> MappedLibraries(pid_t pid) {
+  std::set<std::string> mapped;
+  std::istringstream maps(testsupport::ReadFile("/proc/" + std::to_string(pid) + "/maps"));
+  for (std::string line; std::getline(maps, line);) {
+    const size_t path = line.find('/');
+    if (path == std::string::npos) continue;
+    const fs::path file = line.substr(path);
+    for (const auto& name : kLibraries)
+      if (file.filename() == name) mapped.insert(file);
+  }
+  return mapped;
+}
+
+struct Ran {
+  int status = -1;     // exit status; -1 when the program did not end by itself in two minutes
+  std::string output;  // stdout and stderr
+};
+
+// Runs a program to its end, its stdout and stderr into the file log.
+Ran RunToEnd(const std::vector<std::string>& args, const std::string& log) {
+  const pid_t pid = fork();
+  if (pid < 0) return {};
+  if (pid == 0) {
+    const int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0 || dup2(fd, 1) < 0 || dup2(fd, 2) < 0) _exit(126);
+    std::vector<char*> argv;
+    for (const auto& a : args)
+      argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  int status = 0;
+  Ran ran;
+  if (testsupport::WaitFor([&] { return waitpid(pid, &status, WNOHANG) == pid; }, 120000)) {
+    ran.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  } else {
+    kill(pid, SIGKILL);
+    waitpid(pid, &status, 0);
+  }
+  ran.output = testsupport::ReadFile(log);
+  return ran;
+}
+
+class CollectorInstall : public ::testing::Test {
+ protected:
+  // "cmake --install" of this build into the folder.
+  ::testing::AssertionResult InstallFolder() {
+    const Ran ran = RunToEnd({CMAKE_PATH, "--install", BUILD_DIR, "--prefix", folder_}, log_);
+    if (ran.status == 0) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "cmake --install: " << ran.status << "\n" << ran.output;
+  }
+  std::string File(const std::string& rel) const { return folder_ + "/" + rel; }
+
+  testsupport::TempDir tmp_{"kwinstall"};
+  const std::string folder_ = tmp_.File("folder");
+  const std::string log_ = tmp_.File("run.log");
+};
+
+TEST_F(CollectorInstall, LaysOutExactlyTheProgramFolder) {
+  ASSERT_TRUE(InstallFolder());
+  EXPECT_EQ(Entries(folder_), ExpectedEntries());
+  EXPECT_EQ(testsupport::ReadFile(File("KelvadonMan.ini")), "[KelvadonManager]\r\nPort=4016\r\n");
+
+  // The unit as it is, but for the path of scmd.
+  const auto source = testsupport::ReadLines(SCM_UNIT);
+  const auto unit = testsupport::ReadLines(File("kelvadon-scm.service"));
+  ASSERT_EQ(unit.size(), source.size());
+  int execStart = 0;
+  for (size_t i = 0; i < unit.size(); ++i) {
+    if (source[i].starts_with("ExecStart=")) {
+      EXPECT_EQ(unit[i], "ExecStart=" + folder_ + "/scmd");
+      ++execStart;
+    } else {
+      EXPECT_EQ(unit[i], source[i]);
+    }
+  }
+  EXPECT_EQ(execStart, 1);
+}
+
+TEST_F(CollectorInstall, AReinstallKeepsTheSettings) {
+  ASSERT_TRUE(InstallFolder());
+  const std::string settings = "[KelvadonManager]\r\nPort=5016\r\nPassword=0123456789ABCDEF\r\n";
+  tmp_.Write("folder/KelvadonMan.ini", settings);
+  ASSERT_TRUE(InstallFolder());
+  EXPECT_EQ(testsupport::ReadFile(File("KelvadonMan.ini")), settings);
+  EXPECT_EQ(Entries(folder_), ExpectedEntries());
+}
+
+TEST_F(CollectorInstall, TheCollectorRunsThereOnItsOwnLibraries) {
+  ASSERT_TRUE(InstallFolder());
+  ProgramFolder collector(folder_);
+  ASSERT_TRUE(collector.Start()) << collector.Read("stderr.log");
+
+  const int fd = testsupport::ConnectTcp(collector.Port());
+  ASSERT_GE(fd, 0);
+  ASSERT_TRUE(testsupport::SendAll(fd, kRecord + "\r\n"));
+  close(fd);
+  EXPECT_EQ(collector.WaitForRecords(1), std::vector<std::string>{kRecord});
+
+  // Every library, the socket library loaded by name included, comes from the folder.
+  std::set<std::string> expected;
+  for (const auto& name : kLibraries)
+    expected.insert(fs::canonical(folder_) / name);
+  EXPECT_EQ(MappedLibraries(collector.Pid()), expected);
+  collector.Stop();
+}
+
+// What the administrator does after installing: register the collector with the folder's scmd,
+// then start, query and stop it with scmctl.
+TEST_F(CollectorInstall, TheServiceRunsUnderTheInstalledScmd) {
+  if (!HAS_SCMCTL) GTEST_SKIP() << "no scmctl in this build";
+  ASSERT_TRUE(InstallFolder());
+  ProgramFolder collector(folder_);  // the settings, with a free port
+  testsupport::FixedPort ftpPort(ProgramFolder::kFtpPort);
+  ASSERT_TRUE(ftpPort.Take()) << ftpPort.Error();
+  testsupport::TempDir state("kwscm", 0755);
+  testsupport::ScopedEnv scmDir("KELVADON_SCM_DIR", state.path());
+  testsupport::Scmd scmd(File("scmd"), state.path());
+  ASSERT_TRUE(scmd.Start()) << scmd.Log();
+
+  const Ran installed = RunToEnd({File("KelvadonService"), "/INSTALL", "/SILENT"}, log_);
+  ASSERT_EQ(installed.status, 0) << installed.output;
+  struct Step {
+    std::vector<std::string> args;
+    std::string output;
+  };
+  const Step steps[] = {
+      {{"query", "KelvadonManager"}, "KelvadonManager: STOPPED, exit code 0\n"},
+      {{"start", "KelvadonManager"}, "KelvadonManager: RUNNING, exit code 0\n"},
+      {{"list"}, "KelvadonManager: RUNNING, exit code 0\n"},
+      {{"stop", "KelvadonManager"}, "KelvadonManager: STOPPED, exit code 0\n"},
+  };
+  for (const auto& step : steps) {
+    std::vector<std::string> args = {File("scmctl")};
+    args.insert(args.end(), step.args.begin(), step.args.end());
+    const Ran ran = RunToEnd(args, log_);
+    EXPECT_EQ(ran.status, 0) << step.args[0] << "\n" << ran.output << scmd.Log();
+    EXPECT_EQ(ran.output, step.output) << step.args[0];
+    if (step.args[0] == "start") {
+      const int fd = testsupport::ConnectTcp(collector.Port());
+      ASSERT_GE(fd, 0);
+      ASSERT_TRUE(testsupport::SendAll(fd, kRecord + "\r\n"));
+      close(fd);
+      EXPECT_EQ(collector.WaitForRecords(1), std::vector<std::string>{kRecord});
+    }
+  }
+}
+
+}  // namespace
+}  // namespace collectortest
