@@ -8,7 +8,7 @@ if(CMAKE_INSTALL_PREFIX_INITIALIZED_TO_DEFAULT)
   set(CMAKE_INSTALL_PREFIX /opt/kelvadon CACHE PATH "The program folder to install into" FORCE)
 endif()
 
-set(KELVADON_INSTALL_TARGETS
+set(kelvadon_installed
     KelvadonService
     scmd
     # Linked by the programs.
@@ -20,9 +20,12 @@ set(KELVADON_INSTALL_TARGETS
     wsock32)
 # scmctl is new; the guard goes once it is there to stay.
 if(TARGET scmctl)
-  list(APPEND KELVADON_INSTALL_TARGETS scmctl)
+  list(APPEND kelvadon_installed scmctl)
 endif()
-install(TARGETS ${KELVADON_INSTALL_TARGETS} RUNTIME DESTINATION . LIBRARY DESTINATION .)
+install(TARGETS ${kelvadon_installed} RUNTIME DESTINATION . LIBRARY DESTINATION .)
+# What an install needs built: "cmake --build <build> --target program_folder".
+add_custom_target(program_folder)
+add_dependencies(program_folder ${kelvadon_installed})
 
 install(DIRECTORY DESTINATION RecvData)
 install(DIRECTORY DESTINATION Log)
