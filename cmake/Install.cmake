@@ -11,6 +11,7 @@ endif()
 set(kelvadon_installed
     KelvadonService
     scmd
+    scmctl
     # Linked by the programs.
     rtl
     platform_win
@@ -18,10 +19,6 @@ set(kelvadon_installed
     platform_advapi32
     # Loaded by name.
     wsock32)
-# scmctl is new; the guard goes once it is there to stay.
-if(TARGET scmctl)
-  list(APPEND kelvadon_installed scmctl)
-endif()
 install(TARGETS ${kelvadon_installed} RUNTIME DESTINATION . LIBRARY DESTINATION .)
 # What an install needs built: "cmake --build <build> --target program_folder".
 add_custom_target(program_folder)
