@@ -4,7 +4,7 @@
 #include <string_view>
 
 #include "collector/dayfiles.h"
-#include "collector/kelvadon.h"
+#include "collector/engine.h"
 #include "collector/messages.h"
 #include "rtl/cp932.h"
 #include "rtl/files.h"
@@ -87,7 +87,7 @@ TProtection ProtectionOf(const std::string& programDir, const std::string& path)
 
 }  // namespace
 
-void TKelvadonManager::KelvadonFtpAuthenticate(rtl::TObject* Sender, TFtpCtrlSocket* Client,
+void TCollectorEngine::KelvadonFtpAuthenticate(rtl::TObject* Sender, TFtpCtrlSocket* Client,
                                                const TFtpString& UserName,
                                                const TFtpString& Password, bool& Authenticated) {
   const bool user = SameSecret(UserName, kFtpUser);
@@ -101,7 +101,7 @@ void TKelvadonManager::KelvadonFtpAuthenticate(rtl::TObject* Sender, TFtpCtrlSoc
 
 // Every reply passes here; only the one for a completed upload (the reply, or a part of it, is
 // found in "226 File received ok") writes the event. The reply itself is never changed.
-void TKelvadonManager::KelvadonFtpAnswerToClient(rtl::TObject* Sender, TFtpCtrlSocket* Client,
+void TCollectorEngine::KelvadonFtpAnswerToClient(rtl::TObject* Sender, TFtpCtrlSocket* Client,
                                                  TFtpString& Answer) {
   if (Answer.empty() || kFileReceived.find(Answer) == std::string_view::npos) return;
   std::string name = Client->FileName;
@@ -114,26 +114,27 @@ void TKelvadonManager::KelvadonFtpAnswerToClient(rtl::TObject* Sender, TFtpCtrlS
                                        Client->GetPeerAddr() + " " + name);
 }
 
-void TKelvadonManager::KelvadonFtpValidateChange(rtl::TObject* Sender, TFtpCtrlSocket* Client,
+void TCollectorEngine::KelvadonFtpValidateChange(rtl::TObject* Sender, TFtpCtrlSocket* Client,
                                                  TFtpString& FilePath, bool& Allowed) {
   if (ProtectionOf(ProgramDir, FilePath).Write) Allowed = false;
 }
 
-void TKelvadonManager::KelvadonFtpMakeDirectory(rtl::TObject* Sender, TFtpCtrlSocket* Client,
+void TCollectorEngine::KelvadonFtpMakeDirectory(rtl::TObject* Sender, TFtpCtrlSocket* Client,
                                                 const TFtpString& Directory, bool& Allowed) {
   if (ProtectionOf(ProgramDir, Directory).Write) Allowed = false;
 }
 
-void TKelvadonManager::KelvadonFtpValidateRead(rtl::TObject* Sender, TFtpCtrlSocket* Client,
+void TCollectorEngine::KelvadonFtpValidateRead(rtl::TObject* Sender, TFtpCtrlSocket* Client,
                                                TFtpString& FilePath, bool& Allowed) {
   if (ProtectionOf(ProgramDir, FilePath).Read) Allowed = false;
 }
 
-void TKelvadonManager::KelvadonFtpAcceptPaused(rtl::TObject* Sender, WORD Error) {
-  WriteError("KelvadonFtpAcceptPaused", "ESocketException", SocketErrorText(Error, "Accept"));
+void TCollectorEngine::KelvadonFtpAcceptPaused(rtl::TObject* Sender, WORD Error) {
+  host_.HandlerFailed("KelvadonFtpAcceptPaused", "ESocketException",
+                      SocketErrorText(Error, "Accept"));
 }
 
-void TKelvadonManager::KelvadonFtpCalculateMd5(rtl::TObject* Sender, TFtpCtrlSocket* Client,
+void TCollectorEngine::KelvadonFtpCalculateMd5(rtl::TObject* Sender, TFtpCtrlSocket* Client,
                                                TFtpString& FilePath, TFtpString& Md5Sum,
                                                bool& Allowed) {
   if (ProtectionOf(ProgramDir, FilePath).Read) Allowed = false;

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "collector/dayfiles.h"
-#include "collector/kelvadon.h"
+#include "collector/engine.h"
 
 namespace {
 
@@ -13,13 +13,14 @@ constexpr int kDatagramSize = 1024;
 
 }  // namespace
 
-void TKelvadonManager::NetSocketSessionAvailable(rtl::TObject* Sender, WORD ErrCode) {
+void TCollectorEngine::NetSocketSessionAvailable(rtl::TObject* Sender, WORD ErrCode) {
   // The accept comes first: a pause for want of descriptors makes nothing, and is written once.
   int error = 0;
   const SOCKET handle = NetSocketGate->Accept(error);
   if (handle == INVALID_SOCKET) {
     if (error != 0)
-      WriteError("NetSocketSessionAvailable", "ESocketException", SocketErrorText(error, "Accept"));
+      host_.HandlerFailed("NetSocketSessionAvailable", "ESocketException",
+                          SocketErrorText(error, "Accept"));
     return;
   }
   TAsyncSocket* client = nullptr;
@@ -41,7 +42,7 @@ void TKelvadonManager::NetSocketSessionAvailable(rtl::TObject* Sender, WORD ErrC
     client->LingerTimeout = 300;
     client->SetLingerOption();
   } catch (const rtl::Exception& E) {
-    WriteError("NetSocketSessionAvailable", E.ClassName(), E.Message);
+    host_.HandlerFailed("NetSocketSessionAvailable", E.ClassName(), E.Message);
     // A socket that never got its connection would never close: it goes at once (unless its
     // close was already handled).
     if (!client) {
@@ -54,7 +55,7 @@ void TKelvadonManager::NetSocketSessionAvailable(rtl::TObject* Sender, WORD ErrC
   }
 }
 
-void TKelvadonManager::ReleaseClient(TAsyncSocket* Client) {
+void TCollectorEngine::ReleaseClient(TAsyncSocket* Client) {
   const auto it = std::find(ClientList.begin(), ClientList.end(), Client);
   if (it != ClientList.end()) {
     ClientList.erase(it);
@@ -65,7 +66,7 @@ void TKelvadonManager::ReleaseClient(TAsyncSocket* Client) {
   Client->Release();
 }
 
-void TKelvadonManager::ClientDataAvailable(rtl::TObject* Sender, WORD ErrCode) {
+void TCollectorEngine::ClientDataAvailable(rtl::TObject* Sender, WORD ErrCode) {
   Guarded("ClientDataAvailable", [&] {
     auto* client = static_cast<TAsyncSocket*>(Sender);
     // The whole line at once (up to the line limit): a long record stays one record.
@@ -82,20 +83,19 @@ void TKelvadonManager::ClientDataAvailable(rtl::TObject* Sender, WORD ErrCode) {
   });
 }
 
-void TKelvadonManager::ClientLineLimitExceeded(rtl::TObject* Sender, int RcvdLength,
+void TCollectorEngine::ClientLineLimitExceeded(rtl::TObject* Sender, int RcvdLength,
                                                bool& ClearData) {
   // ClearData stays true: the line is dropped whole, through its line end.
   auto* client = static_cast<TAsyncSocket*>(Sender);
-  EventWrite(collector::kCodeError,
-             "ClientDataAvailable System Error ESocketException : line over " +
-                 std::to_string(client->LineLimit) + " bytes dropped");
+  host_.HandlerFailed("ClientDataAvailable", "ESocketException",
+                      "line over " + std::to_string(client->LineLimit) + " bytes dropped");
 }
 
-void TKelvadonManager::ClientSessionClosed(rtl::TObject* Sender, WORD ErrCode) {
+void TCollectorEngine::ClientSessionClosed(rtl::TObject* Sender, WORD ErrCode) {
   Guarded("ClientSessionClosed", [&] { ReleaseClient(static_cast<TAsyncSocket*>(Sender)); });
 }
 
-void TKelvadonManager::NetBroadCastDataAvailable(rtl::TObject* Sender, WORD ErrCode) {
+void TCollectorEngine::NetBroadCastDataAvailable(rtl::TObject* Sender, WORD ErrCode) {
   Guarded("NetBroadCastDataAvailable", [&] {
     char buf[kDatagramSize];
     WS_sockaddr_in from = {};

@@ -22,7 +22,7 @@ class ModuleTest : public ::testing::Test {
     std::filesystem::create_directory(dir + "RecvData");
     std::filesystem::create_directory(dir + "Log");
     module = std::make_unique<TKelvadonManager>(nullptr);
-    module->ProgramDir = dir;
+    module->Engine->ProgramDir = dir;
   }
   void TearDown() override {
     module.reset();

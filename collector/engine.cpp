@@ -1,0 +1,125 @@
+// The engine's components, life cycle and day-file writer. The handlers are in intake.cpp
+// (records and discovery) and ftphooks.cpp (the FTP server's hooks).
+#include "collector/engine.h"
+
+#include "collector/dayfiles.h"
+
+TCollectorEngine::TCollectorEngine(rtl::TComponent* Owner, TCollectorHost& Host)
+    : rtl::TComponent(Owner), host_(Host) {
+  NetSocket = new TAsyncSocket(this);
+  // Agents log on in bursts: the queue takes as many connections as the system allows.
+  NetSocket->ListenBacklog = kLargestListenBacklog;
+  NetSocket->OnSessionAvailable = [this](rtl::TObject* s, WORD e) {
+    NetSocketSessionAvailable(s, e);
+  };
+  NetSocketGate = new TAcceptGate(this, NetSocket);
+  NetBroadCast = new TAsyncSocket(this);
+  NetBroadCast->OnDataAvailable = [this](rtl::TObject* s, WORD e) {
+    NetBroadCastDataAvailable(s, e);
+  };
+
+  KelvadonFtp = new TFtpServer(this);
+  KelvadonFtp->Addr = "0.0.0.0";
+  KelvadonFtp->Port = "9021";
+  KelvadonFtp->ListenBackLog = kLargestListenBacklog;
+  KelvadonFtp->Banner = "220 KelvadonManager FTP Server ready.";
+  KelvadonFtp->MaxClients = 0;
+  KelvadonFtp->SetPasvPortRangeStart(16384);
+  KelvadonFtp->SetPasvPortRangeSize(0);
+  KelvadonFtp->OnAuthenticate = [this](rtl::TObject* s, TFtpCtrlSocket* c, const TFtpString& u,
+                                       const TFtpString& p,
+                                       bool& a) { KelvadonFtpAuthenticate(s, c, u, p, a); };
+  KelvadonFtp->OnAnswerToClient = [this](rtl::TObject* s, TFtpCtrlSocket* c, TFtpString& a) {
+    KelvadonFtpAnswerToClient(s, c, a);
+  };
+  // The collector's own files are out of the agents' reach.
+  auto change = [this](rtl::TObject* s, TFtpCtrlSocket* c, TFtpString& f, bool& a) {
+    KelvadonFtpValidateChange(s, c, f, a);
+  };
+  KelvadonFtp->OnValidatePut = change;
+  KelvadonFtp->OnValidateDele = change;
+  KelvadonFtp->OnValidateRmd = change;
+  KelvadonFtp->OnValidateRnFr = change;
+  KelvadonFtp->OnValidateRnTo = change;
+  KelvadonFtp->OnValidateMfmt = change;
+  KelvadonFtp->OnMakeDirectory = [this](rtl::TObject* s, TFtpCtrlSocket* c, const TFtpString& d,
+                                        bool& a) { KelvadonFtpMakeDirectory(s, c, d, a); };
+  KelvadonFtp->OnValidateGet = [this](rtl::TObject* s, TFtpCtrlSocket* c, TFtpString& f, bool& a) {
+    KelvadonFtpValidateRead(s, c, f, a);
+  };
+  KelvadonFtp->OnCalculateMd5 = [this](rtl::TObject* s, TFtpCtrlSocket* c, TFtpString& f,
+                                       TFtpString& m,
+                                       bool& a) { KelvadonFtpCalculateMd5(s, c, f, m, a); };
+  KelvadonFtp->OnAcceptPaused = [this](rtl::TObject* s, WORD e) { KelvadonFtpAcceptPaused(s, e); };
+}
+
+TCollectorEngine::~TCollectorEngine() {
+  // Connections still open go with the engine; their descriptors go back to the process.
+  NetSocketGate->Budget().Give(static_cast<int>(ClientList.size()));
+  ClientList.clear();
+  LastClient = nullptr;
+  // The components call back into the engine: they go while it is still whole.
+  DestroyComponents();
+}
+
+void TCollectorEngine::OpenNetSocket() {
+  NetSocket->SetAddr("0.0.0.0");
+  NetSocket->SetPort(CollectorPort);
+  NetSocket->SetProto("tcp");
+  NetSocket->Listen();
+}
+
+void TCollectorEngine::OpenNetBroadCast() {
+  SenderFilter = 0;  // the listen address 0.0.0.0: every sender is answered
+  NetBroadCast->SetAddr("0.0.0.0");
+  NetBroadCast->SetPort(CollectorPort);
+  NetBroadCast->SetProto("udp");
+  NetBroadCast->Listen();
+}
+
+void TCollectorEngine::Stop() {
+  NetBroadCast->Close();
+  NetSocketGate->Reset();
+  NetSocket->Close();
+  KelvadonFtp->Stop();
+  KelvadonFtp->DisconnectAll();
+}
+
+std::string TCollectorEngine::Guarded(const char* Word, const std::function<void()>& body) {
+  try {
+    body();
+    return std::string();
+  } catch (const rtl::Exception& E) {
+    host_.HandlerFailed(Word, E.ClassName(), E.Message);
+    return E.Message;
+  } catch (const std::exception& e) {
+    host_.HandlerFailed(Word, "Exception", e.what());
+    return e.what();
+  }
+}
+
+void TCollectorEngine::EventWrite(int Code, const std::string& Text) {
+  // Both clock reads come first: a record goes to the file of the day it arrived.
+  const rtl::TDateTime now = rtl::Now();
+  if (Code == collector::kCodeInfo || Code == collector::kCodeError)
+    host_.EventWritten(Code, Text, now);
+  const char* className = "Exception";
+  std::string message;
+  try {
+    if (Code == collector::kCodeRecord)
+      collector::AppendRecordLine(ProgramDir, Text, now);
+    else
+      collector::AppendEventEntry(ProgramDir, Code, Text, now);
+    return;
+  } catch (const rtl::Exception& E) {
+    className = E.ClassName();
+    message = E.Message;
+  } catch (const std::exception& e) {
+    message = e.what();
+  }
+  // The failure of an error event is not reported again: that would repeat without end.
+  if (Code == collector::kCodeError || writingError_) return;
+  writingError_ = true;
+  host_.HandlerFailed("EventWrite", className, message);
+  writingError_ = false;
+}

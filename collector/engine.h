@@ -1,0 +1,112 @@
+// The collection engine: what the collector service and the console both run while they collect.
+// It holds the TCP listener agents send their records to, the UDP socket that answers their
+// discovery question, the FTP server they upload files through (its one account, the event for a
+// received file and the protection of the programs' own files), and the record and event day
+// files, with the handlers of all of them. It knows no service framework and no window: a host
+// (the service module, later the console's main window) owns it, opens and closes its listeners
+// as its life cycle says, and supplies one seam, TCollectorHost, for what the engine reports.
+//
+// Ownership and threads: the engine owns its components and the agents' connections. Every call,
+// event and handler runs on the thread that created the engine, which must handle its messages,
+// one at a time. Each handler catches its own exceptions and hands them to the host.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "net/ftp/ftpsrv.h"
+#include "net/socket/acceptgate.h"
+#include "net/socket/line.h"
+#include "rtl/datetime.h"
+
+// What the engine asks of its host.
+class TCollectorHost {
+ public:
+  // A handler failed with an exception: Word is the handler's name ("ClientDataAvailable"),
+  // ClassName and Message are the exception's. The service writes the error event
+  // "<Word> System Error <ClassName> : <Message>".
+  virtual void HandlerFailed(const char* Word, const char* ClassName,
+                             const std::string& Message) = 0;
+  // An information (98) or error (99) event has just been written, or tried, at When. The
+  // service run in the foreground shows it on the terminal as well.
+  virtual void EventWritten(int Code, const std::string& Text, rtl::TDateTime When) {}
+
+ protected:
+  ~TCollectorHost() = default;
+};
+
+class TCollectorEngine : public rtl::TComponent {
+ public:
+  // The host is borrowed and must outlive the engine.
+  TCollectorEngine(rtl::TComponent* Owner, TCollectorHost& Host);
+  ~TCollectorEngine() override;
+
+  // ---- components (owned), with their handlers wired ----
+  TAsyncSocket* NetSocket;     // agents' records (TCP), on CollectorPort
+  TAcceptGate* NetSocketGate;  // NetSocket's accepts, within the process's descriptors
+  TAsyncSocket* NetBroadCast;  // discovery (UDP), on CollectorPort
+  TFtpServer* KelvadonFtp;     // agents' uploads, on port 9021
+
+  // ---- state ----
+  std::string ProgramDir;              // the base of every file, with a trailing "/"
+  std::string CollectorPort = "4016";  // both listeners' port
+  // The accepted agent connections, owned by the engine (as their owner component): one still
+  // waiting for its release when the engine goes is freed with it.
+  std::vector<TAsyncSocket*> ClientList;
+  TAsyncSocket* LastClient = nullptr;  // the newest connection; cleared when it is released
+  ULONG SenderFilter = 0;              // discovery senders answered; 0 is any
+
+  // ---- life cycle (each raises what its socket or server raises) ----
+  // NetSocket listens on 0.0.0.0:CollectorPort.
+  void OpenNetSocket();
+  // SenderFilter := 0 (the listen address 0.0.0.0: every sender is answered); NetBroadCast
+  // listens on 0.0.0.0:CollectorPort.
+  void OpenNetBroadCast();
+  // Closes NetBroadCast and NetSocket, stops the FTP server and frees its sessions. Agent
+  // connections already accepted stay open; they end with their peers or the engine.
+  void Stop();
+
+  // Runs body; an exception goes to the host's HandlerFailed with Word. Returns the exception's
+  // message, or "" when body succeeded.
+  std::string Guarded(const char* Word, const std::function<void()>& body);
+
+  // Appends a record (code 50) to the day's record file, or an information (98) or error (99)
+  // event to the day's event file. Never raises: a failure is handed to the host as a failure of
+  // "EventWrite", except while an error event is being written (that would repeat without end).
+  void EventWrite(int Code, const std::string& Text);
+
+  // ---- handlers ----
+  void NetSocketSessionAvailable(rtl::TObject* Sender, WORD ErrCode);
+  void ClientDataAvailable(rtl::TObject* Sender, WORD ErrCode);
+  void ClientSessionClosed(rtl::TObject* Sender, WORD ErrCode);
+  void ClientLineLimitExceeded(rtl::TObject* Sender, int RcvdLength, bool& ClearData);
+  void NetBroadCastDataAvailable(rtl::TObject* Sender, WORD ErrCode);
+  void KelvadonFtpAuthenticate(rtl::TObject* Sender, TFtpCtrlSocket* Client,
+                               const TFtpString& UserName, const TFtpString& Password,
+                               bool& Authenticated);
+  // Writes the received-file event when the reply about to be sent tells of a completed upload.
+  void KelvadonFtpAnswerToClient(rtl::TObject* Sender, TFtpCtrlSocket* Client, TFtpString& Answer);
+  // The collector's own files over FTP: nothing that belongs to the programs (the programs, their
+  // libraries, "KelvadonMan.ini") and nothing in "RecvData/" or "Log/" may be written, appended,
+  // deleted, renamed, made or have its time set; the settings file and the day files may not be
+  // read either (RETR, MD5). FilePath is the local path the server resolved.
+  void KelvadonFtpValidateChange(rtl::TObject* Sender, TFtpCtrlSocket* Client, TFtpString& FilePath,
+                                 bool& Allowed);
+  void KelvadonFtpMakeDirectory(rtl::TObject* Sender, TFtpCtrlSocket* Client,
+                                const TFtpString& Directory, bool& Allowed);
+  void KelvadonFtpValidateRead(rtl::TObject* Sender, TFtpCtrlSocket* Client, TFtpString& FilePath,
+                               bool& Allowed);
+  void KelvadonFtpCalculateMd5(rtl::TObject* Sender, TFtpCtrlSocket* Client, TFtpString& FilePath,
+                               TFtpString& Md5Sum, bool& Allowed);
+  // The FTP server stopped accepting for want of descriptors: one failure per pause.
+  void KelvadonFtpAcceptPaused(rtl::TObject* Sender, WORD Error);
+
+ private:
+  // Takes an agent connection out of ClientList (giving its descriptor back) and LastClient, and
+  // posts its release.
+  void ReleaseClient(TAsyncSocket* Client);
+
+  TCollectorHost& host_;
+  bool writingError_ = false;
+};

@@ -1,0 +1,130 @@
+// The collection engine on its own, in this process, without the service framework: a fake host
+// records what the engine reports, and real peers on loopback send records, ask the discovery
+// question and upload a file with curl.
+#include "collector/engine.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "collector/dayfiles.h"
+#include "rtl/cp932.h"
+#include "tests/collector/program_folder.h"
+#include "tests/support/files.h"
+#include "tests/support/peers.h"
+#include "tests/support/pump.h"
+
+namespace collectortest {
+namespace {
+
+using testsupport::PumpUntil;
+
+// Records what the engine hands to its host.
+class FakeHost : public TCollectorHost {
+ public:
+  void HandlerFailed(const char* Word, const char* ClassName, const std::string& Message) override {
+    failures.push_back(std::string(Word) + " / " + ClassName + " / " + Message);
+  }
+  void EventWritten(int Code, const std::string& Text, rtl::TDateTime) override {
+    events.push_back(std::to_string(Code) + " " + Text);
+  }
+  std::vector<std::string> failures, events;
+};
+
+class EngineTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::filesystem::create_directory(dir_.File("RecvData"));
+    std::filesystem::create_directory(dir_.File("Log"));
+    engine_.ProgramDir = dir_.path() + "/";
+    engine_.CollectorPort = std::to_string(testsupport::FreePort());
+    engine_.OpenNetSocket();
+    engine_.OpenNetBroadCast();
+    engine_.KelvadonFtp->Port = "0";
+    engine_.KelvadonFtp->Start();
+  }
+  void TearDown() override { engine_.Stop(); }
+
+  int Port() const { return std::stoi(engine_.CollectorPort); }
+  std::vector<std::string> Records() const {
+    return RecordLines(testsupport::ReadFile(engine_.ProgramDir + ProgramFolder::TodayRecords()));
+  }
+
+  testsupport::TempDir dir_{"kwengine"};
+  FakeHost host_;
+  TCollectorEngine engine_{nullptr, host_};
+};
+
+TEST_F(EngineTest, RecordsAreStoredAndReleasedConnectionsLeaveTheList) {
+  const int fd = testsupport::ConnectTcp(Port());
+  ASSERT_GE(fd, 0);
+  ASSERT_TRUE(testsupport::SendAll(fd, "a\tb\r\nsecond\r\n\r\n"));
+  ASSERT_TRUE(PumpUntil([&] { return Records().size() == 3; }));
+  EXPECT_EQ(Records(), (std::vector<std::string>{"a\tb", "second", ""}));
+  EXPECT_EQ(engine_.ClientList.size(), 1u);
+  EXPECT_NE(engine_.LastClient, nullptr);
+  close(fd);
+  ASSERT_TRUE(PumpUntil([&] { return engine_.ClientList.empty(); }));
+  EXPECT_EQ(engine_.LastClient, nullptr);
+  EXPECT_TRUE(host_.failures.empty());
+}
+
+TEST_F(EngineTest, DiscoveryIsAnswered) {
+  std::vector<testsupport::Reply> replies;
+  std::thread asker(
+      [&] { replies = testsupport::AskUdp(Port(), "Are You Kelvadon Manager?", 1500); });
+  testsupport::PumpFor(1600);
+  asker.join();
+  ASSERT_EQ(replies.size(), 1u);
+  EXPECT_EQ(replies[0].bytes, "Yes I am Kelvadon Manager.");
+  EXPECT_EQ(replies[0].fromPort, Port());
+}
+
+TEST_F(EngineTest, AnUploadLandsInTheProgramFolderAndIsAnEvent) {
+  testsupport::TempDir agentDir("kwagent");
+  const std::string source = agentDir.Write("upload.txt", "uploaded bytes\n");
+  const std::string port = engine_.KelvadonFtp->BoundPort();
+  std::atomic<int> done{-1};
+  std::thread agent([&] {
+    done = std::system(("curl -s --max-time 20 -T " + source + " ftp://127.0.0.1:" + port +
+                        "/agent.txt --user Brindlework:rtso7362")
+                           .c_str());
+  });
+  ASSERT_TRUE(PumpUntil([&] { return done >= 0; }, 30000));
+  agent.join();
+  EXPECT_EQ(done, 0);
+  EXPECT_EQ(testsupport::ReadFile(dir_.File("agent.txt")), "uploaded bytes\n");
+  const std::string event =
+      rtl::Utf8ToCp932("Kelvadon Manager Create Vellistrand ファイルを受信しました。") +
+      "\r\n> 127.0.0.1 agent.txt";
+  EXPECT_EQ(host_.events, std::vector<std::string>{"98 " + event});
+  EXPECT_TRUE(host_.failures.empty());
+}
+
+// What fails inside a handler reaches the host with the handler's name, never the message loop.
+TEST_F(EngineTest, FailuresGoToTheHost) {
+  const int fd = testsupport::ConnectTcp(Port());
+  ASSERT_TRUE(testsupport::SendAll(fd, std::string(70000, 'x') + "\r\nafter\r\n"));
+  ASSERT_TRUE(PumpUntil([&] { return Records().size() == 1; }));
+  std::filesystem::remove_all(dir_.File("RecvData"));
+  ASSERT_TRUE(testsupport::SendAll(fd, "lost\r\n"));
+  ASSERT_TRUE(PumpUntil([&] { return host_.failures.size() == 2; }));
+  close(fd);
+  EXPECT_EQ(host_.failures,
+            (std::vector<std::string>{
+                "ClientDataAvailable / ESocketException / line over 65536 bytes dropped",
+                "EventWrite / EInOutError / Path not found"}));
+  // An error event that cannot be written is not reported again.
+  std::filesystem::remove_all(dir_.File("Log"));
+  engine_.EventWrite(collector::kCodeError, "nowhere to go");
+  EXPECT_EQ(host_.failures.size(), 2u);
+  EXPECT_EQ(host_.events, std::vector<std::string>{"99 nowhere to go"});
+}
+
+}  // namespace
+}  // namespace collectortest
