@@ -20,7 +20,7 @@
 #include <string>
 
 #include "net/socket/netlogger.h"
-#include "net/socket/winsock.h"
+#include "net/socket/socklib.h"
 #include "rtl/classes.h"
 #include "rtl/set.h"
 

@@ -1,4 +1,4 @@
-#include "net/socket/winsock.h"
+#include "net/socket/socklib.h"
 
 #include <gtest/gtest.h>
 
