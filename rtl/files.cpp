@@ -258,11 +258,16 @@ iovec Piece(std::string_view s) {
   return iovec{const_cast<char*>(s.data()), s.size()};
 }
 
-}  // namespace
+[[noreturn]] void ThrowInOutError(int err) {
+  throw EInOutError(InOutErrorText(err), err);
+}
 
-void AppendToFile(std::string_view path, std::string_view header, std::string_view data) {
+// The body of AppendToFile and AppendLineToFile: header holds the pieces a new file starts with,
+// data those of the entry. REQUIRES: headerCount + dataCount <= 4.
+void AppendPieces(std::string_view path, iovec* header, int headerCount, iovec* data,
+                  int dataCount) {
   std::string p;
-  if (!ToCPath(path, p)) throw EInOutError(InOutErrorText(ENOENT), ENOENT);
+  if (!ToCPath(path, p)) ThrowInOutError(ENOENT);
   const int flags = O_WRONLY | O_APPEND | O_CLOEXEC | O_NOFOLLOW;
   // The file exists at every call but the first of its day: it is opened as it is first, so that
   // call costs one lookup of the path. A missing file is created exclusively (only its creator
@@ -278,24 +283,17 @@ void AppendToFile(std::string_view path, std::string_view header, std::string_vi
     if (errno != EEXIST) break;
     fd = open(p.c_str(), flags);
   }
-  if (fd < 0) {
-    const int err = errno;
-    throw EInOutError(InOutErrorText(err), err);
-  }
-  std::string bytes;
-  if (created) bytes.append(header);
-  bytes.append(data);
+  if (fd < 0) ThrowInOutError(errno);
+  // The header's pieces come first in the same array, so header and entry go out in one call.
+  iovec pieces[4];
+  int count = 0;
+  if (created)
+    for (int i = 0; i < headerCount; ++i)
+      pieces[count++] = header[i];
+  for (int i = 0; i < dataCount; ++i)
+    pieces[count++] = data[i];
   size_t written = 0;
-  int err = 0;
-  while (written < bytes.size()) {
-    const ssize_t n = write(fd, bytes.data() + written, bytes.size() - written);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      err = n < 0 ? errno : EIO;
-      break;
-    }
-    written += static_cast<size_t>(n);
-  }
+  const int err = WritePieces(fd, pieces, count, written);
   if (err != 0) {
     // No half entry stays behind for a reader (or the next entry) to trip over; a file made by
     // this call goes again, so the next call writes its header. The old length is the end less
@@ -308,12 +306,24 @@ void AppendToFile(std::string_view path, std::string_view header, std::string_vi
         (void)!ftruncate(fd, end - static_cast<off_t>(written));
     }
     close(fd);
-    throw EInOutError(InOutErrorText(err), err);
+    ThrowInOutError(err);
   }
-  if (close(fd) != 0 && errno != EINTR) {
-    const int e = errno;
-    throw EInOutError(InOutErrorText(e), e);
-  }
+  if (close(fd) != 0 && errno != EINTR) ThrowInOutError(errno);
+}
+
+}  // namespace
+
+void AppendToFile(std::string_view path, std::string_view header, std::string_view data) {
+  iovec head[] = {Piece(header)};
+  iovec entry[] = {Piece(data)};
+  AppendPieces(path, head, 1, entry, 1);
+}
+
+void AppendLineToFile(std::string_view path, std::string_view headerLine, std::string_view line,
+                      std::string_view lineEnd) {
+  iovec head[] = {Piece(headerLine), Piece(headerLine.empty() ? std::string_view() : lineEnd)};
+  iovec entry[] = {Piece(line), Piece(lineEnd)};
+  AppendPieces(path, head, 2, entry, 2);
 }
 
 // ---- whole-file reads, the append file, the read stream ----

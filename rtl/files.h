@@ -65,8 +65,16 @@ int WriteFileAtomic(std::string_view path, std::string_view data);
 // whole or not at all: a write that fails half-way cuts the file back to its old length. Raises
 // EInOutError on failure, with the run-time's text for the cause ("Path not found" when a folder
 // of the path is missing, "File access denied", "Disk full", else "I/O error <errno>") and the
-// errno as ErrorCode. Never follows a symbolic link at the last component.
+// errno as ErrorCode. Never follows a symbolic link at the last component. Header and data go to
+// the file in one writev (another only after a short write), without being joined in memory.
 void AppendToFile(std::string_view path, std::string_view header, std::string_view data);
+
+// Appends `line` ended by `lineEnd` to the file path, as AppendToFile does (one open, one
+// writev, one close; whole or not at all; the same errors and texts). A file made by this call
+// first gets headerLine ended by lineEnd; an empty headerLine writes nothing there. No piece is
+// copied: the caller's line goes to the file as it is.
+void AppendLineToFile(std::string_view path, std::string_view headerLine, std::string_view line,
+                      std::string_view lineEnd);
 
 // The run-time's text for an I/O errno, as AppendToFile reports it.
 std::string InOutErrorText(int err);

@@ -232,6 +232,27 @@ long OpenFlagsOf(const std::string& path) {
   return 0;
 }
 
+TEST_F(FilesTest, AppendLineToFileHeaderOnlyForANewFile) {
+  const std::string path = Path("day.log");
+  AppendLineToFile(path, "H1\tH2", "a\tb", "\r\n");
+  AppendLineToFile(path, "H1\tH2", "", "\r\n");
+  AppendLineToFile(path, "H1\tH2", std::string("c\0d", 3), "\r\n");
+  const std::string expected("H1\tH2\r\na\tb\r\n\r\nc\0d\r\n", 19);
+  EXPECT_EQ(ReadAll(path), expected);
+
+  // An empty header line writes nothing, not an empty line; an existing empty file gets none.
+  AppendLineToFile(Path("plain.log"), "", "x", "\n");
+  EXPECT_EQ(ReadAll(Path("plain.log")), "x\n");
+  std::ofstream(root_ / "empty.log").close();
+  AppendLineToFile(Path("empty.log"), "H", "y", "\r\n");
+  EXPECT_EQ(ReadAll(Path("empty.log")), "y\r\n");
+
+  // A long line crosses any buffer whole.
+  const std::string longLine(200000, 'L');
+  AppendLineToFile(path, "H1\tH2", longLine, "\r\n");
+  EXPECT_EQ(ReadAll(path), expected + longLine + "\r\n");
+}
+
 // Every failure is an EInOutError with the run-time's text, and leaves no part of the entry.
 TEST_F(FilesTest, AppendFailuresLeaveNothingBehind) {
   fs::create_directory(root_ / "folder");
@@ -252,13 +273,18 @@ TEST_F(FilesTest, AppendFailuresLeaveNothingBehind) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    try {
-      AppendToFile(c.path, "H\r\n", "entry\r\n");
-      ADD_FAILURE() << "no exception";
-    } catch (const EInOutError& e) {
-      EXPECT_STREQ(e.ClassName(), "EInOutError");
-      EXPECT_EQ(e.Message, c.text);
-      EXPECT_EQ(e.ErrorCode, c.err);
+    for (int form = 0; form < 2; ++form) {
+      try {
+        if (form == 0)
+          AppendToFile(c.path, "H\r\n", "entry\r\n");
+        else
+          AppendLineToFile(c.path, "H", "entry", "\r\n");
+        ADD_FAILURE() << "no exception";
+      } catch (const EInOutError& e) {
+        EXPECT_STREQ(e.ClassName(), "EInOutError");
+        EXPECT_EQ(e.Message, c.text);
+        EXPECT_EQ(e.ErrorCode, c.err);
+      }
     }
   }
   EXPECT_EQ(ReadAll(Path("file")), "x");
@@ -283,13 +309,13 @@ TEST_F(FilesTest, AppendCutShortIsCutBack) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     fs::remove(path);
-    if (c.existing) AppendToFile(path, "H\r\n", entry + "\r\n");
+    if (c.existing) AppendLineToFile(path, "H", entry, "\r\n");
     const std::string before = c.existing ? ReadAll(path) : "";
     {
       FileSizeLimit limit(c.limit);
       ASSERT_TRUE(limit.ok());
       try {
-        AppendToFile(path, "H\r\n", entry + "\r\n");
+        AppendLineToFile(path, "H", entry, "\r\n");
         ADD_FAILURE() << "no exception";
       } catch (const EInOutError& e) {
         EXPECT_EQ(e.Message, "Disk full");
@@ -301,7 +327,7 @@ TEST_F(FilesTest, AppendCutShortIsCutBack) {
       EXPECT_EQ(ReadAll(path), before);
     }
     // With room again the entry goes in whole, the header where the file is new.
-    AppendToFile(path, "H\r\n", entry + "\r\n");
+    AppendLineToFile(path, "H", entry, "\r\n");
     EXPECT_EQ(ReadAll(path), (c.existing ? before : "H\r\n") + entry + "\r\n");
   }
 }
