@@ -10,10 +10,8 @@ std::string DayFileName(rtl::TDateTime when) {
 }
 
 void AppendRecordLine(const std::string& programDir, std::string_view record, rtl::TDateTime when) {
-  std::string line(record);
-  line += "\r\n";
-  rtl::AppendToFile(programDir + kRecordFolder + DayFileName(when),
-                    std::string(kRecordHeader) + "\r\n", line);
+  rtl::AppendLineToFile(programDir + kRecordFolder + DayFileName(when), kRecordHeader, record,
+                        "\r\n");
 }
 
 std::string EventEntryHead(int code, rtl::TDateTime when) {

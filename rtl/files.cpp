@@ -5,6 +5,7 @@
 #include <limits.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -221,9 +222,52 @@ std::string InOutErrorText(int err) {
   }
 }
 
-void AppendToFile(std::string_view path, std::string_view header, std::string_view data) {
+namespace {
+
+// Writes the pieces to fd in order with writev, going on after signals and short writes; pieces
+// may be empty. Returns 0 or the errno; written tells how many bytes went out either way.
+int WritePieces(int fd, iovec* pieces, int count, size_t& written) {
+  written = 0;
+  while (count > 0) {
+    if (pieces->iov_len == 0) {
+      ++pieces;
+      --count;
+      continue;
+    }
+    const ssize_t n = writev(fd, pieces, count);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return errno;
+    if (n == 0) return EIO;
+    written += static_cast<size_t>(n);
+    // Skips what went out: whole pieces, then the written part of the next one.
+    size_t left = static_cast<size_t>(n);
+    while (count > 0 && left >= pieces->iov_len) {
+      left -= pieces->iov_len;
+      ++pieces;
+      --count;
+    }
+    if (left > 0) {
+      pieces->iov_base = static_cast<char*>(pieces->iov_base) + left;
+      pieces->iov_len -= left;
+    }
+  }
+  return 0;
+}
+
+iovec Piece(std::string_view s) {
+  return iovec{const_cast<char*>(s.data()), s.size()};
+}
+
+[[noreturn]] void ThrowInOutError(int err) {
+  throw EInOutError(InOutErrorText(err), err);
+}
+
+// The body of AppendToFile and AppendLineToFile: header holds the pieces a new file starts with,
+// data those of the entry. REQUIRES: headerCount + dataCount <= 4.
+void AppendPieces(std::string_view path, iovec* header, int headerCount, iovec* data,
+                  int dataCount) {
   std::string p;
-  if (!ToCPath(path, p)) throw EInOutError(InOutErrorText(ENOENT), ENOENT);
+  if (!ToCPath(path, p)) ThrowInOutError(ENOENT);
   const int flags = O_WRONLY | O_APPEND | O_CLOEXEC | O_NOFOLLOW;
   // The file exists at every call but the first of its day: it is opened as it is first, so that
   // call costs one lookup of the path. A missing file is created exclusively (only its creator
@@ -239,24 +283,17 @@ void AppendToFile(std::string_view path, std::string_view header, std::string_vi
     if (errno != EEXIST) break;
     fd = open(p.c_str(), flags);
   }
-  if (fd < 0) {
-    const int err = errno;
-    throw EInOutError(InOutErrorText(err), err);
-  }
-  std::string bytes;
-  if (created) bytes.append(header);
-  bytes.append(data);
+  if (fd < 0) ThrowInOutError(errno);
+  // The header's pieces come first in the same array, so header and entry go out in one call.
+  iovec pieces[4];
+  int count = 0;
+  if (created)
+    for (int i = 0; i < headerCount; ++i)
+      pieces[count++] = header[i];
+  for (int i = 0; i < dataCount; ++i)
+    pieces[count++] = data[i];
   size_t written = 0;
-  int err = 0;
-  while (written < bytes.size()) {
-    const ssize_t n = write(fd, bytes.data() + written, bytes.size() - written);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      err = n < 0 ? errno : EIO;
-      break;
-    }
-    written += static_cast<size_t>(n);
-  }
+  const int err = WritePieces(fd, pieces, count, written);
   if (err != 0) {
     // No half entry stays behind for a reader (or the next entry) to trip over; a file made by
     // this call goes again, so the next call writes its header. The old length is the end less
@@ -269,12 +306,158 @@ void AppendToFile(std::string_view path, std::string_view header, std::string_vi
         (void)!ftruncate(fd, end - static_cast<off_t>(written));
     }
     close(fd);
-    throw EInOutError(InOutErrorText(err), err);
+    ThrowInOutError(err);
   }
-  if (close(fd) != 0 && errno != EINTR) {
-    const int e = errno;
-    throw EInOutError(InOutErrorText(e), e);
+  if (close(fd) != 0 && errno != EINTR) ThrowInOutError(errno);
+}
+
+}  // namespace
+
+void AppendToFile(std::string_view path, std::string_view header, std::string_view data) {
+  iovec head[] = {Piece(header)};
+  iovec entry[] = {Piece(data)};
+  AppendPieces(path, head, 1, entry, 1);
+}
+
+void AppendLineToFile(std::string_view path, std::string_view headerLine, std::string_view line,
+                      std::string_view lineEnd) {
+  iovec head[] = {Piece(headerLine), Piece(headerLine.empty() ? std::string_view() : lineEnd)};
+  iovec entry[] = {Piece(line), Piece(lineEnd)};
+  AppendPieces(path, head, 2, entry, 2);
+}
+
+// ---- whole-file reads, the append file, the read stream ----
+
+namespace {
+
+// Opens path for reading, following links, refusing a folder; the descriptor or -errno.
+int OpenForReading(std::string_view path) {
+  std::string p;
+  if (!ToCPath(path, p)) return -ENOENT;
+  const int fd = open(p.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return -errno;
+  struct stat st;
+  int err = 0;
+  if (fstat(fd, &st) != 0)
+    err = errno;
+  else if (S_ISDIR(st.st_mode))
+    err = EISDIR;
+  if (err == 0) return fd;
+  close(fd);
+  return -err;
+}
+
+// read() going on after signals: bytes read (0 at the end) or -errno.
+ssize_t ReadSome(int fd, char* buffer, size_t len) {
+  while (true) {
+    const ssize_t n = read(fd, buffer, len);
+    if (n >= 0) return n;
+    if (errno != EINTR) return -errno;
   }
+}
+
+}  // namespace
+
+int ReadWholeFile(std::string_view path, std::string& out) {
+  out.clear();
+  const int fd = OpenForReading(path);
+  if (fd < 0) return -fd;
+  // The size is only a hint (files in /proc say 0, a file may grow): reading goes on to the end.
+  struct stat st;
+  if (fstat(fd, &st) == 0 && st.st_size > 0) out.reserve(static_cast<size_t>(st.st_size));
+  char buffer[16384];
+  int err = 0;
+  while (true) {
+    const ssize_t n = ReadSome(fd, buffer, sizeof buffer);
+    if (n < 0) err = static_cast<int>(-n);
+    if (n <= 0) break;
+    out.append(buffer, static_cast<size_t>(n));
+  }
+  close(fd);
+  if (err != 0) out.clear();
+  return err;
+}
+
+TAppendFile::~TAppendFile() {
+  Close();
+}
+
+TAppendFile::TAppendFile(TAppendFile&& other) noexcept : fd_(other.fd_) {
+  other.fd_ = -1;
+}
+
+TAppendFile& TAppendFile::operator=(TAppendFile&& other) noexcept {
+  if (this != &other) {
+    Close();
+    fd_ = other.fd_;
+    other.fd_ = -1;
+  }
+  return *this;
+}
+
+int TAppendFile::Open(std::string_view path, TOpenMode mode) {
+  Close();
+  std::string p;
+  if (!ToCPath(path, p)) return ENOENT;
+  int flags = O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC;
+  if (mode == TOpenMode::Overwrite) flags |= O_TRUNC;
+  const int fd = open(p.c_str(), flags, 0666);
+  if (fd < 0) return errno;
+  fd_ = fd;
+  return 0;
+}
+
+int TAppendFile::WriteLine(std::string_view text, std::string_view lineEnd) {
+  if (fd_ < 0) return EBADF;
+  iovec pieces[] = {Piece(text), Piece(lineEnd)};
+  size_t written;
+  return WritePieces(fd_, pieces, 2, written);
+}
+
+void TAppendFile::Close() {
+  if (fd_ < 0) return;
+  // Nothing is kept back in memory, so a failing close loses nothing that was reported written.
+  close(fd_);
+  fd_ = -1;
+}
+
+class TFileReadStream::TBuffer : public std::streambuf {
+ public:
+  ~TBuffer() override {
+    if (fd_ >= 0) close(fd_);
+  }
+  int Open(std::string_view path) {
+    const int fd = OpenForReading(path);
+    if (fd < 0) return -fd;
+    fd_ = fd;
+    return 0;
+  }
+
+ protected:
+  int_type underflow() override {
+    if (gptr() < egptr()) return traits_type::to_int_type(*gptr());
+    const ssize_t n = fd_ < 0 ? -EBADF : ReadSome(fd_, data_, sizeof data_);
+    // The stream catches this and sets its badbit.
+    if (n < 0) throw std::ios_base::failure("read error");
+    setg(data_, data_, data_ + n);
+    return n == 0 ? traits_type::eof() : traits_type::to_int_type(*gptr());
+  }
+
+ private:
+  int fd_ = -1;
+  char data_[16384];
+};
+
+TFileReadStream::TFileReadStream() : std::istream(nullptr), buffer_(std::make_unique<TBuffer>()) {
+  rdbuf(buffer_.get());
+}
+
+TFileReadStream::~TFileReadStream() = default;
+
+int TFileReadStream::Open(std::string_view path) {
+  const int err = buffer_->Open(path);
+  if (err != 0) setstate(std::ios_base::failbit);
+  return err;
 }
 
 }  // namespace rtl

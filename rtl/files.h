@@ -1,8 +1,15 @@
-// Where the program lies, and the file-name and folder helpers the programs use. Paths use "/" as
-// the delimiter and are byte strings: CP932 names pass through unchanged (no CP932 trail byte is
-// "/"). Nothing here keeps a descriptor open. Every function is safe from any thread.
+// Where the program lies, the file-name and folder helpers the programs use, and the file I/O they
+// do outside the FTP server's confined tree (fs.h): whole-file reads and replacements, appends
+// of one entry at a time, a log file kept open for appending, and a read stream. Paths use "/"
+// as the delimiter and are byte strings: CP932 names pass through unchanged (no CP932 trail byte
+// is "/"). Failures are errno values (the appends raise EInOutError instead); their system texts
+// come from fs::ErrorText. Only a TAppendFile or a TFileReadStream keeps a descriptor open, until
+// it is closed or destroyed. Every function is safe from any thread; each object is used by one
+// thread at a time.
 #pragma once
 
+#include <istream>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -58,10 +65,73 @@ int WriteFileAtomic(std::string_view path, std::string_view data);
 // whole or not at all: a write that fails half-way cuts the file back to its old length. Raises
 // EInOutError on failure, with the run-time's text for the cause ("Path not found" when a folder
 // of the path is missing, "File access denied", "Disk full", else "I/O error <errno>") and the
-// errno as ErrorCode. Never follows a symbolic link at the last component.
+// errno as ErrorCode. Never follows a symbolic link at the last component. Header and data go to
+// the file in one writev (another only after a short write), without being joined in memory.
 void AppendToFile(std::string_view path, std::string_view header, std::string_view data);
+
+// Appends `line` ended by `lineEnd` to the file path, as AppendToFile does (one open, one
+// writev, one close; whole or not at all; the same errors and texts). A file made by this call
+// first gets headerLine ended by lineEnd; an empty headerLine writes nothing there. No piece is
+// copied: the caller's line goes to the file as it is.
+void AppendLineToFile(std::string_view path, std::string_view headerLine, std::string_view line,
+                      std::string_view lineEnd);
 
 // The run-time's text for an I/O errno, as AppendToFile reports it.
 std::string InOutErrorText(int err);
+
+// Reads the whole file path (symbolic links followed) into out. Returns 0, or the errno of the
+// open or read that failed (EISDIR for a folder; ENOENT for an empty path or one holding a NUL
+// byte, which names no file); out is empty then. The texts for these codes: fs::ErrorText.
+int ReadWholeFile(std::string_view path, std::string& out);
+
+// A file that lines are added to and that stays open between them (a debug log). Opening follows
+// symbolic links and creates a missing file (0666 less the umask); every write goes to the end of
+// the file, also after another writer added to it. The descriptor is close-on-exec and is closed by
+// Close or the destructor. Move-only; one thread at a time.
+class TAppendFile {
+ public:
+  enum class TOpenMode {
+    Append,     // what the file holds stays
+    Overwrite,  // the file is emptied at the opening
+  };
+
+  TAppendFile() = default;
+  ~TAppendFile();
+  TAppendFile(TAppendFile&& other) noexcept;
+  TAppendFile& operator=(TAppendFile&& other) noexcept;
+  TAppendFile(const TAppendFile&) = delete;
+  TAppendFile& operator=(const TAppendFile&) = delete;
+
+  // Opens path; 0 or errno (EISDIR for a folder; the file stays closed on failure). A file already
+  // open is closed first.
+  int Open(std::string_view path, TOpenMode mode);
+  bool IsOpen() const { return fd_ >= 0; }
+  // Writes text followed by lineEnd with one writev, going on after short writes and signals;
+  // 0 or errno (EBADF when closed). What a failed write left in the file stays there.
+  int WriteLine(std::string_view text, std::string_view lineEnd);
+  void Close();
+
+ private:
+  int fd_ = -1;
+};
+
+// A stream that reads a file from its start (symbolic links followed), for whoever wants the
+// bytes as a std::istream. A failed read sets the stream's badbit, so it is never taken for the end
+// of the file. The descriptor is close-on-exec and closed by the destructor. One thread at a time.
+class TFileReadStream : public std::istream {
+ public:
+  TFileReadStream();
+  ~TFileReadStream() override;
+  TFileReadStream(const TFileReadStream&) = delete;
+  TFileReadStream& operator=(const TFileReadStream&) = delete;
+
+  // Opens path for reading; 0 or errno (EISDIR for a folder; ENOENT for an empty path or one
+  // holding a NUL byte). REQUIRES: not opened before.
+  int Open(std::string_view path);
+
+ private:
+  class TBuffer;
+  std::unique_ptr<TBuffer> buffer_;
+};
 
 }  // namespace rtl

@@ -67,7 +67,8 @@ int64_t RaiseDescriptorLimit();
 // count itself uses), or -1 when they cannot be counted. Costs one scan of the folder.
 int64_t OpenDescriptorCount();
 
-// The system's text for an errno value ("No such file or directory").
+// The system's text for an errno value, in strerror's wording ("No such file or directory";
+// "Unknown error 99999" for a value without one). Every layer takes its errno texts from here.
 std::string ErrorText(int err);
 
 enum class TOpenMode {

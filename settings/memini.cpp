@@ -1,14 +1,13 @@
 #include "settings/memini.h"
 
 #include <cerrno>
-#include <cstdio>
-#include <cstring>
 #include <limits>
 #include <utility>
 
 #include "rtl/cp932.h"
 #include "rtl/exception.h"
 #include "rtl/files.h"
+#include "rtl/fs.h"
 
 namespace {
 
@@ -19,27 +18,11 @@ std::string NoLineBreaks(std::string_view s) {
   return r;
 }
 
-// Reads the whole file. Returns false with err set when it cannot be read; a file that does not
-// exist (ENOENT, or a path through something that is no folder) reads as empty.
-bool ReadWholeFile(const std::string& path, std::string& out, int& err) {
-  out.clear();
-  err = 0;
-  if (path.find('\0') != std::string::npos) return true;  // names no file
-  errno = 0;
-  std::FILE* f = std::fopen(path.c_str(), "rbe");  // "e": close-on-exec
-  if (!f) {
-    err = errno;
-    return err == ENOENT || err == ENOTDIR;
-  }
-  char buf[8192];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
-    out.append(buf, n);
-  bool failed = std::ferror(f) != 0;
-  if (failed) err = errno ? errno : EIO;
-  std::fclose(f);
-  if (failed) out.clear();
-  return !failed;
+// The settings file's failures: "Cannot open file" or "Cannot create file", the name, and the
+// system's text for err.
+[[noreturn]] void RaiseFileError(const char* what, const std::string& fileName, int err) {
+  throw rtl::EInOutError(std::string(what) + " \"" + fileName + "\". " + rtl::fs::ErrorText(err),
+                         err);
 }
 
 }  // namespace
@@ -56,9 +39,10 @@ void TMemIniFile::Rename(std::string fileName, bool reload) {
 void TMemIniFile::Load() {
   sections_.clear();
   std::string text;
-  int err = 0;
-  if (!ReadWholeFile(fileName_, text, err))
-    throw rtl::EInOutError("Cannot open file \"" + fileName_ + "\". " + std::strerror(err), err);
+  // A file that does not exist (or a path through something that is no folder) reads as empty.
+  const int err = rtl::ReadWholeFile(fileName_, text);
+  if (err != 0 && err != ENOENT && err != ENOTDIR)
+    RaiseFileError("Cannot open file", fileName_, err);
   SetText(text);
 }
 
@@ -109,8 +93,7 @@ std::string TMemIniFile::Text() const {
 
 void TMemIniFile::UpdateFile() const {
   int err = rtl::WriteFileAtomic(fileName_, Text());
-  if (err != 0)
-    throw rtl::EInOutError("Cannot create file \"" + fileName_ + "\". " + std::strerror(err), err);
+  if (err != 0) RaiseFileError("Cannot create file", fileName_, err);
 }
 
 bool TMemIniFile::Same(std::string_view a, std::string_view b) const {

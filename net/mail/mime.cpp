@@ -1,12 +1,10 @@
 #include "net/mail/mime.h"
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <filesystem>
 #include <limits>
 
 #include "rtl/cp932.h"
+#include "rtl/files.h"
+#include "rtl/fs.h"
 
 namespace net::mail {
 
@@ -77,35 +75,6 @@ void FoldPieces(std::string_view text, const TCharSet& Breaks, int MaxLen, Add a
   } while (pos <= static_cast<int>(text.size()));
 }
 
-// A read-only stream over a C file, which it closes. Opened with fopen so that the descriptor is
-// close-on-exec; a read error surfaces as the stream's bad state.
-class FileStream : public std::istream {
- public:
-  explicit FileStream(std::FILE* file) : std::istream(nullptr), buf_(file) { rdbuf(&buf_); }
-
- private:
-  class Buf : public std::streambuf {
-   public:
-    explicit Buf(std::FILE* file) : file_(file) {}
-    ~Buf() override { std::fclose(file_); }
-
-   protected:
-    int_type underflow() override {
-      if (gptr() < egptr()) return traits_type::to_int_type(*gptr());
-      size_t n = std::fread(data_, 1, sizeof data_, file_);
-      // The stream catches this and sets its bad state.
-      if (n == 0 && std::ferror(file_)) throw std::ios_base::failure("read error");
-      setg(data_, data_, data_ + n);
-      return n == 0 ? traits_type::eof() : traits_type::to_int_type(*gptr());
-    }
-
-   private:
-    std::FILE* file_;
-    char data_[16384];
-  };
-  Buf buf_;
-};
-
 }  // namespace
 
 TCharSet CharSetOf(std::string_view chars) {
@@ -133,15 +102,10 @@ std::string ContentTypeOfFile(std::string_view fileName) {
 
 std::unique_ptr<std::istream> OpenAttachmentStream(const std::string& fileName, unsigned mode) {
   // mode carries only sharing flags besides read access; there is nothing to map them to here.
-  auto fail = [&](int err) {
-    return EFOpenError("Cannot open file \"" + fileName + "\". " + std::strerror(err ? err : EIO));
-  };
-  std::error_code ec;
-  if (std::filesystem::is_directory(fileName, ec)) throw fail(EISDIR);
-  errno = 0;
-  std::FILE* file = std::fopen(fileName.c_str(), "rbe");  // "e": close-on-exec
-  if (!file) throw fail(errno);
-  return std::make_unique<FileStream>(file);
+  auto stream = std::make_unique<rtl::TFileReadStream>();
+  if (const int err = stream->Open(fileName); err != 0)
+    throw EFOpenError("Cannot open file \"" + fileName + "\". " + rtl::fs::ErrorText(err));
+  return stream;
 }
 
 void CloseAttachmentStream(std::unique_ptr<std::istream>& stream) {

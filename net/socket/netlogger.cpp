@@ -1,10 +1,8 @@
 #include "net/socket/netlogger.h"
 
-#include <cerrno>
-#include <cstring>
-
 #include "platform/msg/msg.h"
 #include "rtl/datetime.h"
+#include "rtl/fs.h"
 
 TNetLogger::TNetLogger(rtl::TComponent* owner) : rtl::TComponent(owner) {}
 
@@ -52,18 +50,17 @@ void TNetLogger::SetOnNetLogEvent(TNetLogEvent handler) {
 }
 
 void TNetLogger::CloseLogFile() {
-  if (logFile_) std::fclose(logFile_);
-  logFile_ = nullptr;
+  logFile_.Close();
 }
 
 void TNetLogger::OpenLogFile() {
   CloseLogFile();
   if (logFileName_.empty()) throw ELoggerException("File name empty");
-  // "a": created when missing, every line appended; "w": emptied at each opening. "e": the
-  // descriptor is close-on-exec.
-  std::FILE* f = std::fopen(logFileName_.c_str(), logFileOption_ == lfoOverwrite ? "wbe" : "abe");
-  if (!f) throw ELoggerException(std::strerror(errno));
-  logFile_ = f;
+  // Created when missing; every line goes to the end. Overwrite empties the file at each opening.
+  const int err = logFile_.Open(logFileName_, logFileOption_ == lfoOverwrite
+                                                  ? rtl::TAppendFile::TOpenMode::Overwrite
+                                                  : rtl::TAppendFile::TOpenMode::Append);
+  if (err != 0) throw ELoggerException(rtl::fs::ErrorText(err));
 }
 
 void TNetLogger::DoDebugLog(rtl::TObject* Sender, TLogOption LogOption, const std::string& Msg) {
@@ -73,13 +70,12 @@ void TNetLogger::DoDebugLog(rtl::TObject* Sender, TLogOption LogOption, const st
     if (!logOptions_.Contains(loAddStamp)) return Msg;
     return rtl::FormatDateTime("hh:nn:ss:zzz", rtl::Now()) + " " + Msg;
   };
-  if (logOptions_.Contains(loDestEvent) && onNetLogEvent_) onNetLogEvent_(Sender, LogOption, text());
+  if (logOptions_.Contains(loDestEvent) && onNetLogEvent_)
+    onNetLogEvent_(Sender, LogOption, text());
   if (logOptions_.Contains(loDestOutDebug)) OutputDebugStringA(text().c_str());
   if (logOptions_.Contains(loDestFile)) {
-    if (!logFile_) OpenLogFile();
-    std::string line = text() + "\r\n";
+    if (!logFile_.IsOpen()) OpenLogFile();
     // A full disk loses debug lines, never the caller's work.
-    std::fwrite(line.data(), 1, line.size(), logFile_);
-    std::fflush(logFile_);
+    (void)logFile_.WriteLine(text(), "\r\n");
   }
 }

@@ -4,13 +4,13 @@
 // are written whole and in call order; the event handler runs inside the lock.
 #pragma once
 
-#include <cstdio>
 #include <functional>
 #include <mutex>
 #include <string>
 
 #include "rtl/classes.h"
 #include "rtl/exception.h"
+#include "rtl/files.h"
 #include "rtl/set.h"
 
 enum TLogOption {
@@ -57,14 +57,14 @@ class TNetLogger : public rtl::TComponent {
   void SetOnNetLogEvent(TNetLogEvent handler);
 
  private:
-  void OpenLogFile();  // REQUIRES: lock_ held
+  void OpenLogFile();   // REQUIRES: lock_ held
   void CloseLogFile();  // REQUIRES: lock_ held
 
   mutable std::recursive_mutex lock_;
   TLogOptions logOptions_;
   TNetLogEvent onNetLogEvent_;
   std::string logFileName_;
-  std::FILE* logFile_ = nullptr;
+  rtl::TAppendFile logFile_;
   TLogFileOption logFileOption_ = lfoAppend;
   bool destroying_ = false;
 };

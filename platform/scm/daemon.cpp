@@ -21,6 +21,7 @@
 
 #include "platform/win/win.h"
 #include "rtl/files.h"
+#include "rtl/fs.h"
 
 namespace scm {
 
@@ -104,13 +105,14 @@ Daemon::~Daemon() {
 
 bool Daemon::Init() {
   if (!rtl::ForceDirectories(options_.dir)) {
-    Log("cannot make the state folder %s: %s", options_.dir.c_str(), strerror(errno));
+    Log("cannot make the state folder %s: %s", options_.dir.c_str(),
+        rtl::fs::ErrorText(errno).c_str());
     return false;
   }
   const std::string lockPath = options_.dir + "/" + kLockName;
   lockFd_ = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (lockFd_ < 0) {
-    Log("cannot open %s: %s", lockPath.c_str(), strerror(errno));
+    Log("cannot open %s: %s", lockPath.c_str(), rtl::fs::ErrorText(errno).c_str());
     return false;
   }
   if (flock(lockFd_, LOCK_EX | LOCK_NB) != 0) {
@@ -141,7 +143,7 @@ bool Daemon::Init() {
   listenFd_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (listenFd_ < 0 || bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
       chmod(socketPath_.c_str(), 0666) != 0 || listen(listenFd_, kListenBacklog) != 0) {
-    Log("cannot listen on %s: %s", socketPath_.c_str(), strerror(errno));
+    Log("cannot listen on %s: %s", socketPath_.c_str(), rtl::fs::ErrorText(errno).c_str());
     return false;
   }
 
@@ -151,7 +153,7 @@ bool Daemon::Init() {
     sigaddset(&set, sig);
   signalFd_ = signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK);
   if (signalFd_ < 0) {
-    Log("signalfd: %s", strerror(errno));
+    Log("signalfd: %s", rtl::fs::ErrorText(errno).c_str());
     return false;
   }
   Log("serving %s with %zu service(s)", options_.dir.c_str(), services_.size());
@@ -207,7 +209,7 @@ int Daemon::Run() {
       timeout = static_cast<int>(std::clamp<int64_t>(due - NowMs(), 0, 60000));
     int n = poll(fds.data(), fds.size(), timeout);
     if (n < 0 && errno != EINTR) {
-      Log("poll: %s", strerror(errno));
+      Log("poll: %s", rtl::fs::ErrorText(errno).c_str());
       break;
     }
 
@@ -363,7 +365,8 @@ void Daemon::Accept() {
     int fd = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
     if (fd < 0) {
       if (errno == EINTR) continue;
-      if (errno != EAGAIN && errno != EWOULDBLOCK) Log("accept: %s", strerror(errno));
+      if (errno != EAGAIN && errno != EWOULDBLOCK)
+        Log("accept: %s", rtl::fs::ErrorText(errno).c_str());
       return;
     }
     if (clients_.size() >= kMaxClients) {

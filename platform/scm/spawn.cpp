@@ -1,17 +1,16 @@
 // fork + exec. Everything the child needs is prepared before the fork; between fork and exec the
-// child makes only async-signal-safe calls. A failure before the exec is written to a
-// close-on-exec pipe; end of file without a report means the exec happened.
+// child makes only async-signal-safe calls: the set-up every started program gets
+// (SetUpChildProcess), then the account and the control channel. A failure before the exec is
+// written to a close-on-exec pipe; end of file without a report means the exec happened.
 #include "platform/scm/spawn.h"
 
 #include <errno.h>
 #include <fcntl.h>
 #include <grp.h>
-#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstring>
-
+#include "platform/win/child.h"
 #include "platform/win/win.h"
 
 namespace scm {
@@ -76,21 +75,7 @@ pid_t SpawnService(const SpawnRequest& request, uint32_t* error) {
   }
   if (pid == 0) {
     close(report[0]);
-    sigset_t none;
-    sigemptyset(&none);
-    sigprocmask(SIG_SETMASK, &none, nullptr);
-    struct sigaction dfl;
-    std::memset(&dfl, 0, sizeof dfl);
-    dfl.sa_handler = SIG_DFL;
-    for (int sig = 1; sig < NSIG; ++sig)
-      sigaction(sig, &dfl, nullptr);
-    setsid();
-    if (chdir("/") != 0) Fail(report[1], 3);
-    int null = open("/dev/null", O_RDWR);
-    if (null < 0) Fail(report[1], 3);
-    for (int fd = 0; fd <= 2; ++fd)
-      if (null != fd && dup2(null, fd) < 0) Fail(report[1], 3);
-    if (null > 2) close(null);
+    if (SetUpChildProcess("/") != TChildSetUpStep::kDone) Fail(report[1], 3);
     if (switchUser) {
       if (initgroups(acct.user.c_str(), acct.gid) != 0 || setgid(acct.gid) != 0 ||
           setuid(acct.uid) != 0)

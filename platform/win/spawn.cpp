@@ -1,6 +1,8 @@
-// Detached process start: a double fork. The middle child makes a new session, forks the program's
+// Detached process start: a double fork. The middle child sets up what the program inherits (a new
+// session, signals, working folder, stdio, descriptors: SetUpChildProcess), forks the program's
 // process and exits at once, so the caller reaps it straight away and the program is adopted by
-// init (or the nearest subreaper) instead of becoming the caller's zombie. Between fork and exec
+// init (or the nearest subreaper) instead of becoming the caller's zombie; not being the session's
+// leader, the program never gains a controlling terminal by opening one. Between fork and exec
 // only async-signal-safe calls are made, since the caller may have other threads. An error before
 // the exec is written to a close-on-exec pipe; an empty pipe at end of file means the exec
 // happened.
@@ -18,6 +20,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "platform/win/child.h"
 #include "platform/win/shell.h"
 
 namespace {
@@ -82,29 +85,6 @@ void CloseOnExecFrom3() {
     fcntl(static_cast<int>(fd), F_SETFD, FD_CLOEXEC);
 }
 
-// Async-signal-safe: the program's process. Never returns.
-[[noreturn]] void RunProgram(int reportFd, const char* file, char* const* argv, const char* dir) {
-  // Blocked and ignored signals survive exec; the program starts with the defaults.
-  sigset_t none;
-  sigemptyset(&none);
-  sigprocmask(SIG_SETMASK, &none, nullptr);
-  struct sigaction dfl;
-  std::memset(&dfl, 0, sizeof dfl);
-  dfl.sa_handler = SIG_DFL;
-  for (int sig = 1; sig < NSIG; ++sig)
-    sigaction(sig, &dfl, nullptr);
-
-  if (dir && chdir(dir) != 0) Fail(reportFd, kStageDir);
-  int null = open("/dev/null", O_RDWR);
-  if (null < 0) Fail(reportFd, kStageStdio);
-  for (int fd = 0; fd <= 2; ++fd)
-    if (null != fd && dup2(null, fd) < 0) Fail(reportFd, kStageStdio);
-  if (null > 2) close(null);
-  CloseOnExecFrom3();
-  execv(file, argv);
-  Fail(reportFd, kStageExec);
-}
-
 // Moves a descriptor to 3 or above, keeping close-on-exec, so the program's stdio set-up cannot
 // overwrite it. Returns the descriptor to use, or -1.
 int AboveStdio(int fd) {
@@ -125,6 +105,27 @@ std::string CurrentDir() {
 }
 
 }  // namespace
+
+TChildSetUpStep SetUpChildProcess(const char* dir) {
+  sigset_t none;
+  sigemptyset(&none);
+  sigprocmask(SIG_SETMASK, &none, nullptr);
+  struct sigaction dfl;
+  std::memset(&dfl, 0, sizeof dfl);
+  dfl.sa_handler = SIG_DFL;
+  for (int sig = 1; sig < NSIG; ++sig)
+    sigaction(sig, &dfl, nullptr);
+  // Fails only for a process group leader, which a child of fork never is.
+  setsid();
+  if (dir && chdir(dir) != 0) return TChildSetUpStep::kWorkDir;
+  const int null = open("/dev/null", O_RDWR);
+  if (null < 0) return TChildSetUpStep::kStdio;
+  for (int fd = 0; fd <= 2; ++fd)
+    if (null != fd && dup2(null, fd) < 0) return TChildSetUpStep::kStdio;
+  if (null > 2) close(null);
+  CloseOnExecFrom3();
+  return TChildSetUpStep::kDone;
+}
 
 std::string FindProgram(const std::string& name) {
   if (name.empty() || name.find('/') != std::string::npos) return std::string();
@@ -191,10 +192,16 @@ bool SpawnDetached(const std::string& path, const std::vector<std::string>& args
   }
   if (middle == 0) {
     close(readFd);
-    setsid();
+    // The program's process inherits all of this set-up from the middle one.
+    const TChildSetUpStep step = SetUpChildProcess(workDir);
+    if (step != TChildSetUpStep::kDone)
+      Fail(writeFd, step == TChildSetUpStep::kWorkDir ? kStageDir : kStageStdio);
     const pid_t program = fork();
     if (program < 0) Fail(writeFd, kStageFork);
-    if (program == 0) RunProgram(writeFd, file.c_str(), argv.data(), workDir);
+    if (program == 0) {
+      execv(file.c_str(), argv.data());
+      Fail(writeFd, kStageExec);
+    }
     _exit(0);
   }
 

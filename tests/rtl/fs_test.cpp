@@ -131,4 +131,22 @@ TEST_F(FsTest, FolderScansAndNameOperations) {
   EXPECT_EQ(rtl::fs::ErrorText(ENOENT), "No such file or directory");
 }
 
+// The one text for an errno that every layer shows, in strerror's wording.
+TEST(ErrorText, StrerrorWording) {
+  const struct {
+    int err;
+    const char* text;
+  } cases[] = {
+      {ENOENT, "No such file or directory"},
+      {EACCES, "Permission denied"},
+      {EISDIR, "Is a directory"},
+      {ENOSPC, "No space left on device"},
+      {EFBIG, "File too large"},
+      {EIO, "Input/output error"},
+      {99999, "Unknown error 99999"},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(rtl::fs::ErrorText(c.err), c.text);
+}
+
 }  // namespace

@@ -313,6 +313,42 @@ TEST_F(SettingsFileTest, FileErrorsAreRaised) {
   EXPECT_TRUE(fs::is_directory(dir_ / "later.ini"));
 }
 
+// The messages name the file and give the system's text for the reason.
+TEST_F(SettingsFileTest, FileErrorTexts) {
+  fs::create_directory(dir_ / "dir.ini");
+  const struct {
+    const char* what;
+    std::string path;
+    bool save;  // else load; a save goes to a name that becomes a folder after it was set
+    std::string message;
+    int err;
+  } cases[] = {
+      {"load a folder", PathOf("dir.ini"), false,
+       "Cannot open file \"" + PathOf("dir.ini") + "\". Is a directory", EISDIR},
+      {"load what cannot be read", "/proc/self/mem", false,
+       "Cannot open file \"/proc/self/mem\". Input/output error", EIO},
+      {"save into a missing folder", PathOf("missing/a.ini"), true,
+       "Cannot create file \"" + PathOf("missing/a.ini") + "\". No such file or directory", ENOENT},
+      {"save over a folder", PathOf("later.ini"), true,
+       "Cannot create file \"" + PathOf("later.ini") + "\". Is a directory", EISDIR},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    try {
+      auto ini = Open(c.path);
+      if (c.save) {
+        std::error_code ec;
+        fs::create_directory(c.path, ec);  // fails where the folder above is missing
+        ini->WriteString("S", "A", "1");
+      }
+      ADD_FAILURE() << "no exception";
+    } catch (const rtl::EInOutError& e) {
+      EXPECT_EQ(e.Message, c.message);
+      EXPECT_EQ(e.ErrorCode, c.err);
+    }
+  }
+}
+
 // A save that fails half-way (here the file-size limit stops the write, as a full disk would)
 // leaves the old file whole and no temporary file behind.
 TEST_F(SettingsFileTest, FailedSaveLeavesTheOldFileWhole) {

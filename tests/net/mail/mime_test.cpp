@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <filesystem>
 #include <sstream>
 
 #include "net/mail/jcode.h"
@@ -129,6 +130,34 @@ TEST(AttachmentStream, MissingFileOrFolderRaisesEFOpenError) {
     } catch (const rtl::Exception& e) {
       EXPECT_STREQ(e.ClassName(), "EFOpenError");
       EXPECT_EQ(e.Message.rfind("Cannot open file \"" + name + "\". ", 0), 0u) << e.Message;
+    }
+  }
+}
+
+// The reason is the system's own text; a symbolic link to a file is followed like any name.
+TEST(AttachmentStream, OpenErrorTextsAndLinks) {
+  TempDir dir;
+  const std::string file = dir.Write("a.txt", "abc");
+  std::filesystem::create_symlink(file, dir.File("link"));
+  std::filesystem::create_directory_symlink(dir.path(), dir.File("folderlink"));
+  const struct {
+    std::string name;
+    std::string reason;  // "" when it opens
+  } cases[] = {
+      {dir.File("missing.txt"), "No such file or directory"},
+      {dir.path(), "Is a directory"},
+      {dir.File("folderlink"), "Is a directory"},
+      {file + "/x", "Not a directory"},
+      {dir.File("link"), ""},
+  };
+  for (const auto& c : cases) {
+    try {
+      std::unique_ptr<std::istream> stream = OpenAttachmentStream(c.name, fmOpenRead);
+      EXPECT_EQ(c.reason, "") << c.name << " opened";
+      bool more;
+      EXPECT_EQ(Base64StreamLine(*stream, more), MimeBase64Encode("abc"));
+    } catch (const EFOpenError& e) {
+      EXPECT_EQ(e.Message, "Cannot open file \"" + c.name + "\". " + c.reason);
     }
   }
 }

@@ -1,10 +1,14 @@
 // scmd as a process, spoken to over its socket in the raw protocol: the service table, its
 // persistence, the database lock, access by caller, and starts that never reach a dispatcher.
+#include <fcntl.h>
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <pwd.h>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <unistd.h>
+
+#include <sstream>
 
 #include "platform/scm/access.h"
 #include "platform/scm/client.h"
@@ -299,6 +303,45 @@ TEST_F(ScmdTest, AClientBreakingTheFramingIsDroppedAndOthersAreServed) {
   EXPECT_EQ(read(rogue->Fd(), &byte, 1), 0);  // scmd hung up
   RawClient c(dir_.path());
   EXPECT_EQ(c.OpenManager(kManagerConnect).first, 0u);
+}
+
+// A service's process inherits stdin, stdout and stderr on /dev/null and its control channel,
+// nothing else, whatever scmd itself was given: here a descriptor its starter left open without
+// close-on-exec. The service is a shell that lists its own descriptors and ends.
+TEST(Scmd, AServiceInheritsOnlyStdioAndItsChannel) {
+  testsupport::TempDir dir{"kwscm", 0755};
+  const int leaked = open("/dev/zero", O_RDONLY);  // no O_CLOEXEC: scmd inherits it
+  ASSERT_GE(leaked, 3);
+  testsupport::Scmd scmd(SCMD_PATH, dir.path(),
+                         std::vector<std::pair<std::string, std::string>>{{kEnvStartTimeout, "2"}});
+  const bool started = scmd.Start();
+  close(leaked);
+  ASSERT_TRUE(started) << scmd.Log();
+
+  // find writes the list itself (a redirection would show in it); the file appears whole.
+  const std::string list = dir.File("fds");
+  const std::string script = "find /proc/$$/fd -mindepth 1 -maxdepth 1 -fprintf " + list +
+                             ".tmp '%f %l\\n'; echo channel $" + kEnvFd + " >>" + list +
+                             ".tmp; mv " + list + ".tmp " + list;
+  RawClient c(dir.path());
+  const uint32_t m = c.OpenManager(kManagerAllAccess).second;
+  const uint32_t s = c.Create(m, Config("lister", "/bin/sh -c \"" + script + "\"")).second;
+  EXPECT_EQ(c.Start(s), 1067u);  // it ends without reaching a dispatcher
+  const auto text = testsupport::WaitForFile(list);
+  ASSERT_TRUE(text) << "the service did not run\n" << scmd.Log();
+
+  std::vector<std::string> lines;
+  std::istringstream in(*text);
+  for (std::string line; std::getline(in, line);)
+    lines.push_back(line);
+  ASSERT_EQ(lines.size(), 5u) << *text;
+  EXPECT_EQ(lines[0], "0 /dev/null");
+  EXPECT_EQ(lines[1], "1 /dev/null");
+  EXPECT_EQ(lines[2], "2 /dev/null");
+  const std::string channel = lines[4].substr(lines[4].find(' ') + 1);
+  EXPECT_EQ(lines[4], "channel " + channel);
+  EXPECT_EQ(lines[3].rfind(channel + " socket:[", 0), 0u) << *text;
+  scmd.Stop();
 }
 
 TEST(Scmd, OneScmdPerFolder) {
