@@ -17,13 +17,14 @@ constexpr int kDrainBlock = 1024;
 TFtpCtrlSocket::TFtpCtrlSocket(rtl::TComponent* owner) : TAsyncSocket(owner) {
   FDataSocket = new TAsyncSocket(this);
   FDataSocket->Name = "DataSocket";
+  transfer_ = std::make_unique<TFtpTransfer>(FDataSocket);
   SetRcvSize(kFtpCommandBufferSize);
 }
 
 TFtpCtrlSocket::~TFtpCtrlSocket() {
   FRcvCnt = 0;
   SetRcvSize(0);
-  DataStream.reset();
+  transfer_.reset();
   Md5Job.reset();
   delete FDataSocket;
   FDataSocket = nullptr;
@@ -37,11 +38,6 @@ void TFtpCtrlSocket::SetRcvSize(int value) {
   FRcvBuf.reset(value > 0 ? new char[value] : nullptr);
   if (FRcvBuf) FRcvBuf[0] = '\0';
   FRcvSize = value;
-}
-
-char* TFtpCtrlSocket::XferBuffer() {
-  if (!FXferBuf) FXferBuf.reset(new char[kFtpTransferBufferSize]);
-  return FXferBuf.get();
 }
 
 // ---- folders ----

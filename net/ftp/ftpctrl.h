@@ -1,10 +1,12 @@
 // One FTP session: the accepted control connection, its command buffer and line splitting, the
-// login state, the home folder and the current folder of its confined virtual tree, the transfer
-// state the data commands use, and its own data socket.
+// login state, the home folder and the current folder of its confined virtual tree, its data
+// socket and its one transfer (net/ftp/ftptransfer.h), whose facts it also shows under the names
+// they have always had here.
 //
 // Ownership and threads: the server creates one per accepted connection, owns it and frees it
-// after its connection has closed; the session owns its DataSocket and DataStream. Everything runs
-// on the thread that owns the server (the socket rules of net/socket/asyncsocket.h).
+// after its connection has closed; the session owns its DataSocket and its Transfer (which owns
+// the DataStream). Everything runs on the thread that owns the server (the socket rules of
+// net/socket/asyncsocket.h).
 #pragma once
 
 #include <cstdint>
@@ -15,6 +17,7 @@
 #include "net/ftp/ftplimits.h"
 #include "net/ftp/ftpmd5.h"
 #include "net/ftp/ftpstream.h"
+#include "net/ftp/ftptransfer.h"
 #include "net/socket/line.h"
 #include "rtl/datetime.h"
 #include "rtl/exception.h"
@@ -61,6 +64,9 @@ class TFtpCtrlSocket : public TAsyncSocket {
 
   // The socket of the session's data connections (owned; the server names it).
   TAsyncSocket* DataSocket() const { return FDataSocket; }
+  // The session's transfer: its state, its stream, its passive mode (owned; driven by the server).
+  TFtpTransfer& Transfer() { return *transfer_; }
+  const TFtpTransfer& Transfer() const { return *transfer_; }
 
   // ---- session fields ----
   bool Busy = false;  // for the application; the server never touches it
@@ -74,7 +80,6 @@ class TFtpCtrlSocket : public TAsyncSocket {
   // The local folder the session's tree hangs from; the application sets it in OnAuthenticate.
   std::string HomeDir = "/tmp/";
   TFtpCtrlState FtpState = ftpcInvalid;
-  bool Aborting = false;
   int UserData = 0;
   std::string PeerAddrCache;
   int ID = 0;
@@ -83,22 +88,35 @@ class TFtpCtrlSocket : public TAsyncSocket {
   bool BinaryMode = false;
   std::string DataAddr;
   std::string DataPort;
+  // The file of the last transfer command: its name as the client gave it (slashes turned into
+  // backslashes) and its local path. They stay after the transfer.
   std::string FileName;
   std::string FilePath;
-  bool DataSessionActive = false;
-  std::unique_ptr<TFtpStream> DataStream;
-  bool OwnsStream = false;
-  std::string TransferResult;
-  bool EndOfData = false;
   uint8_t CurrentCommand = 0;
-  int64_t ByteCount = 0;
+  // The offset the next transfer starts at (REST, APPE); 0 again after every transfer.
   int64_t RestartPos = 0;
   std::string FromFileName;
   std::string ToFileName;
-  bool PassiveMode = false;
-  bool PassiveWaiting = false;
-  bool PassiveAccepted = false;
   uint8_t SessionOptions = 0;
+
+  // ---- the transfer's facts (read from Transfer()) ----
+  bool Aborting() const { return transfer_->Aborting(); }
+  bool DataSessionActive() const { return transfer_->Connected(); }
+  // The stream the transfer reads or writes; null when none.
+  TFtpStream* DataStream() const { return transfer_->Stream(); }
+  // Hands the application's own stream to the transfer (which owns it from now on): set in
+  // OnBuildDirectory it is the listing sent, in OnValidateGet or OnRetrSessionConnected the data
+  // a retrieve sends, in OnValidatePut or OnStorSessionConnected where an upload is written.
+  void SetDataStream(std::unique_ptr<TFtpStream> Stream) {
+    transfer_->SetStream(std::move(Stream), false);
+  }
+  bool OwnsStream() const { return transfer_->OwnsStream(); }
+  const std::string& TransferResult() const { return transfer_->Result(); }
+  bool EndOfData() const { return transfer_->EndOfData(); }
+  int64_t ByteCount() const { return transfer_->ByteCount(); }
+  bool PassiveMode() const { return transfer_->PassiveMode(); }
+  bool PassiveWaiting() const { return transfer_->PassiveWaiting(); }
+  bool PassiveAccepted() const { return transfer_->PassiveAccepted(); }
 
   // ---- kept by the server: time-outs and login throttling (GetTickCount values) ----
   DWORD LoginStartTick = 0;    // connected, or left ftpcReady
@@ -110,27 +128,30 @@ class TFtpCtrlSocket : public TAsyncSocket {
   // admitted, 1 while it is only told "421".
   int Descriptors = 1;
 
-  // ---- kept by the server: the transfer under way ----
+  // ---- kept by the server: the transfer under way (read from Transfer()) ----
   // A transfer command was accepted (its "150" is out or about to go) and its closing reply has not
   // been sent yet. Exactly one closing reply ends it; until then no other transfer starts.
-  bool XferPending = false;
+  bool XferPending() const { return transfer_->Pending(); }
   // The code of that command (CurrentCommand moves on with every later command, XferCommand not).
-  uint8_t XferCommand = 0;
-  DWORD XferStartTick = 0;  // when the transfer command was accepted
-  DWORD PasvStartTick = 0;  // when the passive listener was opened
-  int PasvPort = 0;         // the port of the server's passive range this session holds (0: none)
-  WORD DataError = 0;       // why the active data connection could not be made (0: it was)
-  // FilePath and FromFileName as the client sees them (virtual paths), for replies.
-  std::string FileShown;
-  std::string FromFileShown;
+  uint8_t XferCommand() const { return transfer_->Command(); }
+  DWORD XferStartTick() const { return transfer_->StartTick(); }      // when it was accepted
+  DWORD PasvStartTick() const { return transfer_->PasvStartTick(); }  // the listener's opening
+  // The port of the server's passive range this session holds (0: none).
+  int PasvPort() const { return transfer_->PasvPort(); }
+  // Why the active data connection could not be made (0: it was).
+  WORD DataError() const { return transfer_->DataError(); }
+  // FilePath as the client sees it (its virtual path), for replies.
+  const std::string& FileShown() const { return transfer_->Shown(); }
   // The local path this session holds open for writing ("" when none): another session may read
   // that file meanwhile, but not write it.
-  std::string WriteLock;
+  const std::string& WriteLock() const { return transfer_->WriteLock(); }
+  // The transfer buffer: kFtpTransferBufferSize bytes, made at the first transfer.
+  char* XferBuffer() { return transfer_->Buffer(); }
+  // FromFileName as the client sees it.
+  std::string FromFileShown;
   // An MD5 command computing its digest a part at a time, and its parameters.
   std::unique_ptr<TFileMd5> Md5Job;
   std::string Md5Params;
-  // The transfer buffer: kFtpTransferBufferSize bytes, made at the first transfer.
-  char* XferBuffer();
 
   // ---- folders ----
   // The current folder in the session's virtual tree: "/" at home, else "/name/.../" (always
@@ -197,7 +218,7 @@ class TFtpCtrlSocket : public TAsyncSocket {
   friend class TFtpServer;  // restores Directory after a refused change
 
   TAsyncSocket* FDataSocket = nullptr;
-  std::unique_ptr<char[]> FXferBuf;
+  std::unique_ptr<TFtpTransfer> transfer_;
   std::unique_ptr<char[]> FRcvBuf;
   int FRcvCnt = 0;
   int FRcvSize = 0;

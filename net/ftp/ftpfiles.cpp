@@ -49,6 +49,12 @@ uint8_t ListCode(TFtpListKind kind) {
   return ftpcLIST;
 }
 
+TFtpListKind ListKindOf(uint8_t code) {
+  if (code == ftpcNLST) return TFtpListKind::Names;
+  if (code == ftpcMLSD) return TFtpListKind::Facts;
+  return TFtpListKind::Unix;
+}
+
 // Leading words that start with "-" are options in the manner of ls: "a" among their letters asks
 // for hidden entries too ("-la", "-AL", "-a"); the rest of the text names what to list.
 std::string TakeListOptions(const std::string& params, bool& all) {
@@ -86,40 +92,22 @@ void TFtpServer::CommandMLSD(TFtpCtrlSocket* Client, TFtpString& Keyword, TFtpSt
   CommandDirectory(Client, Keyword, Params, Answer, TFtpListKind::Facts);
 }
 
+// A listing is sent from its stream like a file, once its "150" is on its way.
 void TFtpServer::CommandDirectory(TFtpCtrlSocket* Client, TFtpString&, TFtpString& Params,
                                   TFtpString& Answer, TFtpListKind Kind) {
-  if (Client->XferPending) {
-    Answer = "451 Failed: Transfer in progress.";
-    return;
-  }
-  const bool detailed = Kind != TFtpListKind::Names;
-  try {
-    Client->DataStream.reset();
-    Client->OwnsStream = false;
-    TFtpString what = Backslashed(Params);
-    TriggerBuildDirectory(Client, what, detailed);
-    if (!Client->DataStream) {
-      Client->DataStream = std::make_unique<TFtpMemoryStream>();
-      Client->OwnsStream = true;
-      BuildListing(Client, what, Kind);
-      TriggerAlterDirectory(Client, what, detailed);
-      Client->DataStream->Seek(0);
-    }
-    const std::string missing = DataChannelMissing(Client);
-    if (!missing.empty()) throw FtpServerException(missing);
-    Client->FilePath.clear();
-    Client->FileShown.clear();
-    BeginTransfer(Client, ListCode(Kind));
-    Answer = "150 Opening data connection for directory list.";
-    // Sent from the stream like a file, once this reply is on its way.
-    StartSendLater(Client);
-    ArmWatch(Client);
-  } catch (const rtl::Exception& E) {
-    Client->DataStream.reset();
-    Client->OwnsStream = false;
-    Answer = "451 Failed: " + E.Message + ".";
-  }
-  PassiveCleanup(Client, Answer);
+  StartTransfer(Client, Params, Answer, *FtpXferEntry(ListCode(Kind)));
+}
+
+void TFtpServer::PrepareListing(TFtpCtrlSocket* Client, const TFtpString& Params, uint8_t Code) {
+  const TFtpListKind kind = ListKindOf(Code);
+  const bool detailed = kind != TFtpListKind::Names;
+  TFtpString what = Backslashed(Params);
+  TriggerBuildDirectory(Client, what, detailed);
+  if (Client->DataStream()) return;  // the application's
+  Client->Transfer().SetStream(std::make_unique<TFtpMemoryStream>(), true);
+  BuildListing(Client, what, kind);
+  TriggerAlterDirectory(Client, what, detailed);
+  Client->DataStream()->Seek(0);
 }
 
 void TFtpServer::BuildListing(TFtpCtrlSocket* Client, const TFtpString& Params, TFtpListKind Kind) {
@@ -191,7 +179,7 @@ void TFtpServer::BuildListing(TFtpCtrlSocket* Client, const TFtpString& Params, 
     if (!line.empty()) text += line + "\r\n";
   }
   if (text.empty()) text = shown + " not found\r\n";
-  Client->DataStream->Write(text.data(), static_cast<int64_t>(text.size()));
+  Client->DataStream()->Write(text.data(), static_cast<int64_t>(text.size()));
 }
 
 void TFtpServer::CommandMLST(TFtpCtrlSocket* Client, TFtpString&, TFtpString& Params,

@@ -267,8 +267,8 @@ void TFtpServer::RemoveClient(TFtpCtrlSocket* Client) {
   }
   KillClientTimers(Client);
   try {
-    if (Client->PassiveMode) ReleasePasvPort(Client);
-    ReleaseWriteLock(Client);
+    if (Client->PassiveMode()) ReleasePasvPort(Client);
+    Client->Transfer().ReleaseWriteLock();
     Client->Md5Job.reset();
   } catch (...) {
   }
@@ -385,15 +385,15 @@ void TFtpServer::ArmWatch(TFtpCtrlSocket* Client) {
     int count = 0;
     if (Client->FtpState != ftpcReady)
       list[count++] = {kLogin, Client->LoginStartTick, LoginTimeout};
-    else if (Client->DataSessionActive)
+    else if (Client->DataSessionActive())
       list[count++] = {kData, Client->DataProgressTick, DataTimeout};
-    else if (Client->XferPending)
-      list[count++] = {kConnect, Client->XferStartTick, DataConnectTimeout};
+    else if (Client->XferPending())
+      list[count++] = {kConnect, Client->XferStartTick(), DataConnectTimeout};
     else
       list[count++] = {kIdle, Client->LastActivityTick, IdleTimeout};
-    if (Client->FtpState == ftpcReady && Client->PassiveMode && !Client->XferPending &&
-        !Client->PassiveAccepted)
-      list[count++] = {kListener, Client->PasvStartTick, DataConnectTimeout};
+    if (Client->FtpState == ftpcReady && Client->PassiveMode() && !Client->XferPending() &&
+        !Client->PassiveAccepted())
+      list[count++] = {kListener, Client->PasvStartTick(), DataConnectTimeout};
     const DWORD now = GetTickCount();
     DWORD wait = 0xFFFFFFFF;
     const Deadline* due = nullptr;
@@ -419,7 +419,7 @@ void TFtpServer::ArmWatch(TFtpCtrlSocket* Client) {
         DataTimedOut(Client);
         break;
       case kConnect:
-        CancelPendingTransfer(Client, "426 Connection closed; Timeout.");
+        CancelPendingTransfer(Client);
         break;
       case kListener:
         DropPassive(Client);

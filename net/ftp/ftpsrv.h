@@ -310,10 +310,21 @@ class TFtpServer : public rtl::TComponent {
 
   // ---- the data connection road ----
   // A transfer runs from its command's "150" to exactly one closing reply ("226", "250", "426" or
-  // "501"), sent by the close handler of its side (ClientStorSessionClosed or
-  // ClientRetrSessionClosed) once the data connection has closed or the transfer was given up.
-  // Every failure on the way is kept in TransferResult with Aborting set, and the closing reply
-  // reports it. The data socket's handlers find their session as the socket's owner.
+  // "501"), which the session's TFtpTransfer hands out once (net/ftp/ftptransfer.h) and the close
+  // handler of its side (ClientStorSessionClosed or ClientRetrSessionClosed) sends once the data
+  // connection has closed or the transfer was given up. Every failure on the way is kept in the
+  // transfer as its reason, and the closing reply reports it. The data socket's handlers find
+  // their session as the socket's owner.
+
+  // The one start of every transfer command (STOR, APPE, STOU, RETR, LIST, NLST, MLSD), driven by
+  // its entry of the transfer table: refused while another transfer is pending; the file named
+  // (or made, or the listing built) and the application asked (OnValidatePut for an upload,
+  // OnValidateGet for RETR); the data channel checked; the transfer begun and its "150" set as
+  // Answer. An upload asks for its data connection at once, a download once its "150" is on its
+  // way (RETR lets OnGetProcessing put that off). A failure before the "150" is the command's own
+  // reply (the entry's Refused or Failed), and a refused command ends passive mode.
+  virtual void StartTransfer(TFtpCtrlSocket* Client, const TFtpString& Params, TFtpString& Answer,
+                             const TFtpXferEntry& Entry);
 
   // Deferred steps: shut down and close the data connection (the close handler answers); shut
   // down its sending side after the last block; start a retrieve or listing after its "150".
@@ -327,12 +338,9 @@ class TFtpServer : public rtl::TComponent {
   // A transfer that made no progress for DataTimeout.
   virtual void DataTimedOut(TFtpCtrlSocket* Client);
 
-  // Starts an upload (STOR, APPE or STOU, by code) on the data connection: passive (the waiting
-  // or already accepted connection) or active (a connect to the address of the last PORT).
-  virtual void OpenStorConnection(TFtpCtrlSocket* Client, uint8_t code);
-  // Hook the upload / download handlers on the data socket.
-  virtual void ArmPassiveStor(TFtpCtrlSocket* Client);
-  virtual void ArmPassiveRetr(TFtpCtrlSocket* Client);
+  // Asks for the pending transfer's data connection: the passive one (taken at once when it is
+  // there already, else awaited) or a connect to the address of the last PORT.
+  virtual void OpenDataConnection(TFtpCtrlSocket* Client);
   // The data socket's handlers; Sender is the data socket.
   virtual void PasvSessionAvailable(rtl::TObject* Sender, WORD Error);
   virtual void ClientStorSessionConnected(rtl::TObject* Sender, WORD Error);
@@ -347,6 +355,10 @@ class TFtpServer : public rtl::TComponent {
   // The listing commands' common body (LIST and NLST; MLSD with the facts kind).
   virtual void CommandDirectory(TFtpCtrlSocket* Client, TFtpString& Keyword, TFtpString& Params,
                                 TFtpString& Answer, TFtpListKind Kind);
+  // The stream the listing command of Code (LIST, NLST or MLSD) sends: the application's
+  // (OnBuildDirectory), else the listing built in memory (BuildListing, then OnAlterDirectory),
+  // at its start.
+  virtual void PrepareListing(TFtpCtrlSocket* Client, const TFtpString& Params, uint8_t Code);
   // Writes the listing Params asks for into the session's DataStream.
   virtual void BuildListing(TFtpCtrlSocket* Client, const TFtpString& Params, TFtpListKind Kind);
   // The next part of a running MD5 command; its reply once the digest is ready.
@@ -425,17 +437,21 @@ class TFtpServer : public rtl::TComponent {
   void HookDataHandlers(TFtpCtrlSocket* Client);
   void ClearDataHandlers(TAsyncSocket* Data);
   void ConnectActive(TFtpCtrlSocket* Client);
-  void BeginTransfer(TFtpCtrlSocket* Client, uint8_t code);
+  // The connection of the pending transfer is up: its side's connected handler runs.
+  void DataConnectedNow(TFtpCtrlSocket* Client);
   std::string DataChannelMissing(TFtpCtrlSocket* Client) const;
+  TFtpTarget UniqueTarget(TFtpCtrlSocket* Client);
   void DropPassive(TFtpCtrlSocket* Client);
   void PassiveCleanup(TFtpCtrlSocket* Client, const TFtpString& Answer);
   void FailTransfer(TFtpCtrlSocket* Client, const std::string& Why);
+  void PostAbort(TFtpCtrlSocket* Client, const std::string& Why);
   void FinishTransfer(TFtpCtrlSocket* Client, WORD Error);
-  void CancelPendingTransfer(TFtpCtrlSocket* Client, const std::string& Reply);
+  // The end of every transfer: the transfer's one closing reply sent, the events of its side fired
+  // (NeverCame: none), and what the session keeps for one transfer (passive port, RestartPos,
+  // DataPort) made ready for the next. Nothing when no transfer is pending.
+  void EndTransfer(TFtpCtrlSocket* Client, TFtpXferEnd How, WORD Error);
+  void CancelPendingTransfer(TFtpCtrlSocket* Client);
   void OpenStorStream(TFtpCtrlSocket* Client);
-  void CloseDataStream(TFtpCtrlSocket* Client);
-  void EndTransferState(TFtpCtrlSocket* Client);
-  void ReleaseWriteLock(TFtpCtrlSocket* Client);
   void KickRead(TAsyncSocket* Data);
 
   TAsyncSocket* FServerSocket = nullptr;

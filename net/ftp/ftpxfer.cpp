@@ -1,11 +1,13 @@
-// The data-connection road: PORT and PASV with the passive port range, the transfer commands
-// (STOR, APPE, STOU, RETR), their data connection from the "150" to the one closing reply, REST,
-// ABOR, and the deferred steps that run from the server's window.
+// The data-connection road: PORT and PASV with the passive port range, the one start of the
+// transfer commands (STOR, APPE, STOU, RETR, and the listings), their data connection from the
+// "150" to the one closing reply, REST, ABOR, and the deferred steps that run from the server's
+// window.
 //
-// A transfer is pending from its command until its closing reply; XferPending says so and
-// XferCommand says which side (upload or download) it is. Both close handlers start by checking
-// XferPending and clear it, so whichever path ends a transfer (the peer's close, an abort, ABOR,
-// a time-out, the session's removal), it is answered exactly once.
+// The session's TFtpTransfer is pending from its command until its closing reply and says which
+// side (upload or download) it is. Every end of a transfer goes through EndTransfer, which asks
+// the transfer for its closing reply: the first end gets it, any later one finds the transfer
+// idle, so whichever path ends a transfer (the peer's close, an abort, ABOR, a time-out, the
+// session's removal), it is answered exactly once.
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -26,10 +28,6 @@ std::string Backslashed(std::string s) {
   for (char& c : s)
     if (c == '/') c = '\\';
   return s;
-}
-
-bool IsStorCode(uint8_t code) {
-  return code == ftpcSTOR || code == ftpcAPPE || code == ftpcSTOU;
 }
 
 bool IsBlankOrTab(char c) {
@@ -100,11 +98,10 @@ std::string TFtpServer::AllocatePasvPort() {
 }
 
 void TFtpServer::ReleasePasvPort(TFtpCtrlSocket* Client) {
-  const int index = Client->PasvPort - FPasvPortRangeStart;
-  if (Client->PasvPort != 0 && index >= 0 && index < static_cast<int>(FPasvPortTable.size()))
+  const int port = Client->Transfer().LeavePassive();
+  const int index = port - FPasvPortRangeStart;
+  if (port != 0 && index >= 0 && index < static_cast<int>(FPasvPortTable.size()))
     FPasvPortTable[static_cast<size_t>(index)] = 0;
-  Client->PasvPort = 0;
-  Client->PassiveMode = false;
 }
 
 // ---- the data socket ----
@@ -129,7 +126,8 @@ void TFtpServer::ClearDataHandlers(TAsyncSocket* Data) {
 // given up before its connection came.
 void TFtpServer::HookDataHandlers(TFtpCtrlSocket* Client) {
   TAsyncSocket* data = Client->DataSocket();
-  if (!Client->XferPending) {
+  const TFtpTransfer& xfer = Client->Transfer();
+  if (!xfer.Pending()) {
     // A passive connection that came before its command: nothing is read (the bytes wait in the
     // system) until the command hooks its side. Its loss ends passive mode.
     data->OnSessionConnected = nullptr;
@@ -137,13 +135,13 @@ void TFtpServer::HookDataHandlers(TFtpCtrlSocket* Client) {
     data->OnDataSent = nullptr;
     data->OnSessionClosed = [this](rtl::TObject* s, WORD) {
       TFtpCtrlSocket* c = SessionOfData(s);
-      if (!c || c->XferPending) return;
-      c->PassiveAccepted = false;
-      if (c->PassiveMode) ReleasePasvPort(c);
+      if (!c || c->Transfer().Pending()) return;
+      c->Transfer().SetAccepted(false);
+      if (c->Transfer().PassiveMode()) ReleasePasvPort(c);
     };
     return;
   }
-  if (IsStorCode(Client->XferCommand)) {
+  if (xfer.Upload()) {
     data->OnSessionConnected = [this](rtl::TObject* s, WORD e) {
       ClientStorSessionConnected(s, e);
     };
@@ -168,17 +166,6 @@ void TFtpServer::KickRead(TAsyncSocket* Data) {
                 WSAMAKESELECTREPLY(FD_READ, 0));
 }
 
-void TFtpServer::ArmPassiveStor(TFtpCtrlSocket* Client) {
-  HookDataHandlers(Client);
-  if (Client->PassiveAccepted) KickRead(Client->DataSocket());
-}
-
-void TFtpServer::ArmPassiveRetr(TFtpCtrlSocket* Client) {
-  HookDataHandlers(Client);
-  // Whatever the client sent ahead is dropped; left unread, it would hold back the close.
-  if (Client->PassiveAccepted) KickRead(Client->DataSocket());
-}
-
 void TFtpServer::ConnectActive(TFtpCtrlSocket* Client) {
   TAsyncSocket* data = Client->DataSocket();
   ClearDataHandlers(data);
@@ -198,10 +185,32 @@ void TFtpServer::ConnectActive(TFtpCtrlSocket* Client) {
   data->Connect();
 }
 
+void TFtpServer::OpenDataConnection(TFtpCtrlSocket* Client) {
+  TFtpTransfer& xfer = Client->Transfer();
+  xfer.Link();
+  if (!xfer.PassiveMode()) {
+    ConnectActive(Client);
+    return;
+  }
+  HookDataHandlers(Client);
+  if (!xfer.PassiveAccepted()) return;  // awaited: PasvSessionAvailable takes it
+  // An upload reads what was sent ahead; a download drops it (left unread, it would hold back
+  // the close).
+  KickRead(Client->DataSocket());
+  DataConnectedNow(Client);
+}
+
+void TFtpServer::DataConnectedNow(TFtpCtrlSocket* Client) {
+  if (Client->Transfer().Upload())
+    ClientStorSessionConnected(Client->DataSocket(), 0);
+  else
+    ClientRetrSessionConnected(Client->DataSocket(), 0);
+}
+
 // ---- state of a transfer ----
 
 std::string TFtpServer::DataChannelMissing(TFtpCtrlSocket* Client) const {
-  if (Client->PassiveMode) return std::string();
+  if (Client->PassiveMode()) return std::string();
   // The default data port is a privileged one, which active connections never use: every active
   // transfer needs its own PORT.
   if (Client->DataAddr.empty() || Client->DataPort.empty() || Client->DataPort == kDefaultDataPort)
@@ -209,54 +218,39 @@ std::string TFtpServer::DataChannelMissing(TFtpCtrlSocket* Client) const {
   return std::string();
 }
 
-void TFtpServer::BeginTransfer(TFtpCtrlSocket* Client, uint8_t code) {
-  Client->XferPending = true;
-  Client->XferCommand = code;
-  Client->XferStartTick = GetTickCount();
-  Client->Aborting = false;
-  Client->TransferResult = "Transfer Ok";
-  Client->DataError = 0;
-  Client->EndOfData = false;
-  Client->ByteCount = 0;
-}
-
-void TFtpServer::ReleaseWriteLock(TFtpCtrlSocket* Client) {
-  if (Client->WriteLock.empty()) return;
-  FWriteLocks.erase(Client->WriteLock);
-  Client->WriteLock.clear();
-}
-
-void TFtpServer::CloseDataStream(TFtpCtrlSocket* Client) {
-  if (Client->DataStream) {
-    try {
-      Client->DataStream->Close();
-    } catch (const rtl::Exception& E) {
-      // Data that could not be written after all: the upload failed.
-      if (!Client->Aborting) {
-        Client->TransferResult = E.Message;
-        Client->Aborting = true;
-      }
-    }
-    Client->DataStream.reset();
-  }
-  Client->OwnsStream = false;
-  ReleaseWriteLock(Client);
-}
-
-void TFtpServer::EndTransferState(TFtpCtrlSocket* Client) {
-  if (Client->PassiveMode) ReleasePasvPort(Client);
-  Client->DataSessionActive = false;
-  Client->PassiveWaiting = false;
-  Client->PassiveAccepted = false;
+void TFtpServer::EndTransfer(TFtpCtrlSocket* Client, TFtpXferEnd How, WORD Error) {
+  TFtpTransfer& xfer = Client->Transfer();
+  const bool upload = xfer.Upload();
+  TFtpXferClosing closing;
+  if (!xfer.Finish(How, Error, closing)) return;  // answered already
+  if (xfer.PassiveMode()) ReleasePasvPort(Client);
   Client->RestartPos = 0;
   Client->DataPort = kDefaultDataPort;
-  CloseDataStream(Client);
-  Client->XferPending = false;
+  if (How == TFtpXferEnd::NeverCame) {
+    SendAnswer(Client, closing.Reply);
+    return;
+  }
+  ArmWatch(Client);
+  TAsyncSocket* data = Client->DataSocket();
+  // The application's failure in an event does not cost the transfer its reply.
+  if (upload) {
+    try {
+      TriggerStorSessionClosed(Client, data, closing.Error);
+    } catch (const rtl::Exception&) {
+    }
+    SendAnswer(Client, closing.Reply);
+  } else {
+    SendAnswer(Client, closing.Reply);
+    try {
+      TriggerRetrSessionClosed(Client, data, closing.Error);
+    } catch (const rtl::Exception&) {
+    }
+  }
 }
 
 void TFtpServer::FinishTransfer(TFtpCtrlSocket* Client, WORD Error) {
-  if (!Client->XferPending) return;
-  if (IsStorCode(Client->XferCommand))
+  if (!Client->XferPending()) return;
+  if (Client->Transfer().Upload())
     ClientStorSessionClosed(Client->DataSocket(), Error);
   else
     ClientRetrSessionClosed(Client->DataSocket(), Error);
@@ -265,29 +259,35 @@ void TFtpServer::FinishTransfer(TFtpCtrlSocket* Client, WORD Error) {
 // Ends the transfer with Why: a data connection that is up (or being made) is closed, and its
 // close handler answers; a transfer still waiting for its connection is answered directly.
 void TFtpServer::FailTransfer(TFtpCtrlSocket* Client, const std::string& Why) {
-  if (!Client->XferPending) return;
-  Client->TransferResult = Why;
-  Client->Aborting = true;
+  if (!Client->XferPending()) return;
+  Client->Transfer().Fail(Why);
   TAsyncSocket* data = Client->DataSocket();
   try {
     if (data->State() != wsClosed) data->Close();
   } catch (const rtl::Exception&) {
   }
-  if (!Client->XferPending) return;
+  if (!Client->XferPending()) return;
   ClearDataHandlers(data);
   FinishTransfer(Client, 0);
 }
 
-void TFtpServer::CancelPendingTransfer(TFtpCtrlSocket* Client, const std::string& Reply) {
-  if (!Client->XferPending) return;
+// Gives the transfer up with Why inside a handler of its data socket: the connection is shut
+// down and closed from the server's window, and its close handler answers.
+void TFtpServer::PostAbort(TFtpCtrlSocket* Client, const std::string& Why) {
+  Client->Transfer().Fail(Why);
+  PostToClient(MsgAbortTransfer, Client);
+}
+
+// The transfer's connection did not come in time.
+void TFtpServer::CancelPendingTransfer(TFtpCtrlSocket* Client) {
+  if (!Client->XferPending()) return;
   TAsyncSocket* data = Client->DataSocket();
   ClearDataHandlers(data);
   try {
     if (data->State() != wsClosed) data->Close();
   } catch (const rtl::Exception&) {
   }
-  EndTransferState(Client);
-  SendAnswer(Client, Reply);
+  EndTransfer(Client, TFtpXferEnd::NeverCame, 0);
 }
 
 void TFtpServer::DropPassive(TFtpCtrlSocket* Client) {
@@ -297,15 +297,14 @@ void TFtpServer::DropPassive(TFtpCtrlSocket* Client) {
     if (data->State() != wsClosed) data->Close();
   } catch (const rtl::Exception&) {
   }
-  Client->PassiveWaiting = false;
-  Client->PassiveAccepted = false;
+  Client->Transfer().SetAccepted(false);
   ReleasePasvPort(Client);
 }
 
 // A transfer command that was refused ends passive mode: its listener (or the connection a client
 // made ahead of the command) is closed without a further reply, and the port goes back.
 void TFtpServer::PassiveCleanup(TFtpCtrlSocket* Client, const TFtpString& Answer) {
-  if (Client->XferPending || !Client->PassiveMode || Answer.compare(0, 2, "15") == 0) return;
+  if (Client->XferPending() || !Client->PassiveMode() || Answer.compare(0, 2, "15") == 0) return;
   DropPassive(Client);
 }
 
@@ -326,18 +325,18 @@ void TFtpServer::CommandPORT(TFtpCtrlSocket* Client, TFtpString&, TFtpString& Pa
   const int port = n[4] * 256 + n[5];
   // Data goes only to the client itself, and never to a privileged port of it; a running transfer
   // keeps its connection.
-  if (addr != Client->PeerAddrCache || port < 1024 || Client->XferPending) {
+  if (addr != Client->PeerAddrCache || port < 1024 || Client->XferPending()) {
     Answer = "501 Invalid PORT command.";
     return;
   }
-  if (Client->PassiveMode) DropPassive(Client);
+  if (Client->PassiveMode()) DropPassive(Client);
   Client->DataAddr = addr;
   Client->DataPort = std::to_string(port);
   Answer = "200 Port command successful.";
 }
 
 void TFtpServer::CommandPASV(TFtpCtrlSocket* Client, TFtpString&, TFtpString&, TFtpString& Answer) {
-  if (Client->XferPending) {
+  if (Client->XferPending()) {
     Answer = std::string("500 PASV exception: '") + kTransferInProgress + "'.";
     return;
   }
@@ -346,13 +345,13 @@ void TFtpServer::CommandPASV(TFtpCtrlSocket* Client, TFtpString&, TFtpString&, T
     // The listener is bound to the address the client reached us on, never to every interface.
     const std::string local = Client->GetSockAddr();
     if (local == "error") throw FtpServerException("Cannot read the local address");
-    if (Client->PassiveMode) DropPassive(Client);
+    if (Client->PassiveMode()) DropPassive(Client);
     ClearDataHandlers(data);
     if (data->State() != wsClosed) data->Close();
     data->SetAddr(local);
     const std::string port = AllocatePasvPort();
     if (port.empty()) throw FtpServerException("No available PASV Ports");
-    Client->PasvPort = std::stoi(port);
+    Client->Transfer().HoldPasvPort(std::stoi(port));
     data->SetPort(port);
     data->SetProto("tcp");
     data->OnSessionAvailable = [this](rtl::TObject* s, WORD e) { PasvSessionAvailable(s, e); };
@@ -368,10 +367,7 @@ void TFtpServer::CommandPASV(TFtpCtrlSocket* Client, TFtpString&, TFtpString&, T
     Answer = "227 Entering Passive Mode (" + std::to_string(b[0]) + "," + std::to_string(b[1]) +
              "," + std::to_string(b[2]) + "," + std::to_string(b[3]) + "," +
              std::to_string(boundPort / 256) + "," + std::to_string(boundPort % 256) + ").";
-    Client->PassiveMode = true;
-    Client->PassiveWaiting = false;
-    Client->PassiveAccepted = false;
-    Client->PasvStartTick = GetTickCount();
+    Client->Transfer().EnterPassive(GetTickCount());
     ArmWatch(Client);
   } catch (const rtl::Exception& E) {
     Answer = "500 PASV exception: '" + E.Message + "'.";
@@ -418,58 +414,166 @@ void TFtpServer::PasvSessionAvailable(rtl::TObject* Sender, WORD Error) {
   try {
     data->SetHSocket(handle);
   } catch (const rtl::Exception& E) {
-    if (Client->XferPending)
+    if (Client->XferPending())
       FailTransfer(Client, E.Message);
     else
       DropPassive(Client);
     return;
   }
-  Client->PassiveAccepted = true;
-  if (!Client->PassiveWaiting) return;
-  Client->PassiveWaiting = false;
-  if (IsStorCode(Client->XferCommand))
-    ClientStorSessionConnected(data, 0);
-  else
-    ClientRetrSessionConnected(data, 0);
+  const bool waiting = Client->PassiveWaiting();
+  Client->Transfer().SetAccepted(true);
+  if (waiting) DataConnectedNow(Client);
+}
+
+// ---- the start of every transfer ----
+
+TFtpTarget TFtpServer::UniqueTarget(TFtpCtrlSocket* Client) {
+  TFtpString unique;
+  TriggerGetUniqueFileName(Client, unique);
+  TFtpTarget target;
+  if (!unique.empty()) {
+    target = ResolveTarget(Client, unique);
+    if (target.Kind == rtl::fs::TFileKind::Missing) return target;
+  }
+  // Otherwise "FTP" and four hexadecimal digits, a name not yet taken in the current folder.
+  static thread_local std::minstd_rand random{std::random_device{}()};
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    char name[16];
+    std::snprintf(name, sizeof name, "FTP%04X", static_cast<unsigned>(random() & 0xFFFF));
+    target = ResolveTarget(Client, name);
+    if (target.Kind == rtl::fs::TFileKind::Missing) return target;
+  }
+  throw FtpServerException("No unique file name available");
+}
+
+// Order and cost: the steps run in the order the replies depend on (name, the application's
+// word, data channel, the file or listing the command makes itself); a name costs a walk of the
+// path layer, a listing a scan of its folder, STOU up to 100 looks for a free name.
+void TFtpServer::StartTransfer(TFtpCtrlSocket* Client, const TFtpString& Params, TFtpString& Answer,
+                               const TFtpXferEntry& Entry) {
+  TFtpTransfer& xfer = Client->Transfer();
+  if (xfer.Pending()) {
+    Answer = Entry.Busy;
+    return;
+  }
+  TFtpXferValues values;
+  values.Name = Params;
+  try {
+    // What the transfer moves: a stream left from before is the application's, or none.
+    xfer.DisownStream();
+    TFtpTarget target;
+    switch (Entry.Stream) {
+      case TFtpXferStream::ReadFile:
+        xfer.DropStream();  // the application may give one from OnValidateGet on
+        [[fallthrough]];
+      case TFtpXferStream::WriteFile:
+      case TFtpXferStream::AppendFile:
+        Client->FileName = Backslashed(Params);
+        target = ResolveTarget(Client, Params);
+        break;
+      case TFtpXferStream::NewFile:
+        target = UniqueTarget(Client);
+        values.Name = target.Shown;
+        Client->FileName = Backslashed(target.Shown);
+        break;
+      case TFtpXferStream::Listing:
+        xfer.DropStream();
+        PrepareListing(Client, Params, Entry.Code);
+        break;
+    }
+    std::string path = target.Local;
+    if (Entry.Stream != TFtpXferStream::Listing) {
+      bool Allowed = true;
+      if (Entry.Upload)
+        TriggerValidatePut(Client, path, Allowed);
+      else
+        TriggerValidateGet(Client, path, Allowed);
+      if (!Allowed) {
+        Answer = Entry.Refused;
+        PassiveCleanup(Client, Answer);
+        return;
+      }
+    }
+    const std::string missing = DataChannelMissing(Client);
+    if (!missing.empty()) throw FtpServerException(missing);
+    if (Entry.Stream == TFtpXferStream::AppendFile) {
+      // The offset is known before the connection may already be there (and open the file).
+      Client->RestartPos = std::max<int64_t>(0, FileSizeOf(path));
+    } else if (Entry.Stream == TFtpXferStream::NewFile) {
+      if (FWriteLocks.count(path)) throw rtl::EInOutError(rtl::fs::ErrorText(EBUSY), EBUSY);
+      // Made here, and only if the name is still free: two STOU never share a file.
+      xfer.SetStream(std::make_unique<TFtpFileStream>(path, rtl::fs::TOpenMode::CreateNew), true);
+      xfer.HoldWriteLock(FWriteLocks, path);
+      Client->RestartPos = 0;
+    }
+    values.Offset = Client->RestartPos;
+    Client->FilePath = path;
+    xfer.Begin(Entry, target.Shown, GetTickCount());
+    // Hooked now, so that a connection taken ahead that goes away is seen at once.
+    HookDataHandlers(Client);
+    if (Entry.Upload) OpenDataConnection(Client);
+    Answer = FtpXferText(Entry.Opening, values);
+    if (!Entry.Upload) {
+      bool DelayedSend = false;
+      if (Entry.Stream == TFtpXferStream::ReadFile && OnGetProcessing)
+        OnGetProcessing(this, Client, DelayedSend);
+      // The connection is opened once this reply is on its way.
+      if (!DelayedSend) StartSendLater(Client);
+    }
+    ArmWatch(Client);
+  } catch (const rtl::Exception& E) {
+    if (xfer.Pending()) {
+      // The "150" never went out: this reply answers the command, not a closing one.
+      ClearDataHandlers(Client->DataSocket());
+      xfer.Withdraw();
+    } else if (Entry.Stream == TFtpXferStream::NewFile) {
+      xfer.CloseStream();
+    } else if (Entry.Stream == TFtpXferStream::Listing) {
+      xfer.DropStream();
+    }
+    values.Reason = E.Message;
+    Answer = FtpXferText(Entry.Failed, values);
+  }
+  PassiveCleanup(Client, Answer);
+}
+
+void TFtpServer::CommandSTOR(TFtpCtrlSocket* Client, TFtpString&, TFtpString& Params,
+                             TFtpString& Answer) {
+  StartTransfer(Client, Params, Answer, *FtpXferEntry(ftpcSTOR));
+}
+
+void TFtpServer::CommandAPPE(TFtpCtrlSocket* Client, TFtpString&, TFtpString& Params,
+                             TFtpString& Answer) {
+  StartTransfer(Client, Params, Answer, *FtpXferEntry(ftpcAPPE));
+}
+
+void TFtpServer::CommandSTOU(TFtpCtrlSocket* Client, TFtpString&, TFtpString& Params,
+                             TFtpString& Answer) {
+  StartTransfer(Client, Params, Answer, *FtpXferEntry(ftpcSTOU));
+}
+
+void TFtpServer::CommandRETR(TFtpCtrlSocket* Client, TFtpString&, TFtpString& Params,
+                             TFtpString& Answer) {
+  StartTransfer(Client, Params, Answer, *FtpXferEntry(ftpcRETR));
 }
 
 // ---- uploads ----
 
-void TFtpServer::OpenStorConnection(TFtpCtrlSocket* Client, uint8_t code) {
-  BeginTransfer(Client, code);
-  try {
-    if (Client->PassiveMode) {
-      ArmPassiveStor(Client);
-      if (Client->PassiveAccepted)
-        ClientStorSessionConnected(Client->DataSocket(), 0);
-      else
-        Client->PassiveWaiting = true;
-    } else {
-      ConnectActive(Client);
-    }
-  } catch (...) {
-    // Nothing was started: the command itself reports the failure.
-    ClearDataHandlers(Client->DataSocket());
-    Client->XferPending = false;
-    CloseDataStream(Client);
-    throw;
-  }
-  ArmWatch(Client);
-}
-
 // Opens the file an upload writes: a new or emptied file, or the existing one for a restart or an
 // append, positioned at RestartPos. A failure ends the transfer with its message.
 void TFtpServer::OpenStorStream(TFtpCtrlSocket* Client) {
-  if (Client->DataStream || Client->FilePath.empty() || Client->Aborting) return;
+  TFtpTransfer& xfer = Client->Transfer();
+  if (xfer.Stream() || Client->FilePath.empty() || xfer.Aborting()) return;
   try {
     // Another session writing the same file would mix the two uploads.
     if (FWriteLocks.count(Client->FilePath))
       throw rtl::EInOutError(rtl::fs::ErrorText(EBUSY), EBUSY);
     int64_t size = FileSizeOf(Client->FilePath);
+    const bool append = xfer.Entry()->Stream == TFtpXferStream::AppendFile;
     std::unique_ptr<TFtpFileStream> stream;
-    if (Client->XferCommand == ftpcAPPE && size >= 0) {
+    if (append && size >= 0) {
       stream = std::make_unique<TFtpFileStream>(Client->FilePath, rtl::fs::TOpenMode::ReadWrite);
-    } else if (Client->XferCommand != ftpcAPPE && Client->RestartPos > 0 && size >= 0) {
+    } else if (!append && Client->RestartPos > 0 && size >= 0) {
       stream = std::make_unique<TFtpFileStream>(Client->FilePath, rtl::fs::TOpenMode::Write);
     } else {
       stream = std::make_unique<TFtpFileStream>(Client->FilePath, rtl::fs::TOpenMode::Create);
@@ -477,37 +581,32 @@ void TFtpServer::OpenStorStream(TFtpCtrlSocket* Client) {
     }
     if (size >= Client->RestartPos) size = stream->Seek(Client->RestartPos);
     if (size != Client->RestartPos) throw FtpServerException(kResumeFailed);
-    Client->DataStream = std::move(stream);
-    Client->OwnsStream = true;
-    Client->WriteLock = Client->FilePath;
-    FWriteLocks.insert(Client->WriteLock);
+    xfer.SetStream(std::move(stream), true);
+    xfer.HoldWriteLock(FWriteLocks, Client->FilePath);
   } catch (const rtl::Exception& E) {
-    Client->TransferResult = E.Message;
-    Client->Aborting = true;
-    PostToClient(MsgAbortTransfer, Client);
+    PostAbort(Client, E.Message);
   }
 }
 
 void TFtpServer::ClientStorSessionConnected(rtl::TObject* Sender, WORD Error) {
   TFtpCtrlSocket* Client = SessionOfData(Sender);
-  if (!Client || !Client->XferPending) return;
+  if (!Client || !Client->XferPending()) return;
+  TFtpTransfer& xfer = Client->Transfer();
   if (Error != 0) {
     // The connect failed; the close that follows answers with this error.
-    Client->DataError = Error;
-    Client->DataSessionActive = false;
+    xfer.SetDataError(Error);
+    xfer.SetConnected(false);
     return;
   }
-  Client->DataSessionActive = true;
-  Client->ByteCount = 0;
+  xfer.SetConnected(true);
+  xfer.ResetByteCount();
   NoteDataProgress(Client);
   ArmWatch(Client);
-  if (Client->Aborting) return;
+  if (xfer.Aborting()) return;
   try {
     TriggerStorSessionConnected(Client, Client->DataSocket(), Error);
   } catch (const rtl::Exception& E) {
-    Client->TransferResult = E.Message;
-    Client->Aborting = true;
-    PostToClient(MsgAbortTransfer, Client);
+    PostAbort(Client, E.Message);
     return;
   }
   // Opened now, not at the first data: an upload of no bytes still creates (or empties) its file.
@@ -517,222 +616,42 @@ void TFtpServer::ClientStorSessionConnected(rtl::TObject* Sender, WORD Error) {
 void TFtpServer::ClientStorDataAvailable(rtl::TObject* Sender, WORD Error) {
   TFtpCtrlSocket* Client = SessionOfData(Sender);
   if (!Client) return;
+  TFtpTransfer& xfer = Client->Transfer();
   TAsyncSocket* data = Client->DataSocket();
-  char* buf = Client->XferBuffer();
+  char* buf = xfer.Buffer();
   const int len = data->Receive(buf, kFtpTransferBufferSize);
   if (len <= 0) return;
-  if (!Client->XferPending || Client->Aborting) return;  // dropped
+  if (!xfer.Pending() || xfer.Aborting()) return;  // dropped
   NoteDataProgress(Client);
   try {
     TriggerStorDataAvailable(Client, data, buf, len, Error);
-    if (!Client->OwnsStream) OpenStorStream(Client);
-    if (Client->Aborting || !Client->DataStream) return;
-    Client->ByteCount += len;
-    Client->DataStream->Write(buf, len);
+    if (!xfer.OwnsStream()) OpenStorStream(Client);
+    if (xfer.Aborting() || !xfer.Stream()) return;
+    xfer.CountBytes(len);
+    xfer.Stream()->Write(buf, len);
   } catch (const rtl::Exception& E) {
-    Client->TransferResult = E.Message;
-    Client->Aborting = true;
-    PostToClient(MsgAbortTransfer, Client);
+    PostAbort(Client, E.Message);
   }
 }
 
 void TFtpServer::ClientStorSessionClosed(rtl::TObject* Sender, WORD Error) {
   TFtpCtrlSocket* Client = SessionOfData(Sender);
-  if (!Client || !Client->XferPending || !IsStorCode(Client->XferCommand)) return;
-  TAsyncSocket* data = Client->DataSocket();
-  const WORD error = Error != 0 ? Error : Client->DataError;
-  // The file is closed before the reply: whoever reacts to "226 File received ok" finds it whole.
-  EndTransferState(Client);
-  ArmWatch(Client);
-  if (Client->Aborting && Client->TransferResult.empty()) return;  // ended without a reply
-  try {
-    TriggerStorSessionClosed(Client, data, error);
-  } catch (const rtl::Exception&) {
-    // The application's failure does not cost the transfer its reply.
-  }
-  std::string answer;
-  if (Client->Aborting)
-    answer = "426 Connection closed; " + Client->TransferResult + ".";
-  else if (error != 0)
-    answer = "426 Connection closed; transfer aborted. Error " + WinsockErrorWithCode(error);
-  else if (Client->XferCommand == ftpcSTOU)
-    answer = "250 '" + Client->FileShown + "': file created.";
-  else
-    answer = "226 File received ok";
-  SendAnswer(Client, answer);
-}
-
-void TFtpServer::CommandSTOR(TFtpCtrlSocket* Client, TFtpString&, TFtpString& Params,
-                             TFtpString& Answer) {
-  if (Client->XferPending) {
-    Answer = std::string("501 Cannot STOR. ") + kTransferInProgress;
-    return;
-  }
-  try {
-    Client->FileName = Backslashed(Params);
-    Client->OwnsStream = false;
-    const TFtpTarget target = ResolveTarget(Client, Params);
-    std::string path = target.Local;
-    bool Allowed = true;
-    TriggerValidatePut(Client, path, Allowed);
-    if (!Allowed) {
-      Answer = "501 Permission Denied";
-    } else {
-      const std::string missing = DataChannelMissing(Client);
-      if (!missing.empty()) throw FtpServerException(missing);
-      Client->FilePath = path;
-      Client->FileShown = target.Shown;
-      OpenStorConnection(Client, ftpcSTOR);
-      Answer = "150 Opening data connection for " + Params + ".";
-    }
-  } catch (const rtl::Exception& E) {
-    Answer = "501 Cannot STOR. " + E.Message;
-  }
-  PassiveCleanup(Client, Answer);
-}
-
-void TFtpServer::CommandAPPE(TFtpCtrlSocket* Client, TFtpString&, TFtpString& Params,
-                             TFtpString& Answer) {
-  if (Client->XferPending) {
-    Answer = "550 APPE failed.";
-    return;
-  }
-  try {
-    Client->FileName = Backslashed(Params);
-    Client->OwnsStream = false;
-    const TFtpTarget target = ResolveTarget(Client, Params);
-    std::string path = target.Local;
-    bool Allowed = true;
-    TriggerValidatePut(Client, path, Allowed);
-    if (!Allowed) {
-      Answer = "500 Cannot APPE.";
-    } else {
-      if (!DataChannelMissing(Client).empty()) throw FtpServerException("no data connection");
-      Client->FilePath = path;
-      Client->FileShown = target.Shown;
-      // The offset is known before the connection may already be there (and open the file).
-      Client->RestartPos = std::max<int64_t>(0, FileSizeOf(path));
-      OpenStorConnection(Client, ftpcAPPE);
-      Answer = "150 APPE supported.  Ready to append file \"" + Params + "\" at offset " +
-               std::to_string(Client->RestartPos) + ".";
-    }
-  } catch (const rtl::Exception&) {
-    Answer = "550 APPE failed.";
-  }
-  PassiveCleanup(Client, Answer);
-}
-
-void TFtpServer::CommandSTOU(TFtpCtrlSocket* Client, TFtpString&, TFtpString&, TFtpString& Answer) {
-  if (Client->XferPending) {
-    Answer = std::string("501 Cannot STOU. ") + kTransferInProgress;
-    return;
-  }
-  try {
-    TFtpString Unique;
-    TriggerGetUniqueFileName(Client, Unique);
-    TFtpTarget target;
-    bool chosen = false;
-    if (!Unique.empty()) {
-      target = ResolveTarget(Client, Unique);
-      chosen = target.Kind == rtl::fs::TFileKind::Missing;
-    }
-    // Otherwise "FTP" and four hexadecimal digits, a name not yet taken in the current folder.
-    static thread_local std::minstd_rand random{std::random_device{}()};
-    for (int attempt = 0; !chosen && attempt < 100; ++attempt) {
-      char name[16];
-      std::snprintf(name, sizeof name, "FTP%04X", static_cast<unsigned>(random() & 0xFFFF));
-      target = ResolveTarget(Client, name);
-      chosen = target.Kind == rtl::fs::TFileKind::Missing;
-    }
-    if (!chosen) throw FtpServerException("No unique file name available");
-    Unique = target.Shown;
-    Client->FileName = Backslashed(Unique);
-    Client->OwnsStream = false;
-    std::string path = target.Local;
-    bool Allowed = true;
-    TriggerValidatePut(Client, path, Allowed);
-    if (!Allowed) {
-      Answer = "501 Permission Denied";
-    } else {
-      const std::string missing = DataChannelMissing(Client);
-      if (!missing.empty()) throw FtpServerException(missing);
-      if (FWriteLocks.count(path)) throw rtl::EInOutError(rtl::fs::ErrorText(EBUSY), EBUSY);
-      // Made here, and only if the name is still free: two STOU never share a file.
-      auto stream = std::make_unique<TFtpFileStream>(path, rtl::fs::TOpenMode::CreateNew);
-      Client->FilePath = path;
-      Client->FileShown = Unique;
-      Client->DataStream = std::move(stream);
-      Client->OwnsStream = true;
-      Client->WriteLock = path;
-      FWriteLocks.insert(path);
-      Client->RestartPos = 0;
-      OpenStorConnection(Client, ftpcSTOU);
-      Answer = "150 Opening data connection for " + Unique + ".";
-    }
-  } catch (const rtl::Exception& E) {
-    if (!Client->XferPending) CloseDataStream(Client);
-    Answer = "501 Cannot STOU. " + E.Message;
-  }
-  PassiveCleanup(Client, Answer);
+  if (!Client || !Client->XferPending() || !Client->Transfer().Upload()) return;
+  EndTransfer(Client, TFtpXferEnd::Closed, Error);
 }
 
 // ---- downloads ----
-
-void TFtpServer::CommandRETR(TFtpCtrlSocket* Client, TFtpString&, TFtpString& Params,
-                             TFtpString& Answer) {
-  if (Client->XferPending) {
-    Answer = std::string("501 Cannot RETR. ") + kTransferInProgress;
-    return;
-  }
-  try {
-    Client->OwnsStream = false;
-    Client->DataStream.reset();
-    Client->FileName = Backslashed(Params);
-    const TFtpTarget target = ResolveTarget(Client, Params);
-    std::string path = target.Local;
-    bool Allowed = true;
-    TriggerValidateGet(Client, path, Allowed);
-    if (!Allowed) {
-      Answer = "500 Cannot RETR.";
-    } else {
-      const std::string missing = DataChannelMissing(Client);
-      if (!missing.empty()) throw FtpServerException(missing);
-      Client->FilePath = path;
-      Client->FileShown = target.Shown;
-      BeginTransfer(Client, ftpcRETR);
-      Answer = "150 Opening data connection for " + Params + ".";
-      bool DelayedSend = false;
-      if (OnGetProcessing) OnGetProcessing(this, Client, DelayedSend);
-      // The connection is opened once this reply is on its way.
-      if (!DelayedSend) StartSendLater(Client);
-      ArmWatch(Client);
-    }
-  } catch (const rtl::Exception& E) {
-    Answer = "501 Cannot RETR. " + E.Message;
-  }
-  PassiveCleanup(Client, Answer);
-}
 
 void TFtpServer::StartSendLater(TFtpCtrlSocket* Client) {
   PostToClient(MsgStartSend, Client);
 }
 
 void TFtpServer::OpenRetrConnection(TFtpCtrlSocket* Client) {
+  TFtpTransfer& xfer = Client->Transfer();
   // A transfer given up meanwhile (ABOR, a time-out) or already under way starts nothing.
-  if (!Client->XferPending || IsStorCode(Client->XferCommand)) return;
-  TAsyncSocket* data = Client->DataSocket();
-  if (Client->DataSessionActive || Client->PassiveWaiting || data->State() == wsConnecting) return;
-  Client->EndOfData = false;
+  if (!xfer.Pending() || xfer.Upload() || xfer.Linked() || xfer.Aborting()) return;
   try {
-    if (Client->PassiveMode) {
-      ArmPassiveRetr(Client);
-      if (Client->PassiveAccepted)
-        ClientRetrSessionConnected(data, 0);
-      else
-        Client->PassiveWaiting = true;
-    } else {
-      ConnectActive(Client);
-    }
+    OpenDataConnection(Client);
   } catch (const rtl::Exception& E) {
     FailTransfer(Client, E.Message);
   }
@@ -741,27 +660,24 @@ void TFtpServer::OpenRetrConnection(TFtpCtrlSocket* Client) {
 
 void TFtpServer::ClientRetrSessionConnected(rtl::TObject* Sender, WORD Error) {
   TFtpCtrlSocket* Client = SessionOfData(Sender);
-  if (!Client || !Client->XferPending || IsStorCode(Client->XferCommand)) return;
+  if (!Client || !Client->XferPending() || Client->Transfer().Upload()) return;
+  TFtpTransfer& xfer = Client->Transfer();
   TAsyncSocket* data = Client->DataSocket();
-  Client->DataSessionActive = Error == 0;
-  if (Client->Aborting) return;
+  xfer.SetConnected(Error == 0);
+  if (xfer.Aborting()) return;
   if (Error != 0) {
     // The close that follows the failed connect answers with this.
-    Client->TransferResult = "Client data socket connection Error - " + WinsockErrorText(Error) +
-                             " - " + Client->DataAddr + ":" + Client->DataPort;
-    Client->Aborting = true;
-    PostToClient(MsgAbortTransfer, Client);
+    PostAbort(Client, "Client data socket connection Error - " + WinsockErrorText(Error) + " - " +
+                          Client->DataAddr + ":" + Client->DataPort);
     return;
   }
   NoteDataProgress(Client);
   ArmWatch(Client);
   try {
     TriggerRetrSessionConnected(Client, data, Error);
-    if (!Client->OwnsStream && !Client->FilePath.empty() && !Client->DataStream) {
+    if (!xfer.OwnsStream() && !Client->FilePath.empty() && !xfer.Stream()) {
       if (KindOf(Client->FilePath) != rtl::fs::TFileKind::Regular) {
-        Client->TransferResult = "File not found: \"" + Client->FileShown + "\"";
-        Client->Aborting = true;
-        PostToClient(MsgAbortTransfer, Client);
+        PostAbort(Client, "File not found: \"" + xfer.Shown() + "\"");
         return;
       }
       auto stream = std::make_unique<TFtpFileStream>(Client->FilePath, rtl::fs::TOpenMode::Read);
@@ -769,52 +685,47 @@ void TFtpServer::ClientRetrSessionConnected(rtl::TObject* Sender, WORD Error) {
       if (Client->RestartPos > stream->Size() ||
           stream->Seek(Client->RestartPos) != Client->RestartPos)
         throw FtpServerException(kResumeFailed);
-      Client->DataStream = std::move(stream);
-      Client->OwnsStream = true;
+      xfer.SetStream(std::move(stream), true);
     }
   } catch (const rtl::Exception& E) {
-    Client->TransferResult = E.Message;
-    Client->Aborting = true;
-    PostToClient(MsgAbortTransfer, Client);
+    PostAbort(Client, E.Message);
     return;
   }
-  Client->ByteCount = 0;
+  xfer.ResetByteCount();
   SendNextBlock(Client, data);
 }
 
 // One block in flight at a time: the next is read when the system has taken the previous one.
 void TFtpServer::SendNextBlock(TFtpCtrlSocket* Client, TAsyncSocket* Data) {
+  TFtpTransfer& xfer = Client->Transfer();
   try {
-    char* buf = Client->XferBuffer();
-    const int64_t n =
-        Client->DataStream ? Client->DataStream->Read(buf, kFtpTransferBufferSize) : 0;
+    char* buf = xfer.Buffer();
+    const int64_t n = xfer.Stream() ? xfer.Stream()->Read(buf, kFtpTransferBufferSize) : 0;
     if (n > 0) {
-      Client->ByteCount += n;
+      xfer.CountBytes(n);
       Data->Send(buf, static_cast<int>(n));
-    } else if (!Client->EndOfData) {
-      Client->EndOfData = true;
+    } else if (!xfer.EndOfData()) {
+      xfer.DataEnded();
       PostToClient(MsgCloseData, Client);
     }
   } catch (const rtl::Exception& E) {
-    if (!Client->XferPending) return;
-    Client->TransferResult = E.Message;
-    Client->Aborting = true;
-    PostToClient(MsgAbortTransfer, Client);
+    if (!xfer.Pending()) return;
+    PostAbort(Client, E.Message);
   }
 }
 
 void TFtpServer::ClientRetrDataSent(rtl::TObject* Sender, WORD Error) {
   TFtpCtrlSocket* Client = SessionOfData(Sender);
-  if (!Client || !Client->XferPending || Client->Aborting || Client->EndOfData) return;
+  // Only while data moves: not before the download started (its handlers are hooked from its
+  // command on), nor once it was given up or its last block handed over.
+  if (!Client || Client->Transfer().State() != TFtpXferState::Moving) return;
   NoteDataProgress(Client);
   try {
     TriggerRetrDataSent(Client, Client->DataSocket(), Error);
     if (Error != 0) throw FtpServerException("Send Error - " + WinsockErrorText(Error));
   } catch (const rtl::Exception& E) {
     // Reported once, by the closing reply.
-    Client->TransferResult = E.Message;
-    Client->Aborting = true;
-    PostToClient(MsgAbortTransfer, Client);
+    PostAbort(Client, E.Message);
     return;
   }
   SendNextBlock(Client, Client->DataSocket());
@@ -822,52 +733,36 @@ void TFtpServer::ClientRetrDataSent(rtl::TObject* Sender, WORD Error) {
 
 void TFtpServer::ClientRetrSessionClosed(rtl::TObject* Sender, WORD Error) {
   TFtpCtrlSocket* Client = SessionOfData(Sender);
-  if (!Client || !Client->XferPending || IsStorCode(Client->XferCommand)) return;
-  TAsyncSocket* data = Client->DataSocket();
-  WORD error = Error != 0 ? Error : Client->DataError;
-  // A peer that closed before the last block was handed over did not get the whole file.
-  if (error == 0 && !Client->Aborting && !Client->EndOfData && Client->DataSessionActive)
-    error = WSAECONNABORTED;
-  EndTransferState(Client);
-  ArmWatch(Client);
-  if (Client->Aborting && Client->TransferResult.empty()) return;  // ended without a reply
-  if (Client->Aborting)
-    SendAnswer(Client, "501 Cannot RETR. " + Client->TransferResult);
-  else if (error != 0)
-    SendAnswer(Client, "501 Cannot RETR. Error - " + WinsockErrorText(error));
-  else
-    SendAnswer(Client, "226 File sent ok");
-  try {
-    TriggerRetrSessionClosed(Client, data, error);
-  } catch (const rtl::Exception&) {
-  }
+  if (!Client || !Client->XferPending() || Client->Transfer().Upload()) return;
+  EndTransfer(Client, TFtpXferEnd::Closed, Error);
 }
 
 // ---- deferred steps ----
 
+// Acts only on a transfer that has been given up: a request left over from an earlier transfer
+// finds the next one not given up and leaves it alone.
 void TFtpServer::AbortTransfer(TFtpCtrlSocket* Client) {
-  if (!Client->XferPending) return;
+  if (!Client->XferPending() || !Client->Aborting()) return;
   TAsyncSocket* data = Client->DataSocket();
-  if (Client->PassiveMode) ReleasePasvPort(Client);
+  if (Client->PassiveMode()) ReleasePasvPort(Client);
   data->Shutdown(2);
   if (data->State() != wsClosed) data->Close();  // its close handler answers
-  if (!Client->XferPending) return;
+  if (!Client->XferPending()) return;
   ClearDataHandlers(data);
   FinishTransfer(Client, 0);
 }
 
+// Acts only on a download that has handed over its last block, for the same reason.
 void TFtpServer::CloseData(TFtpCtrlSocket* Client) {
-  if (!Client->XferPending) return;
-  if (Client->PassiveMode) ReleasePasvPort(Client);
+  if (!Client->XferPending() || !Client->EndOfData()) return;
+  if (Client->PassiveMode()) ReleasePasvPort(Client);
   // The peer's close after our end of data then ends the transfer.
   Client->DataSocket()->Shutdown(1);
 }
 
 void TFtpServer::DataTimedOut(TFtpCtrlSocket* Client) {
-  if (!Client->XferPending) return;
-  Client->TransferResult = "Timeout";
-  Client->Aborting = true;
-  PostToClient(MsgAbortTransfer, Client);
+  if (!Client->XferPending()) return;
+  PostAbort(Client, "Timeout");
 }
 
 // ---- REST and ABOR ----

@@ -192,6 +192,10 @@ void DataPeer::Finish(unsigned limitMs) {
   if (sock_->State() != wsClosed) sock_->Close();
 }
 
+void DataPeer::Reset() {
+  if (sock_->State() != wsClosed) sock_->Abort();
+}
+
 void DataPeer::Pause() {
   sock_->Pause();
 }

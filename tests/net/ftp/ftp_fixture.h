@@ -95,6 +95,8 @@ class DataPeer {
   void Send(const std::string& bytes);
   // Waits until everything queued has been handed to the system, then closes gracefully.
   void Finish(unsigned limitMs = 30000);
+  // Resets the connection (an abortive close): the server sees it fail, not end.
+  void Reset();
   // Stops / restarts reading.
   void Pause();
   void Resume();
