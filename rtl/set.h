@@ -12,7 +12,8 @@ class TSet {
  public:
   constexpr TSet() = default;
   constexpr TSet(std::initializer_list<E> values) {
-    for (E v : values) Include(v);
+    for (E v : values)
+      Include(v);
   }
   static constexpr TSet FromBits(uint32_t bits) {
     TSet s;

@@ -20,7 +20,9 @@ std::string Hex8(const void* p) {
   return buf;
 }
 
-WS_sockaddr* AsAddr(WS_sockaddr_in* a) { return reinterpret_cast<WS_sockaddr*>(a); }
+WS_sockaddr* AsAddr(WS_sockaddr_in* a) {
+  return reinterpret_cast<WS_sockaddr*>(a);
+}
 
 }  // namespace
 
@@ -31,7 +33,9 @@ std::recursive_mutex& SendQueueLock() {
 
 // ---- TBuffer ----
 
-TBuffer::TBuffer(int size) { SetBufSize(size); }
+TBuffer::TBuffer(int size) {
+  SetBufSize(size);
+}
 
 void TBuffer::SetBufSize(int size) {
   if (size <= 0) size = 1514;
@@ -169,8 +173,8 @@ void TCustomAsyncSocket::WndProc(TMessage& Msg) {
 void TCustomAsyncSocket::HandleAsyncSelect(TMessage& Msg) {
   const WORD events = LOWORD(Msg.LParam);
   if (CheckLogOptions(loWsockDump)) {
-    std::string line = "AsyncSelect CtrlSocket" + std::to_string(Msg.WParam) + ", " +
-                       std::to_string(events);
+    std::string line =
+        "AsyncSelect CtrlSocket" + std::to_string(Msg.WParam) + ", " + std::to_string(events);
     if (events & FD_CONNECT) line += " FD_CONNECT";
     if (events & FD_READ) line += " FD_READ";
     if (events & FD_WRITE) line += " FD_WRITE";
@@ -211,7 +215,9 @@ void TCustomAsyncSocket::DoFdWrite(TMessage& Msg) {
   if (FAllSent) TriggerDataSent(HIWORD(Msg.LParam));
 }
 
-void TCustomAsyncSocket::DoFdAccept(TMessage& Msg) { TriggerSessionAvailable(HIWORD(Msg.LParam)); }
+void TCustomAsyncSocket::DoFdAccept(TMessage& Msg) {
+  TriggerSessionAvailable(HIWORD(Msg.LParam));
+}
 
 void TCustomAsyncSocket::DoFdClose(TMessage& Msg) {
   if (FState == wsConnecting || FHSocket == INVALID_SOCKET) return;
@@ -255,7 +261,9 @@ void TCustomAsyncSocket::ReceiveLoop(WORD Error, TAsyncSocketOptions Options) {
   }
 }
 
-void TCustomAsyncSocket::DupConnected() { ChangeState(wsConnected); }
+void TCustomAsyncSocket::DupConnected() {
+  ChangeState(wsConnected);
+}
 
 // ---- triggers ----
 
@@ -269,7 +277,9 @@ void TCustomAsyncSocket::TriggerSessionAvailable(WORD Error) {
   if (OnSessionAvailable) OnSessionAvailable(this, Error);
 }
 
-void TCustomAsyncSocket::TriggerSessionConnected(WORD Error) { TriggerEvent(Error); }
+void TCustomAsyncSocket::TriggerSessionConnected(WORD Error) {
+  TriggerEvent(Error);
+}
 
 void TCustomAsyncSocket::TriggerEvent(WORD Error) {
   if (OnSessionConnected) OnSessionConnected(this, Error);
@@ -820,13 +830,21 @@ void TCustomAsyncSocket::SetKeepAliveOption() {
 
 // ---- closing ----
 
-void TCustomAsyncSocket::Close() { InternalClose(true, 0); }
+void TCustomAsyncSocket::Close() {
+  InternalClose(true, 0);
+}
 
-void TCustomAsyncSocket::CloseDelayed() { PostToSelf(WM_CLOSE_DELAYED, 0, 0); }
+void TCustomAsyncSocket::CloseDelayed() {
+  PostToSelf(WM_CLOSE_DELAYED, 0, 0);
+}
 
-void TCustomAsyncSocket::Release() { PostToSelf(WM_WSOCKET_RELEASE, 0, 0); }
+void TCustomAsyncSocket::Release() {
+  PostToSelf(WM_WSOCKET_RELEASE, 0, 0);
+}
 
-void TCustomAsyncSocket::Abort() { InternalAbort(0); }
+void TCustomAsyncSocket::Abort() {
+  InternalAbort(0);
+}
 
 void TCustomAsyncSocket::InternalAbort(WORD Error) {
   CancelDnsLookup();
@@ -1011,8 +1029,7 @@ int TCustomAsyncSocket::SendStr(const std::string& Str) {
   return Send(Str.data(), static_cast<int>(Str.size()));
 }
 
-int TCustomAsyncSocket::SendTo(const WS_sockaddr_in& Dest, int DestLen, const void* Data,
-                               int Len) {
+int TCustomAsyncSocket::SendTo(const WS_sockaddr_in& Dest, int DestLen, const void* Data, int Len) {
   WS_sockaddr_in to = Dest;
   int r = Winsock::sendto(FHSocket, static_cast<const char*>(Data), Len, FSendFlagsValue,
                           AsAddr(&to), DestLen);
@@ -1126,8 +1143,7 @@ int TCustomAsyncSocket::DoRecv(void* Buffer, int Len, int Flags) {
 
 int TCustomAsyncSocket::DoRecvFrom(SOCKET Handle, void* Buffer, int Len, int Flags,
                                    WS_sockaddr_in& From, int& FromLen) {
-  return Winsock::recvfrom(Handle, static_cast<char*>(Buffer), Len, Flags, AsAddr(&From),
-                           &FromLen);
+  return Winsock::recvfrom(Handle, static_cast<char*>(Buffer), Len, Flags, AsAddr(&From), &FromLen);
 }
 
 int TCustomAsyncSocket::GetRcvdCount() {
@@ -1217,9 +1233,8 @@ void TCustomAsyncSocket::DnsLookup(const std::string& HostName) {
     return;
   }
   FLookupDoneEarly = false;
-  FDnsLookupHandle = Winsock::WSAAsyncGetHostByName(FWindowHandle, WM_ASYNCGETHOSTBYNAME,
-                                                    HostName.c_str(), FLookupBuffer,
-                                                    sizeof FLookupBuffer);
+  FDnsLookupHandle = Winsock::WSAAsyncGetHostByName(
+      FWindowHandle, WM_ASYNCGETHOSTBYNAME, HostName.c_str(), FLookupBuffer, sizeof FLookupBuffer);
   if (!FDnsLookupHandle) {
     ReportError(HostName + ": can't start DNS lookup - " +
                 WinsockErrorWithCode(Winsock::WSAGetLastError()));
@@ -1281,8 +1296,8 @@ void TCustomAsyncSocket::ReverseDnsLookup(const std::string& HostAddr) {
     return;
   }
   FDnsLookupHandle = Winsock::WSAAsyncGetHostByAddr(
-      FWindowHandle, WM_ASYNCGETHOSTBYADDR, reinterpret_cast<const char*>(&a), sizeof a,
-      WS_AF_INET, FLookupBuffer, sizeof FLookupBuffer);
+      FWindowHandle, WM_ASYNCGETHOSTBYADDR, reinterpret_cast<const char*>(&a), sizeof a, WS_AF_INET,
+      FLookupBuffer, sizeof FLookupBuffer);
   if (!FDnsLookupHandle)
     ReportError(HostAddr + ": can't start reverse DNS lookup - " +
                 WinsockErrorWithCode(Winsock::WSAGetLastError()));

@@ -12,21 +12,79 @@ namespace {
 
 // Entry points in table order; all from "wsock32.dll" except WSAIoctl ("ws2_32.dll").
 enum Entry {
-  eWSAStartup, eWSACleanup, eWSASetLastError, eWSAGetLastError, eWSACancelAsyncRequest,
-  eWSAAsyncGetHostByName, eWSAAsyncGetHostByAddr, eWSAAsyncSelect, egetservbyname,
-  egetprotobyname, egethostbyname, egethostbyaddr, egethostname, esocket, eshutdown, esetsockopt,
-  egetsockopt, esendto, esend, entohs, elisten, eioctlsocket, eWSAIoctl, einet_ntoa, einet_addr,
-  ehtons, ehtonl, egetsockname, egetpeername, econnect, eclosesocket, ebind, eaccept, erecv,
-  erecvfrom, eEntryCount
+  eWSAStartup,
+  eWSACleanup,
+  eWSASetLastError,
+  eWSAGetLastError,
+  eWSACancelAsyncRequest,
+  eWSAAsyncGetHostByName,
+  eWSAAsyncGetHostByAddr,
+  eWSAAsyncSelect,
+  egetservbyname,
+  egetprotobyname,
+  egethostbyname,
+  egethostbyaddr,
+  egethostname,
+  esocket,
+  eshutdown,
+  esetsockopt,
+  egetsockopt,
+  esendto,
+  esend,
+  entohs,
+  elisten,
+  eioctlsocket,
+  eWSAIoctl,
+  einet_ntoa,
+  einet_addr,
+  ehtons,
+  ehtonl,
+  egetsockname,
+  egetpeername,
+  econnect,
+  eclosesocket,
+  ebind,
+  eaccept,
+  erecv,
+  erecvfrom,
+  eEntryCount
 };
 
-const char* const kEntryNames[eEntryCount] = {
-    "WSAStartup", "WSACleanup", "WSASetLastError", "WSAGetLastError", "WSACancelAsyncRequest",
-    "WSAAsyncGetHostByName", "WSAAsyncGetHostByAddr", "WSAAsyncSelect", "getservbyname",
-    "getprotobyname", "gethostbyname", "gethostbyaddr", "gethostname", "socket", "shutdown",
-    "setsockopt", "getsockopt", "sendto", "send", "ntohs", "listen", "ioctlsocket", "WSAIoctl",
-    "inet_ntoa", "inet_addr", "htons", "htonl", "getsockname", "getpeername", "connect",
-    "closesocket", "bind", "accept", "recv", "recvfrom"};
+const char* const kEntryNames[eEntryCount] = {"WSAStartup",
+                                              "WSACleanup",
+                                              "WSASetLastError",
+                                              "WSAGetLastError",
+                                              "WSACancelAsyncRequest",
+                                              "WSAAsyncGetHostByName",
+                                              "WSAAsyncGetHostByAddr",
+                                              "WSAAsyncSelect",
+                                              "getservbyname",
+                                              "getprotobyname",
+                                              "gethostbyname",
+                                              "gethostbyaddr",
+                                              "gethostname",
+                                              "socket",
+                                              "shutdown",
+                                              "setsockopt",
+                                              "getsockopt",
+                                              "sendto",
+                                              "send",
+                                              "ntohs",
+                                              "listen",
+                                              "ioctlsocket",
+                                              "WSAIoctl",
+                                              "inet_ntoa",
+                                              "inet_addr",
+                                              "htons",
+                                              "htonl",
+                                              "getsockname",
+                                              "getpeername",
+                                              "connect",
+                                              "closesocket",
+                                              "bind",
+                                              "accept",
+                                              "recv",
+                                              "recvfrom"};
 
 constexpr const char* kMainLibrary = "wsock32.dll";
 constexpr const char* kControlLibrary = "ws2_32.dll";
@@ -91,8 +149,8 @@ FARPROC Resolve(Entry e) {
   }
   p = GetProcAddress(from, kEntryNames[e]);
   if (!p)
-    throw ESocketException(std::string("Procedure ") + kEntryNames[e] + " not found in " +
-                           library + " - " + SystemErrorWithCode(GetLastError()));
+    throw ESocketException(std::string("Procedure ") + kEntryNames[e] + " not found in " + library +
+                           " - " + SystemErrorWithCode(GetLastError()));
   s.entries[e].store(p, std::memory_order_release);
   return p;
 }
@@ -174,10 +232,18 @@ const ErrorText kErrorTexts[] = {
 
 namespace Winsock {
 
-int WSAStartup(WORD v, WSADATA* d) { return Get<WinsockFn::WSAStartup>(eWSAStartup)(v, d); }
-int WSACleanup() { return Get<WinsockFn::WSACleanup>(eWSACleanup)(); }
-void WSASetLastError(int e) { Get<WinsockFn::WSASetLastError>(eWSASetLastError)(e); }
-int WSAGetLastError() { return Get<WinsockFn::WSAGetLastError>(eWSAGetLastError)(); }
+int WSAStartup(WORD v, WSADATA* d) {
+  return Get<WinsockFn::WSAStartup>(eWSAStartup)(v, d);
+}
+int WSACleanup() {
+  return Get<WinsockFn::WSACleanup>(eWSACleanup)();
+}
+void WSASetLastError(int e) {
+  Get<WinsockFn::WSASetLastError>(eWSASetLastError)(e);
+}
+int WSAGetLastError() {
+  return Get<WinsockFn::WSAGetLastError>(eWSAGetLastError)();
+}
 int WSACancelAsyncRequest(HANDLE t) {
   return Get<WinsockFn::WSACancelAsyncRequest>(eWSACancelAsyncRequest)(t);
 }
@@ -202,9 +268,15 @@ WS_hostent* gethostbyname(const char* n) {
 WS_hostent* gethostbyaddr(const char* a, int len, int type) {
   return Get<WinsockFn::gethostbyaddr>(egethostbyaddr)(a, len, type);
 }
-int gethostname(char* n, int l) { return Get<WinsockFn::gethostname>(egethostname)(n, l); }
-SOCKET socket(int af, int type, int p) { return Get<WinsockFn::socket>(esocket)(af, type, p); }
-int shutdown(SOCKET s, int how) { return Get<WinsockFn::shutdown>(eshutdown)(s, how); }
+int gethostname(char* n, int l) {
+  return Get<WinsockFn::gethostname>(egethostname)(n, l);
+}
+SOCKET socket(int af, int type, int p) {
+  return Get<WinsockFn::socket>(esocket)(af, type, p);
+}
+int shutdown(SOCKET s, int how) {
+  return Get<WinsockFn::shutdown>(eshutdown)(s, how);
+}
 int setsockopt(SOCKET s, int level, int opt, const char* v, int len) {
   return Get<WinsockFn::setsockopt>(esetsockopt)(s, level, opt, v, len);
 }
@@ -217,8 +289,12 @@ int sendto(SOCKET s, const char* b, int len, int f, const WS_sockaddr* to, int t
 int send(SOCKET s, const char* b, int len, int f) {
   return Get<WinsockFn::send>(esend)(s, b, len, f);
 }
-USHORT ntohs(USHORT v) { return Get<WinsockFn::ntohs>(entohs)(v); }
-int listen(SOCKET s, int backlog) { return Get<WinsockFn::listen>(elisten)(s, backlog); }
+USHORT ntohs(USHORT v) {
+  return Get<WinsockFn::ntohs>(entohs)(v);
+}
+int listen(SOCKET s, int backlog) {
+  return Get<WinsockFn::listen>(elisten)(s, backlog);
+}
 int ioctlsocket(SOCKET s, LONG cmd, ULONG* arg) {
   return Get<WinsockFn::ioctlsocket>(eioctlsocket)(s, cmd, arg);
 }
@@ -226,10 +302,18 @@ int WSAIoctl(SOCKET s, DWORD code, void* in, DWORD inLen, void* out, DWORD outLe
              LPWSAOVERLAPPED ov, LPWSAOVERLAPPED_COMPLETION_ROUTINE cr) {
   return Get<WinsockFn::WSAIoctl>(eWSAIoctl)(s, code, in, inLen, out, outLen, ret, ov, cr);
 }
-char* inet_ntoa(WS_in_addr a) { return Get<WinsockFn::inet_ntoa>(einet_ntoa)(a); }
-ULONG inet_addr(const char* t) { return Get<WinsockFn::inet_addr>(einet_addr)(t); }
-USHORT htons(USHORT v) { return Get<WinsockFn::htons>(ehtons)(v); }
-ULONG htonl(ULONG v) { return Get<WinsockFn::htonl>(ehtonl)(v); }
+char* inet_ntoa(WS_in_addr a) {
+  return Get<WinsockFn::inet_ntoa>(einet_ntoa)(a);
+}
+ULONG inet_addr(const char* t) {
+  return Get<WinsockFn::inet_addr>(einet_addr)(t);
+}
+USHORT htons(USHORT v) {
+  return Get<WinsockFn::htons>(ehtons)(v);
+}
+ULONG htonl(ULONG v) {
+  return Get<WinsockFn::htonl>(ehtonl)(v);
+}
 int getsockname(SOCKET s, WS_sockaddr* n, int* len) {
   return Get<WinsockFn::getsockname>(egetsockname)(s, n, len);
 }
@@ -239,12 +323,18 @@ int getpeername(SOCKET s, WS_sockaddr* n, int* len) {
 int connect(SOCKET s, const WS_sockaddr* n, int len) {
   return Get<WinsockFn::connect>(econnect)(s, n, len);
 }
-int closesocket(SOCKET s) { return Get<WinsockFn::closesocket>(eclosesocket)(s); }
-int bind(SOCKET s, const WS_sockaddr* n, int len) { return Get<WinsockFn::bind>(ebind)(s, n, len); }
+int closesocket(SOCKET s) {
+  return Get<WinsockFn::closesocket>(eclosesocket)(s);
+}
+int bind(SOCKET s, const WS_sockaddr* n, int len) {
+  return Get<WinsockFn::bind>(ebind)(s, n, len);
+}
 SOCKET accept(SOCKET s, WS_sockaddr* a, int* len) {
   return Get<WinsockFn::accept>(eaccept)(s, a, len);
 }
-int recv(SOCKET s, char* b, int len, int f) { return Get<WinsockFn::recv>(erecv)(s, b, len, f); }
+int recv(SOCKET s, char* b, int len, int f) {
+  return Get<WinsockFn::recv>(erecv)(s, b, len, f);
+}
 int recvfrom(SOCKET s, char* b, int len, int f, WS_sockaddr* from, int* fromlen) {
   return Get<WinsockFn::recvfrom>(erecvfrom)(s, b, len, f, from, fromlen);
 }
@@ -285,7 +375,8 @@ void WinsockUnloadIfUnused() {
   }
   FreeLibrary(s.main);
   s.main = nullptr;
-  for (auto& e : s.entries) e.store(nullptr, std::memory_order_release);
+  for (auto& e : s.entries)
+    e.store(nullptr, std::memory_order_release);
 }
 
 uint8_t ReqVerLow() {
@@ -309,8 +400,12 @@ bool SetVersionByte(uint8_t LibraryState::*field, uint8_t value) {
 }
 }  // namespace
 
-bool SetReqVerLow(uint8_t value) { return SetVersionByte(&LibraryState::reqVerLow, value); }
-bool SetReqVerHigh(uint8_t value) { return SetVersionByte(&LibraryState::reqVerHigh, value); }
+bool SetReqVerLow(uint8_t value) {
+  return SetVersionByte(&LibraryState::reqVerLow, value);
+}
+bool SetReqVerHigh(uint8_t value) {
+  return SetVersionByte(&LibraryState::reqVerHigh, value);
+}
 
 // ---- counted wrappers ----
 
@@ -379,7 +474,8 @@ ULONG WinsockResolveHost(const std::string& name) {
 }
 
 USHORT WinsockResolvePort(const std::string& port, const std::string& proto) {
-  if (port.empty() || port.size() >= 32) throw ESocketException("Winsock Resolve Port: Invalid Port.");
+  if (port.empty() || port.size() >= 32)
+    throw ESocketException("Winsock Resolve Port: Invalid Port.");
   if (proto.empty() || proto.size() >= 32)
     throw ESocketException("Winsock Resolve Port: Invalid Proto.");
   if (SocketIsDigit(port[0])) {
@@ -447,7 +543,8 @@ std::string SystemErrorWithCode(DWORD code) {
 
 int SocketAtoi(std::string_view text) {
   size_t i = 0;
-  while (i < text.size() && text[i] == ' ') ++i;
+  while (i < text.size() && text[i] == ' ')
+    ++i;
   int64_t n = 0;
   for (; i < text.size() && SocketIsDigit(text[i]); ++i) {
     n = n * 10 + (text[i] - '0');
@@ -458,7 +555,8 @@ int SocketAtoi(std::string_view text) {
 
 bool IsDottedQuad(std::string_view text) {
   size_t i = 0;
-  while (i < text.size() && text[i] == ' ') ++i;
+  while (i < text.size() && text[i] == ' ')
+    ++i;
   if (i < text.size() && text[i] == '.') return false;
   int dots = 0;
   int num = 0;  // saturates above 255: only "over 255" matters
@@ -473,13 +571,18 @@ bool IsDottedQuad(std::string_view text) {
       num = num > 255 ? 256 : num * 10 + (c - '0');
       ++i;
     } else {
-      while (i < text.size() && text[i] == ' ') ++i;
+      while (i < text.size() && text[i] == ' ')
+        ++i;
       if (i < text.size()) return false;
     }
   }
   return dots == 3 && num <= 255;
 }
 
-HWND SocketMakeObjectInstance(TWndMethod method) { return AllocateHWnd(std::move(method)); }
+HWND SocketMakeObjectInstance(TWndMethod method) {
+  return AllocateHWnd(std::move(method));
+}
 
-void SocketFreeObjectInstance(HWND window) { DeallocateHWnd(window); }
+void SocketFreeObjectInstance(HWND window) {
+  DeallocateHWnd(window);
+}

@@ -268,8 +268,9 @@ void TCustomSocksSocket::ReplyConnect4() {
 
 void TCustomSocksSocket::ReplyConnect5() {
   static const char* const kReplyTexts[] = {
-      "general SOCKS server failure", "connection not allowed by ruleset", "network unreachable",
-      "host unreachable",             "connection refused",                "time to live expired",
+      "general SOCKS server failure", "connection not allowed by ruleset",
+      "network unreachable",          "host unreachable",
+      "connection refused",           "time to live expired",
       "command not supported",        "address type not supported"};
   // Version, reply code, reserved, address type: then the address decides the length.
   if (!ReadReply(2)) return;

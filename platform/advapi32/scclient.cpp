@@ -592,7 +592,8 @@ KW_ADVAPI32_API BOOL EnumServicesStatusA(SC_HANDLE hSCManager, DWORD dwServiceTy
       !(dwServiceState & SERVICE_STATE_ALL))
     return Fail(ERROR_INVALID_PARAMETER);
   scm::Writer w = scm::Request(scm::Op::kEnumServices);
-  Reply reply = Call(*manager.channel, w.U32(manager.remote).U32(dwServiceType).U32(dwServiceState));
+  Reply reply =
+      Call(*manager.channel, w.U32(manager.remote).U32(dwServiceType).U32(dwServiceState));
   struct Entry {
     std::string name, display;
     scm::ServiceStatus status;

@@ -152,7 +152,8 @@ struct QueueHolder {
       }
     }
     std::lock_guard<std::mutex> l(queue->m);
-    for (auto& w : mine) w->alive = false;
+    for (auto& w : mine)
+      w->alive = false;
     queue->closed = true;
     queue->q.clear();
     queue->timers.clear();
@@ -258,7 +259,9 @@ void DeallocateHWnd(HWND hwnd) {
   // The procedure itself stays alive in w until the last reference (a running dispatch) goes.
 }
 
-BOOL IsWindow(HWND hwnd) { return FindWindow(hwnd) ? TRUE : FALSE; }
+BOOL IsWindow(HWND hwnd) {
+  return FindWindow(hwnd) ? TRUE : FALSE;
+}
 
 DWORD GetWindowThreadProcessId(HWND hwnd, DWORD* processId) {
   auto w = FindWindow(hwnd);
@@ -307,7 +310,8 @@ BOOL PeekMessage(MSG* msg, HWND hwnd, UINT filterMin, UINT filterMax, UINT remov
 
 BOOL GetMessage(MSG* msg, HWND hwnd, UINT filterMin, UINT filterMax) {
   ThreadQueue& tq = MyQueue();
-  while (!Peek(tq, msg, hwnd, filterMin, filterMax, true, true)) MsgWait(INFINITE);
+  while (!Peek(tq, msg, hwnd, filterMin, filterMax, true, true))
+    MsgWait(INFINITE);
   return msg->message == WM_QUIT ? FALSE : TRUE;
 }
 
@@ -447,7 +451,9 @@ BOOL KillTimer(HWND hwnd, UINT_PTR id) {
   return TRUE;
 }
 
-DWORD GetTickCount() { return static_cast<DWORD>(MonotonicMs()); }
+DWORD GetTickCount() {
+  return static_cast<DWORD>(MonotonicMs());
+}
 
 void Sleep(DWORD ms) {
   struct timespec ts = {static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000};
@@ -455,7 +461,9 @@ void Sleep(DWORD ms) {
   }
 }
 
-DWORD GetCurrentThreadId() { return ThreadIdNow(); }
+DWORD GetCurrentThreadId() {
+  return ThreadIdNow();
+}
 
 void SetDebugSink(DebugSink sink) {
   std::lock_guard<std::mutex> l(g_debugLock);

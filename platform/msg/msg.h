@@ -107,8 +107,12 @@ BOOL KillTimer(HWND hwnd, UINT_PTR id);
 // Milliseconds since an unspecified start, wrapping at 2^32; compare deadlines with
 // TickElapsed / TickBefore, which are wrap-safe.
 DWORD GetTickCount();
-inline DWORD TickElapsed(DWORD since, DWORD now) { return now - since; }
-inline bool TickBefore(DWORD a, DWORD b) { return static_cast<int32_t>(a - b) < 0; }
+inline DWORD TickElapsed(DWORD since, DWORD now) {
+  return now - since;
+}
+inline bool TickBefore(DWORD a, DWORD b) {
+  return static_cast<int32_t>(a - b) < 0;
+}
 void Sleep(DWORD ms);
 DWORD GetCurrentThreadId();
 

@@ -18,7 +18,9 @@ Waker::Waker() : fd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
   }
 }
 
-Waker::~Waker() { close(fd_); }
+Waker::~Waker() {
+  close(fd_);
+}
 
 void Waker::Signal() {
   uint64_t one = 1;

@@ -15,8 +15,8 @@
 
 #include "platform/win/module.h"
 
-#include "rtl/files.h"
 #include "rtl/cp932.h"
+#include "rtl/files.h"
 
 namespace {
 

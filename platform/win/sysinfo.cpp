@@ -1,8 +1,8 @@
 // The version the system reports and the computer name.
+#include <dirent.h>
 #include <errno.h>
 #include <limits.h>
 #include <stdlib.h>
-#include <dirent.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -105,18 +105,34 @@ BOOL GetComputerNameA(char* buffer, DWORD* size) {
   return TRUE;
 }
 
-HANDLE GetCurrentProcess() { return reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1)); }
+HANDLE GetCurrentProcess() {
+  return reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1));
+}
 
 BOOL SetPriorityClass(HANDLE process, DWORD priorityClass) {
   int nice;
   switch (priorityClass) {
-    case IDLE_PRIORITY_CLASS: nice = 19; break;
-    case BELOW_NORMAL_PRIORITY_CLASS: nice = 10; break;
-    case NORMAL_PRIORITY_CLASS: nice = 0; break;
-    case ABOVE_NORMAL_PRIORITY_CLASS: nice = -5; break;
-    case HIGH_PRIORITY_CLASS: nice = -10; break;
-    case REALTIME_PRIORITY_CLASS: nice = -20; break;
-    default: SetLastError(ERROR_INVALID_PARAMETER); return FALSE;
+    case IDLE_PRIORITY_CLASS:
+      nice = 19;
+      break;
+    case BELOW_NORMAL_PRIORITY_CLASS:
+      nice = 10;
+      break;
+    case NORMAL_PRIORITY_CLASS:
+      nice = 0;
+      break;
+    case ABOVE_NORMAL_PRIORITY_CLASS:
+      nice = -5;
+      break;
+    case HIGH_PRIORITY_CLASS:
+      nice = -10;
+      break;
+    case REALTIME_PRIORITY_CLASS:
+      nice = -20;
+      break;
+    default:
+      SetLastError(ERROR_INVALID_PARAMETER);
+      return FALSE;
   }
   if (process != GetCurrentProcess()) {
     SetLastError(ERROR_INVALID_PARAMETER);

@@ -66,7 +66,8 @@ TEST(WinsockText, ErrorTable) {
       {10001, "Not a WinSock error"},
       {-1, "Not a WinSock error"},
   };
-  for (const auto& r : rows) EXPECT_EQ(WinsockErrorText(r.code), r.text) << r.code;
+  for (const auto& r : rows)
+    EXPECT_EQ(WinsockErrorText(r.code), r.text) << r.code;
   EXPECT_EQ(WinsockErrorWithCode(10061), "Connection refused (#10061)");
 }
 
@@ -78,9 +79,15 @@ TEST(WinsockText, SocketAtoi) {
   struct {
     const char* text;
     int value;
-  } rows[] = {{"", 0},       {"21", 21},       {"  80x", 80},         {"x1", 0},
-              {"-5", 0},     {"065535", 65535}, {"99999999999", 2147483647}};
-  for (const auto& r : rows) EXPECT_EQ(SocketAtoi(r.text), r.value) << r.text;
+  } rows[] = {{"", 0},
+              {"21", 21},
+              {"  80x", 80},
+              {"x1", 0},
+              {"-5", 0},
+              {"065535", 65535},
+              {"99999999999", 2147483647}};
+  for (const auto& r : rows)
+    EXPECT_EQ(SocketAtoi(r.text), r.value) << r.text;
 }
 
 TEST(WinsockText, IsDottedQuad) {
@@ -88,13 +95,23 @@ TEST(WinsockText, IsDottedQuad) {
     const char* text;
     bool quad;
   } rows[] = {
-      {"127.0.0.1", true},          {"255.255.255.255", true}, {"  10.1.2.3  ", true},
-      {"256.1.1.1", false},         {"1.2.3", false},          {"1.2.3.4.5", false},
-      {".1.2.3", false},            {"1.2.3.", false},         {"1..2.3", false},
-      {"1.2.3.4x", false},          {"a.b.c.d", false},        {"localhost", false},
-      {"1.2.3.99999999999999999999", false}, {"", false},
+      {"127.0.0.1", true},
+      {"255.255.255.255", true},
+      {"  10.1.2.3  ", true},
+      {"256.1.1.1", false},
+      {"1.2.3", false},
+      {"1.2.3.4.5", false},
+      {".1.2.3", false},
+      {"1.2.3.", false},
+      {"1..2.3", false},
+      {"1.2.3.4x", false},
+      {"a.b.c.d", false},
+      {"localhost", false},
+      {"1.2.3.99999999999999999999", false},
+      {"", false},
   };
-  for (const auto& r : rows) EXPECT_EQ(IsDottedQuad(r.text), r.quad) << r.text;
+  for (const auto& r : rows)
+    EXPECT_EQ(IsDottedQuad(r.text), r.quad) << r.text;
 }
 
 TEST(WinsockResolve, Texts) {
@@ -129,8 +146,8 @@ TEST(WinsockResolve, Failures) {
     WinsockResolvePort("nosuchservice-xyz", "tcp");
     ADD_FAILURE();
   } catch (const ESocketException& e) {
-    EXPECT_EQ(e.Message.rfind("Winsock Resolve Port: Cannot convert port 'nosuchservice-xyz' - ", 0),
-              0u)
+    EXPECT_EQ(
+        e.Message.rfind("Winsock Resolve Port: Cannot convert port 'nosuchservice-xyz' - ", 0), 0u)
         << e.Message;
   }
 }
@@ -178,6 +195,8 @@ TEST(WinsockLibrary, VersionCanChangeOnlyWhileUnloaded) {
   EXPECT_TRUE(SetReqVerHigh(1));
 }
 
-TEST(WinsockLibrary, LocalHostName) { EXPECT_FALSE(WinsockLocalHostName().empty()); }
+TEST(WinsockLibrary, LocalHostName) {
+  EXPECT_FALSE(WinsockLocalHostName().empty());
+}
 
 }  // namespace
