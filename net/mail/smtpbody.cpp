@@ -87,6 +87,9 @@ std::string NextTextLine(std::string_view text, int& Pos, TSmtpDefaultEncoding e
   switch (encoding) {
     case smtpEncQuotedPrintable:
       line = QpEncodeSpan(text, kQpLineWidth, TCharSet(), true, Pos, false);
+      // The text's own line ends are encoded, so the hard line end after its last line would add
+      // one more: that line ends in a soft break instead.
+      if (Pos > static_cast<int>(text.size()) && (line.empty() || line.back() != '=')) line += '=';
       break;
     case smtpEncBase64:
       line = MimeBase64EncodeSpan(text, kBase64TextWidth, Pos);

@@ -26,7 +26,8 @@ std::string TrimBodyLine(std::string_view s);
 // - 7bit, 8bit: the next line up to CR LF, trimmed by TrimBodyLine; with wrap, a line longer than
 //   76 columns is cut after its last blank, TAB, ",", "-" or "." within them;
 // - quoted-printable: the next encoded line of at most 75 characters (CR and LF encoded, a cut
-//   line ending in "=");
+//   line ending in "="); the last line ends in "=" too, so the decoded text ends where the text
+//   does, without a line end of the wire's added;
 // - base64: the next 76 characters of the text's Base64 form.
 // Pos moves past what was used, and becomes 0 once the text is done.
 // REQUIRES: Pos >= 1.

@@ -88,6 +88,8 @@ class Handler:
         await self.hold("dot")
         if "dot" in self.args.refuse:
             return REFUSALS["dot"]
+        if server.transport is None or server.transport.is_closing():
+            return "421 4.4.2 Gone"  # the client gave up meanwhile: nothing is stored
         self.stored += 1
         lines = ["MAIL FROM:<%s>" % envelope.mail_from]
         lines += ["RCPT TO:<%s>" % r for r in envelope.rcpt_tos]

@@ -43,7 +43,7 @@ for i, part in enumerate(parts):
         put('part.%d.filename' % i, fn)
     payload = part.get_payload(decode=True) or b''
     put('part.%d.bytes' % i, payload)
-    if part.get_content_maintype() == 'text':
+    if part.get_content_maintype() == 'text' and fn is None:
         put('part.%d.text' % i, payload.decode(part.get_content_charset() or 'ascii'))
 put('defects', ','.join(defects))
 sys.stdout.write('\n'.join(out) + '\n')

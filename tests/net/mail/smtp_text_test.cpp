@@ -316,7 +316,7 @@ TEST(SmtpBody, TextLinesPerEncoding) {
   EXPECT_EQ(qp[0].rfind("a=3Db=0D=0Axxx", 0), 0u);
   EXPECT_EQ(qp[0].back(), '=');
   EXPECT_LE(qp[0].size(), 75u);
-  EXPECT_EQ(qp[1].substr(qp[1].size() - 6), "=0D=0A");
+  EXPECT_EQ(qp[1].substr(qp[1].size() - 7), "=0D=0A=");
 
   // Base64: 76 characters a line.
   const std::vector<std::string> b64 = TextLines(std::string(100, 'z'), smtpEncBase64);
