@@ -112,16 +112,31 @@ def make_protocol_class(args):
                 return
             await super().smtp_DATA(arg)
 
+        def connection_made(self, transport):
+            super().connection_made(transport)
+            if args.pace:
+                # Reading goes on only when the pace allows, whoever asks for it (the stream
+                # reader resumes reading by itself once it has taken its lines).
+                self.hold_until = 0.0
+                self.resume_transport = transport.resume_reading
+                transport.resume_reading = self.paced_resume
+
         def data_received(self, data):
             super().data_received(data)
             if args.pace and self.transport is not None:
-                # Reading stops for as long as these bytes take at the chosen rate.
+                loop = asyncio.get_running_loop()
+                self.hold_until = max(self.hold_until, loop.time()) + len(data) / args.pace
                 self.transport.pause_reading()
-                asyncio.get_running_loop().call_later(len(data) / args.pace, self.resume)
+                loop.call_later(self.hold_until - loop.time(), self.paced_resume)
 
-        def resume(self):
-            if self.transport is not None and not self.transport.is_closing():
-                self.transport.resume_reading()
+        def paced_resume(self):
+            if self.transport is None or self.transport.is_closing():
+                return
+            loop = asyncio.get_running_loop()
+            if loop.time() < self.hold_until:
+                loop.call_later(self.hold_until - loop.time(), self.paced_resume)
+                return
+            self.resume_transport()
 
     return SinkSMTP
 
