@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "net/mail/mime.h"
+#include "net/mail/smtpaddress.h"
 #include "net/mail/smtpbody.h"
 #include "rtl/cp932.h"
 #include "rtl/datetime.h"
@@ -106,7 +107,8 @@ void TSmtpCli::PrepareMessage() {
   MimeLines.Add("This is a multipart MIME message.");
   MimeLines.Add("");
   MimeLines.Add("--" + Boundary);
-  MimeLines.Add("Content-Type: " + MimeTypeText() + "; charset=\"" + CharSet + "\"");
+  MimeLines.Add("Content-Type: " + MimeTypeText() + "; charset=\"" + BlankLineBreaks(CharSet) +
+                "\"");
   MimeLines.Add(std::string("Content-Transfer-Encoding: ") + SmtpEncodingName(MsgEncoding));
   MimeLines.Add("");
 }

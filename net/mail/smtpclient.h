@@ -79,7 +79,8 @@ class TCustomSmtpClient : public rtl::TComponent {
   TSmtpDisplay OnCommand;   // each command line just before it is sent
   TSmtpDisplay OnResponse;  // each reply line as received
   TSmtpRequestDone OnRequestDone;
-  TSessionConnected OnSessionConnected;  // after the greeting (or the failure to connect)
+  // After the greeting (0), or with the error when the host cannot be looked up.
+  TSessionConnected OnSessionConnected;
   TSessionClosed OnSessionClosed;
   TSmtpRcptToErrorEvent OnRcptToError;  // a refused recipient that is not the last one
   TSmtpGetDataEvent OnGetData;          // the next body line

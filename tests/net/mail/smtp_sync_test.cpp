@@ -4,6 +4,8 @@
 // own.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <atomic>
 #include <cstdio>
 #include <functional>
@@ -397,6 +399,51 @@ TEST(SyncSmtp, TerminatingApplicationEndsTheWait) {
     while (PeekMessage(&msg, 0, WM_QUIT, WM_QUIT, PM_REMOVE)) {
     }
   }
+}
+
+// A mail sent from inside another socket's handler (a record line that starts it) goes out while
+// that socket's next line waits for the handler to end.
+TEST(SyncSmtp, MailFromInsideAnotherSocketsHandler) {
+  SmtpSink sink;
+  REQUIRE_SINK(sink);
+  ProbeClient smtp;
+  AsSmtpWatch(smtp);
+  smtp.Host = "127.0.0.1";
+  smtp.Port = sink.Port();
+  smtp.FromName = smtp.HdrFrom = smtp.HdrTo = "a@x.jp";
+  smtp.RcptName.Add("a@x.jp");
+  std::vector<std::string> events;
+  std::unique_ptr<TAsyncSocket> session;
+  TAsyncSocket listener;
+  listener.SetProto("tcp");
+  listener.SetAddr("127.0.0.1");
+  listener.SetPort("0");
+  listener.OnSessionAvailable = [&](rtl::TObject*, WORD) {
+    const SOCKET h = listener.Accept();
+    session = std::make_unique<TAsyncSocket>();
+    session->SetLineMode(true);
+    session->OnDataAvailable = [&](rtl::TObject*, WORD) {
+      std::string line = session->ReceiveStr();
+      line = line.substr(0, line.find('\r'));
+      events.push_back(line);
+      if (line != "one") return;
+      smtp.MailMessage.Clear();
+      smtp.MailMessage.Add("record " + line);
+      const bool ok = smtp.SyncOpen() && smtp.SyncMail() && smtp.SyncQuit();
+      events.push_back(ok ? "mailed" : "failed: " + smtp.ErrorMessage());
+    };
+    session->SetHSocket(h);
+  };
+  listener.Listen();
+  const int agent = testsupport::ConnectTcp(std::stoi(listener.GetSockPort()));
+  ASSERT_GE(agent, 0);
+  ASSERT_TRUE(testsupport::SendAll(agent, "one\r\ntwo\r\n"));
+  EXPECT_TRUE(testsupport::PumpUntil([&] { return events.size() == 3; }, 20000));
+  EXPECT_EQ(events, (std::vector<std::string>{"one", "mailed", "two"}));
+  close(agent);
+  ASSERT_EQ(sink.Messages().size(), 1u);
+  EXPECT_NE(sink.Messages()[0].data.find("record one"), std::string::npos);
+  session.reset();
 }
 
 TEST(SyncSmtp, MultiThreadedClientOnAThreadWithoutLoop) {
