@@ -106,13 +106,17 @@ void TCustomPop3Cli::NotifyRequestDone(WORD Error) {
   CloseRequest(Error);
 }
 
+// The request is over before the state says idle, so that an OnStateChange handler may start
+// the next one; the report names this request whatever starts meanwhile.
 void TCustomPop3Cli::CloseRequest(WORD Error) {
-  SetState(psIdle);
-  highLevel_ = false;
+  const TPop3Request rq = requestType_;
+  const uint32_t serial = requestSerial_;
   const bool wasOpen = requestOpen_;
   requestOpen_ = false;
-  if (wasOpen && requestEnded_) requestEnded_(requestSerial_, Error);
-  PostMessage(window_, WM_POP3_REQUEST_DONE, static_cast<WPARAM>(requestType_), Error);
+  highLevel_ = false;
+  SetState(psIdle);
+  if (wasOpen && requestEnded_) requestEnded_(serial, Error);
+  PostMessage(window_, WM_POP3_REQUEST_DONE, static_cast<WPARAM>(rq), Error);
 }
 
 void TCustomPop3Cli::FailRequest(const std::string& text) {
@@ -165,32 +169,23 @@ void TCustomPop3Cli::WndProc(TMessage& Msg) {
 // A message that arrives while OnRequestDone runs (its handler pumps) waits until the outermost
 // handler returns, so the handler of one request never runs inside the handler of another.
 void TCustomPop3Cli::WindowProcedure(TMessage& Msg) {
-  if (windowDepth_ > 0) {
-    heldMessages_.push_back(Msg);
-    return;
-  }
-  struct Depth {
-    int& d;
-    explicit Depth(int& depth) : d(depth) { ++d; }
-    ~Depth() { --d; }
-  };
-  {
-    Depth depth(windowDepth_);
-    WndProc(Msg);
-  }
+  heldMessages_.push_back(Msg);
+  if (windowDepth_ > 0) return;
   while (!heldMessages_.empty()) {
-    TMessage held = heldMessages_.front();
+    TMessage m = heldMessages_.front();
     heldMessages_.pop_front();
+    ++windowDepth_;
     try {
-      Depth depth(windowDepth_);
-      WndProc(held);
+      WndProc(m);
     } catch (...) {
+      --windowDepth_;
       // The rest goes out through the queue, after this failure has reached the loop.
-      for (const TMessage& m : heldMessages_)
-        PostMessage(window_, m.Msg, m.WParam, m.LParam);
+      for (const TMessage& held : heldMessages_)
+        PostMessage(window_, held.Msg, held.WParam, held.LParam);
       heldMessages_.clear();
       throw;
     }
+    --windowDepth_;
   }
 }
 

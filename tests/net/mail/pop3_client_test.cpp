@@ -579,6 +579,40 @@ TEST_F(Pop3ClientTest, SilenceTimesOutAfterTheLastLine) {
   EXPECT_TRUE(PumpUntil([&] { return fake.ClientClosed(); }));
 }
 
+// With Timeout 0 a silent server is waited for until the application terminates: by the owner's
+// test, or by a quit request pending on the thread when the owner supplied none.
+TEST_F(Pop3ClientTest, TerminatingApplicationEndsTheWait) {
+  for (bool ownersTest : {true, false}) {
+    SCOPED_TRACE(ownersTest ? "the owner's test" : "a pending quit");
+    Pop3Fake fake({Line("+OK"), Hear("USER")});
+    cli_.Port = fake.Port();
+    cli_.Timeout = 0;
+    cli_.MultiThreaded = ownersTest;  // either way of pumping
+    bool terminating = false;
+    if (ownersTest) cli_.Terminating = [&] { return terminating; };
+    HWND timer = AllocateHWnd([&](TMessage& m) {
+      if (m.Msg != WM_TIMER) return;
+      KillTimer(timer, 1);
+      if (ownersTest)
+        terminating = true;
+      else
+        PostQuitMessage(0);
+    });
+    SetTimer(timer, 1, 1200);
+    const DWORD start = GetTickCount();
+    EXPECT_FALSE(cli_.SyncLogin());
+    EXPECT_GE(Since(start), 1100u);
+    EXPECT_EQ(cli_.ErrorMessage(), "426 Timeout");
+    EXPECT_EQ(cli_.StatusCode(), 426);
+    EXPECT_FALSE(cli_.Connected());
+    DeallocateHWnd(timer);
+    MSG quit;
+    EXPECT_EQ(PeekMessage(&quit, 0, WM_QUIT, WM_QUIT, PM_REMOVE) != 0, !ownersTest);
+    cli_.Terminating = nullptr;
+    cli_.MultiThreaded = false;
+  }
+}
+
 TEST_F(Pop3ClientTest, SlowDataThatKeepsComingDoesNotTimeOut) {
   Script data{Hear("RETR"), Line("+OK")};
   for (int i = 0; i < 6; ++i)
