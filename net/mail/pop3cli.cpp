@@ -26,6 +26,7 @@ TCustomPop3Cli::TCustomPop3Cli(rtl::TComponent* owner) : rtl::TComponent(owner) 
 }
 
 TCustomPop3Cli::~TCustomPop3Cli() {
+  *alive_ = false;
   if (TAsyncSocket* s = socket_) {
     s->OnSessionClosed = nullptr;
     s->OnSessionConnected = nullptr;
@@ -167,17 +168,21 @@ void TCustomPop3Cli::WndProc(TMessage& Msg) {
 }
 
 // A message that arrives while OnRequestDone runs (its handler pumps) waits until the outermost
-// handler returns, so the handler of one request never runs inside the handler of another.
+// handler returns, so the handler of one request never runs inside the handler of another. The
+// handler may destroy the component: alive tells, and nothing is touched afterwards.
 void TCustomPop3Cli::WindowProcedure(TMessage& Msg) {
   heldMessages_.push_back(Msg);
   if (windowDepth_ > 0) return;
+  const std::shared_ptr<bool> alive = alive_;
   while (!heldMessages_.empty()) {
     TMessage m = heldMessages_.front();
     heldMessages_.pop_front();
     ++windowDepth_;
     try {
       WndProc(m);
+      if (!*alive) return;
     } catch (...) {
+      if (!*alive) throw;
       --windowDepth_;
       // The rest goes out through the queue, after this failure has reached the loop.
       for (const TMessage& held : heldMessages_)

@@ -9,14 +9,17 @@
 // Ownership and threads: the component owns its socket (a TAsyncSocket, line mode off: the
 // component cuts lines itself, see pop3lines.h) and its hidden window. Every call, event and
 // notification runs on the thread that created it, which must handle its messages; nothing locks.
-// An event handler may start the next request or call Abort, but must not destroy the component.
-// While OnRequestDone runs (and pumps messages inside it), the component's further OnRequestDone
+// An event handler may start the next request or call Abort. OnRequestDone may also destroy the
+// component; the events that come from its socket (lines, responses, display, session events,
+// state changes) must not, since the socket is never freed under its own handler. While
+// OnRequestDone runs (and pumps messages inside it), the component's further OnRequestDone
 // messages are held and delivered, in order, after it returns.
 #pragma once
 
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "net/mail/pop3commands.h"
@@ -260,6 +263,7 @@ class TCustomPop3Cli : public rtl::TComponent, public TPop3HeaderFields {
 
   int windowDepth_ = 0;  // OnRequestDone handlers now running
   std::deque<TMessage> heldMessages_;
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
 // The component the programs create.

@@ -666,6 +666,23 @@ TEST_F(Pop3ClientTest, SyncLoginInsideAnotherSocketsHandler) {
                                              "end second"}));
 }
 
+// The owner may free the component when it hears that the request has ended.
+TEST_F(Pop3ClientTest, FreedInsideOnRequestDone) {
+  Pop3Fake fake({Line("+OK")});
+  auto* cli = new TPop3Cli;
+  cli->Host = "127.0.0.1";
+  cli->Port = fake.Port();
+  bool freed = false;
+  cli->OnRequestDone = [&](rtl::TObject*, TPop3Request, WORD) {
+    bool* noted = &freed;  // this handler goes with the component
+    delete cli;
+    *noted = true;
+  };
+  cli->Connect();
+  EXPECT_TRUE(PumpUntil([&] { return freed; }));
+  EXPECT_TRUE(PumpUntil([&] { return fake.ClientClosed(); }));
+}
+
 TEST_F(Pop3ClientTest, QuitOnAnUnconnectedComponentReportsNothing) {
   cli_.Quit();
   EXPECT_EQ(cli_.State(), psIdle);
