@@ -6,7 +6,6 @@
 #include <cstdio>
 
 #include "rtl/cp932.h"
-#include "rtl/messages.h"
 
 std::string FormatIndexed(std::string_view format, const std::vector<std::string>& args) {
   std::string out;
@@ -34,16 +33,6 @@ std::string FormatIndexed(std::string_view format, const std::vector<std::string
   return out;
 }
 
-std::string SysErrorMessage(DWORD code) {
-  char buf[1024] = {};
-  const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                 nullptr, code, 0, buf, sizeof buf, nullptr);
-  std::string text(buf, n);
-  while (!text.empty() && (static_cast<unsigned char>(text.back()) <= 0x20 || text.back() == '.'))
-    text.pop_back();
-  return text;
-}
-
 std::string TerminalText(std::string_view cp932) {
   // The locale is read once, without changing the process's own (which stays "C").
   static const std::string codeset = [] {
@@ -60,15 +49,4 @@ std::string TerminalText(std::string_view cp932) {
       rtl::IconvConvert("CP932", (codeset + "//TRANSLIT").c_str(), cp932, out))
     return out;
   return rtl::Cp932ToUtf8(cp932);
-}
-
-std::string OSErrorText(DWORD code) {
-  const std::string message = SysErrorMessage(code);
-  const int n =
-      std::snprintf(nullptr, 0, rtl::msg::kOSErrorFormat, static_cast<int>(code), message.c_str());
-  std::string out(static_cast<size_t>(n > 0 ? n : 0) + 1, '\0');
-  std::snprintf(out.data(), out.size(), rtl::msg::kOSErrorFormat, static_cast<int>(code),
-                message.c_str());
-  out.resize(out.size() - 1);
-  return out;
 }

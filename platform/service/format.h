@@ -11,15 +11,7 @@
 // into "%"; every other byte is copied. Works on CP932 text, where "%" is never a trail byte.
 std::string FormatIndexed(std::string_view format, const std::vector<std::string>& args);
 
-// The system's text for an error code without its trailing blanks, line ends and full stops
-// (empty when the system has none).
-std::string SysErrorMessage(DWORD code);
-
 // CP932 text in the character set of the terminal the program writes to (from LC_ALL, LC_CTYPE or
 // LANG; UTF-8 under the C and POSIX locales, whose ASCII no terminal is limited to today). What
 // that set lacks becomes "?".
 std::string TerminalText(std::string_view cp932);
-
-// The run-time's operating-system error text for a code: "システムエラー。コード：<code>.\r\n" and
-// SysErrorMessage(code).
-std::string OSErrorText(DWORD code);

@@ -1,9 +1,12 @@
-// FormatMessageA over a fixed table of English system texts.
+// FormatMessageA over a fixed table of English system texts, and the texts made from them.
+#include "platform/win/errtext.h"
+
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <string_view>
 
-#include "platform/win/errtext.h"
+#include "rtl/messages.h"
 
 namespace {
 
@@ -83,12 +86,16 @@ constexpr ErrorText kErrorTexts[] = {
      "user name, are not allowed. Disconnect all previous connections to the server or shared "
      "resource and try again.\r\n"},
     {1300, "Not all privileges or groups referenced are assigned to the caller.\r\n"},
+    {1305, "The revision level is unknown.\r\n"},
+    {1307, "This security ID may not be assigned as the owner of this object.\r\n"},
     {1313, "A specified privilege does not exist.\r\n"},
     {1314, "A required privilege is not held by the client.\r\n"},
     {1332, "No mapping between account names and security IDs was done.\r\n"},
     {1336, "The access control list (ACL) structure is invalid.\r\n"},
     {1337, "The security ID structure is invalid.\r\n"},
     {1338, "The security descriptor structure is invalid.\r\n"},
+    {1344, "No more memory is available for security information updates.\r\n"},
+    {1361, "The security descriptor is not in the right format (absolute or self-relative).\r\n"},
     {1400, "Invalid window handle.\r\n"},
     {1444, "Invalid thread identifier.\r\n"},
     {1460, "This operation returned because the timeout period expired.\r\n"},
@@ -182,4 +189,25 @@ DWORD FormatMessageA(DWORD flags, LPCVOID source, DWORD id, DWORD languageId, ch
   }
   SetLastError(ERROR_SUCCESS);
   return static_cast<DWORD>(text.size());
+}
+
+std::string SysErrorMessage(DWORD code) {
+  char buf[1024] = {};
+  const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                 nullptr, code, 0, buf, sizeof buf, nullptr);
+  std::string text(buf, n);
+  while (!text.empty() && (static_cast<unsigned char>(text.back()) <= 0x20 || text.back() == '.'))
+    text.pop_back();
+  return text;
+}
+
+std::string OSErrorText(DWORD code) {
+  const std::string message = SysErrorMessage(code);
+  const int n =
+      std::snprintf(nullptr, 0, rtl::msg::kOSErrorFormat, static_cast<int>(code), message.c_str());
+  std::string out(static_cast<size_t>(n > 0 ? n : 0) + 1, '\0');
+  std::snprintf(out.data(), out.size(), rtl::msg::kOSErrorFormat, static_cast<int>(code),
+                message.c_str());
+  out.resize(out.size() - 1);
+  return out;
 }

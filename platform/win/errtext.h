@@ -2,6 +2,8 @@
 // Safe from any thread.
 #pragma once
 
+#include <string>
+
 #include "platform/win/base.h"
 
 constexpr DWORD FORMAT_MESSAGE_ALLOCATE_BUFFER = 0x100;
@@ -23,3 +25,11 @@ constexpr DWORD FORMAT_MESSAGE_MAX_WIDTH_MASK = 0xFF;
 // would need arguments, 8 when memory is short.
 DWORD FormatMessageA(DWORD flags, LPCVOID source, DWORD id, DWORD languageId, char* buffer,
                      DWORD size, void* arguments);
+
+// The system's text for an error code without its trailing blanks, line ends and full stops
+// (empty when the system has none).
+std::string SysErrorMessage(DWORD code);
+
+// The run-time's operating-system error text for a code: "システムエラー。コード：<code>.\r\n" and
+// SysErrorMessage(code).
+std::string OSErrorText(DWORD code);
