@@ -29,7 +29,7 @@ bool TSyncSmtpCli::WaitRequestEnd() {
   PushDeadline();
   while (!end.Ended) {
     const DWORD now = GetTickCount();
-    if (ApplicationTerminating(TerminatingTest) || (Timeout > 0 && TickBefore(TimeStop, now))) {
+    if (ApplicationTerminating(Terminating) || (Timeout > 0 && TickBefore(TimeStop, now))) {
       Abort();
       FErrorMessage = "426 Timeout";
       ReplyCode = kSmtpAborted;

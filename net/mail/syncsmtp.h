@@ -24,7 +24,7 @@ class TSyncSmtpCli : public TSmtpCli {
   bool MultiThreaded = false;
   // Whether the application is terminating (net/mail/mailwait.h); unset: a quit request is
   // pending on the thread.
-  TTerminatingTest TerminatingTest;
+  TTerminatingTest Terminating;
 
   // Waits until the request started last has ended; True when it ended with 0 and its last
   // command succeeded (ResultCode 0). False when it failed, or when a nested call aborted it

@@ -119,7 +119,7 @@ TEST(SyncSmtp, CollectorSequenceEndToEnd) {
 
   // Without a session Quit answers at once, with the last command's result: no wait at all.
   int polls = 0;
-  smtp.TerminatingTest = [&] {
+  smtp.Terminating = [&] {
     ++polls;
     return false;
   };
@@ -127,7 +127,7 @@ TEST(SyncSmtp, CollectorSequenceEndToEnd) {
   EXPECT_EQ(polls, 0);
 
   // The same component sends the next mail.
-  smtp.TerminatingTest = nullptr;
+  smtp.Terminating = nullptr;
   ASSERT_TRUE(mail.Send(smtp, sink.Port())) << smtp.ErrorMessage();
   EXPECT_EQ(sink.Messages().size(), 2u);
 }
@@ -381,7 +381,7 @@ TEST(SyncSmtp, TerminatingApplicationEndsTheWait) {
     smtp.FromName = smtp.HdrFrom = smtp.HdrTo = "a@x.jp";
     smtp.RcptName.Add("a@x.jp");
     bool terminating = false;
-    if (row.ownTest) smtp.TerminatingTest = [&] { return terminating; };
+    if (row.ownTest) smtp.Terminating = [&] { return terminating; };
     ASSERT_TRUE(smtp.SyncOpen());
     TTimer timer;
     timer.SetInterval(300);
