@@ -80,7 +80,7 @@ TEST(CollectorService, LifeCycleUnderTheServiceManager) {
   // A paused collector goes on collecting and answering.
   SendRecord(folder.Port(), "while paused");
   EXPECT_TRUE(WaitFor([&] { return HasRecord(folder, "while paused"); }));
-  EXPECT_EQ(AskUdp(folder.Port(), "Are You Kelvadon Manager?", 1000).size(), 1u);
+  EXPECT_EQ(AskUdp(folder.Port(), "Are You Kelvadon Manager?", 10000).size(), 1u);
   ASSERT_TRUE(ControlService(service, SERVICE_CONTROL_CONTINUE, &st)) << GetLastError();
   ASSERT_TRUE(WaitFor([&] { return State(service) == SERVICE_RUNNING; }));
 

@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 
 namespace testsupport {
@@ -88,7 +89,7 @@ std::vector<Reply> AskUdp(int port, const std::string& datagram, int waitMs) {
   const sockaddr_in to = Loopback(port);
   sendto(fd, datagram.data(), datagram.size(), 0, reinterpret_cast<const sockaddr*>(&to),
          sizeof to);
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
+  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
   for (int left; (left = LeftMs(end)) > 0;) {
     pollfd p{fd, POLLIN, 0};
     if (poll(&p, 1, left) <= 0) break;
@@ -98,6 +99,7 @@ std::vector<Reply> AskUdp(int port, const std::string& datagram, int waitMs) {
     ssize_t n = recvfrom(fd, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &len);
     if (n < 0) break;
     replies.push_back({std::string(buf, static_cast<size_t>(n)), ntohs(from.sin_port)});
+    end = std::min(end, std::chrono::steady_clock::now() + std::chrono::milliseconds(kUdpSettleMs));
   }
   close(fd);
   return replies;

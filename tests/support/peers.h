@@ -19,7 +19,9 @@ bool SendAll(int fd, const std::string& bytes);
 std::string ReadUntilClose(int fd, int timeoutMs);
 
 // Sends a datagram to 127.0.0.1:port from a fresh socket and collects the replies that come
-// within waitMs, with the port each came from.
+// within waitMs, with the port each came from. Once a reply has come it waits at most
+// kUdpSettleMs more for others, so a generous waitMs costs nothing when the peer answers.
+constexpr int kUdpSettleMs = 300;
 struct Reply {
   std::string bytes;
   int fromPort;
