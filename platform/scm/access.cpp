@@ -1,142 +1,121 @@
-// Access by caller class, and accounts by the system's user table.
+// Access by caller class for the manager, and by descriptor for services.
 #include "platform/scm/access.h"
-
-#include <errno.h>
-#include <grp.h>
-#include <pwd.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <vector>
-
-#include "rtl/cp932.h"
 
 namespace scm {
 
 namespace {
 
-constexpr char kControlGroup[] = "kelvadon";
+constexpr uint32_t kGenericBits = kGenericRead | kGenericWrite | kGenericExecute | kGenericAll;
 
-// What a caller that may only query gets.
+// What a caller that is no admin may do with the manager.
 constexpr uint32_t kManagerQueryRights =
     kManagerConnect | kManagerEnumerateService | kManagerQueryLockStatus | kReadControl;
-constexpr uint32_t kServiceQueryRights = kServiceQueryConfig | kServiceQueryStatus |
-                                         kServiceEnumerateDependents | kServiceInterrogate |
-                                         kReadControl;
 
-uint32_t Grant(uint32_t mapped, uint32_t allowed, uint32_t& granted) {
-  const bool maximum = (mapped & kMaximumAllowed) != 0;
-  const uint32_t asked = mapped & ~kMaximumAllowed;
+// Checks an asked mask against what is allowed. asked holds no MAXIMUM_ALLOWED.
+uint32_t Grant(uint32_t asked, bool maximum, uint32_t allowed, uint32_t& granted) {
   if (asked & ~allowed) return kErrorAccessDenied;
+  if (maximum && (asked | allowed) == 0) return kErrorAccessDenied;
   granted = maximum ? (asked | allowed) : asked;
   return 0;
 }
 
-bool GroupId(const char* name, gid_t& gid) {
-  std::vector<char> buf(16384);
-  group gr;
-  group* found = nullptr;
-  if (getgrnam_r(name, &gr, buf.data(), buf.size(), &found) != 0 || !found) return false;
-  gid = found->gr_gid;
-  return true;
-}
-
 }  // namespace
 
-bool PeerOf(int fd, Peer& peer) {
-  peer = Peer{};
-  ucred cred{};
-  socklen_t len = sizeof cred;
-  if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &len) != 0) return false;
-  peer.uid = cred.uid;
-  peer.gid = cred.gid;
-  peer.pid = cred.pid;
-  if (peer.uid == 0) {
-    peer.controls = true;
-    return true;
-  }
-  gid_t control;
-  if (!GroupId(kControlGroup, control)) return true;
-  if (peer.gid == control) {
-    peer.controls = true;
-    return true;
-  }
-  std::vector<gid_t> groups(64);
-  for (;;) {
-    len = static_cast<socklen_t>(groups.size() * sizeof(gid_t));
-    if (getsockopt(fd, SOL_SOCKET, SO_PEERGROUPS, groups.data(), &len) == 0) {
-      groups.resize(len / sizeof(gid_t));
-      break;
-    }
-    if (errno != ERANGE || groups.size() >= 65536) return true;
-    groups.resize(len / sizeof(gid_t) + 1);
-  }
-  for (gid_t g : groups)
-    if (g == control) peer.controls = true;
-  return true;
-}
+const GenericMapping kManagerMapping = {
+    kReadControl | kManagerEnumerateService | kManagerQueryLockStatus,
+    kReadControl | kManagerCreateService | kManagerModifyBootConfig,
+    kReadControl | kManagerConnect | kManagerLock,
+    kManagerAllAccess,
+};
 
-uint32_t MapManagerAccess(uint32_t d) {
-  uint32_t out = d & ~(kGenericRead | kGenericWrite | kGenericExecute | kGenericAll);
-  if (d & kGenericRead) out |= kReadControl | kManagerEnumerateService | kManagerQueryLockStatus;
-  if (d & kGenericWrite) out |= kReadControl | kManagerCreateService | kManagerModifyBootConfig;
-  if (d & kGenericExecute) out |= kReadControl | kManagerConnect | kManagerLock;
-  if (d & kGenericAll) out |= kManagerAllAccess;
+const GenericMapping kServiceMapping = {
+    kReadControl | kServiceQueryConfig | kServiceQueryStatus | kServiceInterrogate |
+        kServiceEnumerateDependents,
+    kReadControl | kServiceChangeConfig,
+    kReadControl | kServiceStart | kServiceStop | kServicePauseContinue |
+        kServiceUserDefinedControl,
+    kServiceAllAccess,
+};
+
+uint32_t MapGeneric(uint32_t mask, const GenericMapping& m) {
+  uint32_t out = mask & ~kGenericBits;
+  if (mask & kGenericRead) out |= m.read;
+  if (mask & kGenericWrite) out |= m.write;
+  if (mask & kGenericExecute) out |= m.execute;
+  if (mask & kGenericAll) out |= m.all;
   return out;
 }
 
-uint32_t MapServiceAccess(uint32_t d) {
-  uint32_t out = d & ~(kGenericRead | kGenericWrite | kGenericExecute | kGenericAll);
-  if (d & kGenericRead)
-    out |= kReadControl | kServiceQueryConfig | kServiceQueryStatus | kServiceInterrogate |
-           kServiceEnumerateDependents;
-  if (d & kGenericWrite) out |= kReadControl | kServiceChangeConfig;
-  if (d & kGenericExecute)
-    out |= kReadControl | kServiceStart | kServiceStop | kServicePauseContinue |
-           kServiceUserDefinedControl;
-  if (d & kGenericAll) out |= kServiceAllAccess;
-  return out;
+uint32_t MapManagerAccess(uint32_t desired) {
+  return MapGeneric(desired, kManagerMapping);
 }
 
-uint32_t CheckManagerAccess(const Peer& peer, uint32_t desired, uint32_t& granted) {
-  const uint32_t allowed =
-      peer.controls ? (kManagerAllAccess | kAccessSystemSecurity) : kManagerQueryRights;
-  const uint32_t rc = Grant(MapManagerAccess(desired), allowed, granted);
-  if (rc == 0) granted |= kManagerConnect;
+uint32_t MapServiceAccess(uint32_t desired) {
+  return MapGeneric(desired, kServiceMapping);
+}
+
+uint32_t CheckManagerAccess(const Caller& caller, uint32_t desired, uint32_t& granted) {
+  const uint32_t mapped = MapManagerAccess(desired);
+  const bool maximum = (mapped & kMaximumAllowed) != 0;
+  const uint32_t asked = mapped & ~kMaximumAllowed;
+  if ((asked & kAccessSystemSecurity) && !caller.root) return kErrorPrivilegeNotHeld;
+  const uint32_t allowed = caller.admin ? kManagerAllAccess : kManagerQueryRights;
+  const uint32_t rc = Grant(asked & ~kAccessSystemSecurity, maximum, allowed, granted);
+  if (rc == 0) granted |= kManagerConnect | (asked & kAccessSystemSecurity);
   return rc;
 }
 
-uint32_t CheckServiceAccess(const Peer& peer, const std::string& security, uint32_t desired,
+Descriptor DefaultServiceDescriptor() {
+  Descriptor d;
+  d.control = kSelfRelative | kDaclPresent;
+  d.owner = SystemSid();
+  d.group = SystemSid();
+  Acl dacl;
+  dacl.aces.push_back(Ace{kAccessAllowedAce, 0, kServiceAllAccess, SystemSid()});
+  dacl.aces.push_back(Ace{kAccessAllowedAce, 0, kServiceAllAccess, AdministratorsSid()});
+  dacl.aces.push_back(Ace{kAccessAllowedAce, 0, kServiceQueryRights, AuthenticatedUsersSid()});
+  d.dacl = std::move(dacl);
+  return d;
+}
+
+Descriptor MapServiceDescriptor(const Descriptor& descriptor) {
+  Descriptor d = descriptor;
+  for (auto* acl : {&d.dacl, &d.sacl}) {
+    if (!*acl) continue;
+    for (Ace& ace : (*acl)->aces)
+      ace.mask = MapServiceAccess(ace.mask);
+  }
+  return d;
+}
+
+uint32_t CheckServiceAccess(const Caller& caller, const Descriptor& descriptor, uint32_t desired,
                             uint32_t& granted) {
-  // The descriptor in `security` is not evaluated yet: the caller's class decides alone.
-  const uint32_t allowed =
-      peer.controls ? (kServiceAllAccess | kAccessSystemSecurity) : kServiceQueryRights;
-  return Grant(MapServiceAccess(desired), allowed, granted);
+  const uint32_t mapped = MapServiceAccess(desired);
+  const bool maximum = (mapped & kMaximumAllowed) != 0;
+  const uint32_t asked = mapped & ~kMaximumAllowed;
+  if ((asked & kAccessSystemSecurity) && !caller.root) return kErrorPrivilegeNotHeld;
+  if (caller.root) return Grant(asked, maximum, asked | kServiceAllAccess, granted);
+
+  uint32_t allowed = 0, denied = 0;
+  if (descriptor.owner && caller.Has(*descriptor.owner)) allowed |= kReadControl | kWriteDac;
+  if (!(descriptor.control & kDaclPresent) || !descriptor.dacl) {
+    allowed |= kServiceAllAccess;
+  } else {
+    for (const Ace& ace : descriptor.dacl->aces) {
+      if ((ace.flags & kInheritOnlyAce) || !caller.Has(ace.sid)) continue;
+      const uint32_t m = MapServiceAccess(ace.mask) & ~(kAccessSystemSecurity | kMaximumAllowed);
+      if (ace.type == kAccessAllowedAce) allowed |= m & ~denied;
+      if (ace.type == kAccessDeniedAce) denied |= m & ~allowed;
+    }
+  }
+  return Grant(asked, maximum, allowed, granted);
 }
 
-bool ResolveAccount(const std::string& startName, Account& account) {
-  account = Account{};
-  std::string name = startName;
-  if (size_t slash = name.rfind('\\'); slash != std::string::npos) name.erase(0, slash + 1);
-  if (name.empty() || rtl::SameText(name, "LocalSystem")) return true;
-  std::vector<char> buf(16384);
-  passwd pw;
-  passwd* found = nullptr;
-  if (getpwnam_r(name.c_str(), &pw, buf.data(), buf.size(), &found) != 0 || !found) return false;
-  account.self = false;
-  account.uid = found->pw_uid;
-  account.gid = found->pw_gid;
-  account.user = found->pw_name;
-  account.home = found->pw_dir ? found->pw_dir : "/";
-  return true;
-}
-
-std::string UserName(uid_t uid) {
-  std::vector<char> buf(16384);
-  passwd pw;
-  passwd* found = nullptr;
-  if (getpwuid_r(uid, &pw, buf.data(), buf.size(), &found) == 0 && found) return found->pw_name;
-  return "uid " + std::to_string(uid);
+uint32_t CheckNewOwner(const Caller& caller, const Sid& sid) {
+  if (caller.root) return 0;
+  if (caller.user && sid == *caller.user) return 0;
+  if (caller.admin && sid == AdministratorsSid()) return 0;
+  return kErrorInvalidOwner;
 }
 
 }  // namespace scm

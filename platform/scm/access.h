@@ -1,18 +1,17 @@
-// Who may do what with the manager and its services. A caller is known by its socket's peer
-// credentials (SO_PEERCRED, SO_PEERGROUPS): root and members of the group "kelvadon" may control
-// services; every other caller may only query them. Access masks are the Win32 ones; generic
-// rights are mapped to the specific rights of the object first.
+// Who may do what with the manager and its services. The manager is guarded by the caller's class:
+// root and members of the group "kelvadon" may do everything, everyone else may connect,
+// enumerate and query. A service is guarded by its security descriptor, checked as the Windows
+// service control manager checks it (see CheckServiceAccess), with root holding every right.
+// Access masks are the Win32 ones; generic rights are mapped to the object's specific rights
+// first.
 //
-// The check for a service is the one place where its security descriptor will be evaluated;
-// until then the descriptor is stored and handed back, and only the caller's class decides.
-// Pure functions apart from PeerOf and the account lookups, which read the system's user and
-// group tables. Used only on scmd's thread.
+// Pure functions over values; safe from any thread.
 #pragma once
 
-#include <sys/types.h>
-
 #include <cstdint>
-#include <string>
+
+#include "platform/scm/caller.h"
+#include "platform/scm/secdesc.h"
 
 namespace scm {
 
@@ -46,45 +45,55 @@ constexpr uint32_t kServicePauseContinue = 0x40;
 constexpr uint32_t kServiceInterrogate = 0x80;
 constexpr uint32_t kServiceUserDefinedControl = 0x100;
 constexpr uint32_t kServiceAllAccess = 0xF01FF;
+// What the default descriptor gives Authenticated Users: querying.
+constexpr uint32_t kServiceQueryRights = kServiceQueryConfig | kServiceQueryStatus |
+                                         kServiceEnumerateDependents | kServiceInterrogate |
+                                         kReadControl;
 
 constexpr uint32_t kErrorAccessDenied = 5;
+constexpr uint32_t kErrorInvalidOwner = 1307;
+constexpr uint32_t kErrorPrivilegeNotHeld = 1314;
 
-struct Peer {
-  uid_t uid = 0;
-  gid_t gid = 0;
-  pid_t pid = 0;
-  bool controls = false;  // root or a member of "kelvadon"
+// What each generic right stands for on an object.
+struct GenericMapping {
+  uint32_t read;
+  uint32_t write;
+  uint32_t execute;
+  uint32_t all;
 };
+extern const GenericMapping kManagerMapping;
+extern const GenericMapping kServiceMapping;
 
-// The credentials of the process at the other end of a connected Unix socket. False when the
-// system does not tell them (the caller is then treated as a stranger).
-bool PeerOf(int fd, Peer& peer);
-
-// Generic rights turned into the manager's or a service's specific rights.
+// The mask with its generic bits replaced by the specific rights they stand for.
+uint32_t MapGeneric(uint32_t mask, const GenericMapping& mapping);
 uint32_t MapManagerAccess(uint32_t desired);
 uint32_t MapServiceAccess(uint32_t desired);
 
-// The rights granted for an open of the manager or of a service (MAXIMUM_ALLOWED: every right
-// the caller may have). Returns 0 and sets granted, or kErrorAccessDenied when a right asked for
-// is not the caller's. `security` is the service's stored descriptor (opaque, may be empty).
-uint32_t CheckManagerAccess(const Peer& peer, uint32_t desired, uint32_t& granted);
-uint32_t CheckServiceAccess(const Peer& peer, const std::string& security, uint32_t desired,
+// The rights granted for an open of the manager (MAXIMUM_ALLOWED: every right the caller may
+// have). Returns 0 and sets granted, or 5 when a right asked for is not the caller's, 1314 for
+// ACCESS_SYSTEM_SECURITY asked by another caller than root.
+uint32_t CheckManagerAccess(const Caller& caller, uint32_t desired, uint32_t& granted);
+
+// The descriptor of a new service: owner and group SYSTEM; a DACL that gives SYSTEM and
+// Administrators every right and Authenticated Users kServiceQueryRights.
+Descriptor DefaultServiceDescriptor();
+
+// The descriptor with the generic bits of every entry's mask mapped to the service rights, as it
+// is stored.
+Descriptor MapServiceDescriptor(const Descriptor& descriptor);
+
+// The rights granted for an open of a service guarded by descriptor. Root gets every right asked
+// for. Anyone else: the owner holds READ_CONTROL and WRITE_DAC; a null or absent DACL grants
+// every service right; else the DACL's entries that name one of the caller's SIDs are taken in
+// order (inherit-only entries skipped, generic bits mapped): an allowed entry grants its rights
+// not yet denied, a denied entry denies its rights not yet granted. ACCESS_SYSTEM_SECURITY is
+// root's alone (1314 for anyone else); every other right asked for and not granted gives 5.
+// MAXIMUM_ALLOWED asks for every right the caller has (5 when there is none).
+uint32_t CheckServiceAccess(const Caller& caller, const Descriptor& descriptor, uint32_t desired,
                             uint32_t& granted);
 
-// The account a service runs under, from its configured start name: "" and "LocalSystem" (with
-// or without a domain part such as ".\" or "NT AUTHORITY\") stand for the manager's own account;
-// any other name is a user of the system.
-struct Account {
-  bool self = true;
-  uid_t uid = 0;
-  gid_t gid = 0;
-  std::string user;
-  std::string home;
-};
-// False when the name is not a user of the system.
-bool ResolveAccount(const std::string& startName, Account& account);
-
-// The user name of a uid ("uid 1234" when it has none).
-std::string UserName(uid_t uid);
+// Whether the caller may make sid a service's owner: root any SID; anyone else its own user SID,
+// and an admin also Administrators. Returns 0 or 1307.
+uint32_t CheckNewOwner(const Caller& caller, const Sid& sid);
 
 }  // namespace scm

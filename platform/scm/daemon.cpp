@@ -35,15 +35,8 @@ constexpr size_t kMaxPendingOutput = 1024 * 1024;
 constexpr size_t kReadChunk = 16 * 1024;
 
 constexpr uint32_t kErrorInvalidName = 123;
-constexpr uint32_t kErrorInvalidSecurityDescr = 1338;
-constexpr size_t kMinSecurityDescriptor = 20;
-
-// An empty self-relative descriptor (revision 1, SE_SELF_RELATIVE, no owner, group or lists):
-// what a service that never had one set reports.
-const char kEmptyDescriptor[kMinSecurityDescriptor] = {1, 0, 0, '\x80'};
-
-// Security information bits.
-constexpr uint32_t kOwnerInfo = 1, kGroupInfo = 2, kDaclInfo = 4, kSaclInfo = 8;
+// A descriptor whose parts together pass the record's limit.
+constexpr uint32_t kErrorAllottedSpaceExceeded = 1344;
 
 bool ValidName(const std::string& name) {
   return !name.empty() && name.size() <= kMaxNameLength &&
@@ -130,6 +123,7 @@ bool Daemon::Init() {
   }
   for (const auto& path : bad)
     Log("skipped the unreadable service record %s", path.c_str());
+  UpgradeDescriptors();
 
   socketPath_ = options_.dir + "/" + kSocketName;
   sockaddr_un addr{};
@@ -376,7 +370,7 @@ void Daemon::Accept() {
     auto c = std::make_unique<Client>();
     c->id = nextClient_++;
     c->fd = fd;
-    PeerOf(fd, c->peer);
+    c->peer = PeerOf(fd);
     clients_[c->id] = std::move(c);
   }
 }
@@ -520,7 +514,7 @@ void Daemon::OpenService(Client& c, Reader& r) {
   if (!ValidName(name)) return ReplyError(c, kErrorInvalidName);
   Service* s = Find(name);
   if (!s) return ReplyError(c, ERROR_SERVICE_DOES_NOT_EXIST);
-  if (uint32_t err = CheckServiceAccess(c.peer, s->record.security, access, granted))
+  if (uint32_t err = CheckServiceAccess(c.peer, SecurityOf(*s), access, granted))
     return ReplyError(c, err);
   if (c.handles.size() >= kMaxHandlesPerClient) return ReplyError(c, ERROR_NOT_ENOUGH_MEMORY);
   const uint32_t h = c.nextHandle++;
@@ -543,12 +537,14 @@ void Daemon::CreateService(Client& c, Reader& r) {
   if (config.serviceStartName.empty()) config.serviceStartName = "LocalSystem";
   config.tagId = 0;
   if (uint32_t err = CheckConfig(config, nullptr)) return ReplyError(c, err);
-  if (uint32_t err = CheckServiceAccess(c.peer, std::string(), access, granted))
+  const Descriptor security = DefaultServiceDescriptor();
+  if (uint32_t err = CheckServiceAccess(c.peer, security, access, granted))
     return ReplyError(c, err);
   if (c.handles.size() >= kMaxHandlesPerClient) return ReplyError(c, ERROR_NOT_ENOUGH_MEMORY);
 
   auto s = std::make_unique<Service>();
   s->record.config = config;
+  s->record.security = EncodeDescriptor(security);
   s->status.serviceType = config.serviceType;
   if (!store_.Save(s->record)) return ReplyError(c, Win32ErrorFromErrno(errno));
   Service* raw = s.get();
@@ -623,6 +619,9 @@ void Daemon::ChangeConfig(Client& c, Reader& r) {
         change.serviceStartName->empty() ? "LocalSystem" : *change.serviceStartName;
   if (change.displayName && !change.displayName->empty()) config.displayName = *change.displayName;
   if (uint32_t err = CheckConfig(config, &s)) return ReplyError(c, err);
+  if (uint32_t err =
+          CheckAccountSwitch(c.peer, s.record.config.serviceStartName, config.serviceStartName))
+    return ReplyError(c, err);
   const ServiceConfig old = s.record.config;
   s.record.config = config;
   if (!Persist(s)) {
@@ -811,33 +810,39 @@ void Daemon::QuerySecurity(Client& c, Reader& r) {
   if (!r.U32(h) || !r.U32(info) || !r.AtEnd()) return ReplyError(c, kErrorInvalidData);
   auto it = c.handles.find(h);
   if (it == c.handles.end() || it->second.manager) return ReplyError(c, ERROR_INVALID_HANDLE);
-  uint32_t need = kReadControl;
+  uint32_t need = 0;
+  if (info & (kOwnerInfo | kGroupInfo | kDaclInfo)) need |= kReadControl;
   if (info & kSaclInfo) need |= kAccessSystemSecurity;
   if ((it->second.access & need) != need) return ReplyError(c, kErrorAccessDenied);
-  const std::string& sd = it->second.service->record.security;
   Writer w;
-  Reply(c, w.U32(0).Str(sd.empty() ? std::string(kEmptyDescriptor, sizeof kEmptyDescriptor) : sd));
+  Reply(c, w.U32(0).Str(EncodeDescriptor(PartsOf(SecurityOf(*it->second.service), info))));
 }
 
 void Daemon::SetSecurity(Client& c, Reader& r) {
   uint32_t h, info;
-  std::string sd;
-  if (!r.U32(h) || !r.U32(info) || !r.Str(sd, kMaxSecurityBytes) || !r.AtEnd())
+  std::string bytes;
+  if (!r.U32(h) || !r.U32(info) || !r.Str(bytes, kMaxSecurityBytes) || !r.AtEnd())
     return ReplyError(c, kErrorInvalidData);
   auto it = c.handles.find(h);
   if (it == c.handles.end() || it->second.manager) return ReplyError(c, ERROR_INVALID_HANDLE);
-  if (info == 0 || (info & ~(kOwnerInfo | kGroupInfo | kDaclInfo | kSaclInfo)))
-    return ReplyError(c, ERROR_INVALID_PARAMETER);
+  if (info == 0 || (info & ~kAllInfo)) return ReplyError(c, ERROR_INVALID_PARAMETER);
   uint32_t need = 0;
   if (info & (kOwnerInfo | kGroupInfo)) need |= kWriteOwner;
   if (info & kDaclInfo) need |= kWriteDac;
   if (info & kSaclInfo) need |= kAccessSystemSecurity;
   if ((it->second.access & need) != need) return ReplyError(c, kErrorAccessDenied);
-  if (sd.size() < kMinSecurityDescriptor || sd[0] != 1)
-    return ReplyError(c, kErrorInvalidSecurityDescr);
+  Descriptor given;
+  if (uint32_t err = ParseDescriptor(bytes, given)) return ReplyError(c, err);
+  if (info & kOwnerInfo) {
+    if (!given.owner) return ReplyError(c, kErrorInvalidOwner);
+    if (uint32_t err = CheckNewOwner(c.peer, *given.owner)) return ReplyError(c, err);
+  }
+  if ((info & kGroupInfo) && !given.group) return ReplyError(c, kErrorInvalidSecurityDescr);
   Service& s = *it->second.service;
+  const Descriptor next = ReplaceParts(SecurityOf(s), MapServiceDescriptor(given), info);
+  if (EncodedBytes(next) > kMaxSecurityBytes) return ReplyError(c, kErrorAllottedSpaceExceeded);
   const std::string old = s.record.security;
-  s.record.security = sd;
+  s.record.security = EncodeDescriptor(next);
   if (!Persist(s)) {
     s.record.security = old;
     return ReplyError(c, Win32ErrorFromErrno(errno));

@@ -23,6 +23,8 @@
 #include <vector>
 
 #include "platform/scm/access.h"
+#include "platform/scm/accounts.h"
+#include "platform/scm/caller.h"
 #include "platform/scm/protocol.h"
 #include "platform/scm/record.h"
 
@@ -63,7 +65,7 @@ class Daemon {
   struct Client {
     uint64_t id = 0;
     int fd = -1;
-    Peer peer;
+    Caller peer;
     FrameBuffer in;
     std::string out;
     std::map<uint32_t, Handle> handles;
@@ -162,6 +164,16 @@ class Daemon {
   // Services (services.cpp).
   Service* Find(const std::string& name);
   uint32_t CheckConfig(const ServiceConfig& config, const Service* self) const;
+  // 5 when the caller, no admin, would move the service from the account `from` to an account
+  // that is not the caller's own; else 0.
+  uint32_t CheckAccountSwitch(const Caller& caller, const std::string& from,
+                              const std::string& to) const;
+  // The service's descriptor as it is enforced. One that no longer reads (never after a load)
+  // gives every right to root alone.
+  Descriptor SecurityOf(const Service& s) const;
+  // Replaces every stored descriptor that scmd does not enforce (one written before descriptors
+  // were enforced, or bytes that do not read) by the default one, with one log line each.
+  void UpgradeDescriptors();
   bool Persist(Service& s);
   uint32_t Start(Service& s, std::vector<std::string> args, uint64_t waiter);
   void StartTimedOut(Service& s);
@@ -176,6 +188,9 @@ class Daemon {
   void ScheduleFailureAction(Service& s);
   void RunFailureAction(Service& s);
   void SendToProcess(Process& p, const Writer& w);
+  // The environment of a program started for a service: scmd's own without the variables that
+  // name another's channel or user, with the state folder, and with the account's user.
+  std::vector<std::string> ChildEnvironment(const Account& account) const;
   void MaybeRemove(Service& s);
   void LogStatus(const Service& s);
 

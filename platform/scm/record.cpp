@@ -1,5 +1,7 @@
 // Record files: a heading line, then one "key=value" line per value. Values are bytes with every
-// control byte, DEL and "%" written as %XX, so a value never breaks its line.
+// control byte, DEL and "%" written as %XX, so a value never breaks its line. The descriptor is
+// kept under "descriptor"; records written before descriptors were enforced kept opaque bytes
+// under "security", which are read and dropped.
 #include "platform/scm/record.h"
 
 #include <dirent.h>
@@ -153,7 +155,7 @@ std::string EncodeRecord(const ServiceRecord& r) {
   Line(out, "command", Escape(r.failure.command));
   for (const auto& a : r.failure.actions)
     Line(out, "action", std::to_string(a.type) + "," + std::to_string(a.delayMs));
-  Line(out, "security", Hex(r.security));
+  Line(out, "descriptor", Hex(r.security));
   return out;
 }
 
@@ -216,8 +218,12 @@ bool DecodeRecord(std::string_view text, ServiceRecord& r) {
       ok = comma != std::string_view::npos && Number(raw.substr(0, comma), a.type) &&
            Number(raw.substr(comma + 1), a.delayMs) && r.failure.actions.size() < kMaxActions;
       if (ok) r.failure.actions.push_back(a);
-    } else if (key == "security") {
+    } else if (key == "descriptor") {
       ok = Unhex(raw, r.security) && r.security.size() <= kMaxSecurityBytes;
+    } else if (key == "security") {
+      // Written before descriptors were enforced: opaque bytes, read for their form only and
+      // dropped, so that the service is loaded with the default descriptor.
+      ok = Unhex(raw, v) && v.size() <= kMaxSecurityBytes;
     }
     if (!ok) return false;
   }

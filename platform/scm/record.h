@@ -20,8 +20,9 @@ struct ServiceRecord {
   ServiceConfig config;
   std::optional<std::string> description;  // UTF-8; absent until one is set
   FailureActions failure;
-  // The service's security descriptor in self-relative form, kept as opaque bytes; empty when
-  // none has been set.
+  // The service's security descriptor in self-relative form, as scmd enforces it (scmd checks
+  // it when it loads the record). Empty in a record written before descriptors were enforced:
+  // the opaque bytes such a record kept are not taken over.
   std::string security;
   bool operator==(const ServiceRecord&) const = default;
 };

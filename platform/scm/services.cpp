@@ -62,8 +62,59 @@ uint32_t Daemon::CheckConfig(const ServiceConfig& c, const Service* self) const 
   return 0;
 }
 
+uint32_t Daemon::CheckAccountSwitch(const Caller& caller, const std::string& from,
+                                    const std::string& to) const {
+  if (caller.admin) return 0;
+  Account now, next;
+  if (!ResolveAccount(to, next)) return ERROR_INVALID_SERVICE_ACCOUNT;
+  const bool same = ResolveAccount(from, now) && now.self == next.self &&
+                    (now.self || (now.uid == next.uid && now.gid == next.gid));
+  const uid_t runsAs = next.self ? geteuid() : next.uid;
+  return same || (caller.known && runsAs == caller.uid) ? 0 : kErrorAccessDenied;
+}
+
+Descriptor Daemon::SecurityOf(const Service& s) const {
+  Descriptor d;
+  if (ParseDescriptor(s.record.security, d) == 0) return d;
+  d = Descriptor{};
+  d.control = kSelfRelative | kDaclPresent;
+  d.owner = SystemSid();
+  d.dacl = Acl{};
+  return d;
+}
+
+void Daemon::UpgradeDescriptors() {
+  for (auto& [key, s] : services_) {
+    Descriptor d;
+    if (ParseDescriptor(s->record.security, d) == 0) continue;
+    s->record.security = EncodeDescriptor(DefaultServiceDescriptor());
+    const bool saved = Persist(*s);
+    Log("%s: its stored security descriptor is not one scmd enforces; the default one replaces "
+        "it%s",
+        s->record.config.name.c_str(), saved ? "" : " (not saved yet)");
+  }
+}
+
 bool Daemon::Persist(Service& s) {
   return store_.Save(s.record);
+}
+
+std::vector<std::string> Daemon::ChildEnvironment(const Account& account) const {
+  std::vector<std::string> env;
+  for (char** e = environ; e && *e; ++e) {
+    if (StartsWith(*e, "KELVADON_SCM_FD=") || StartsWith(*e, "KELVADON_SCM_DIR=")) continue;
+    if (!account.self &&
+        (StartsWith(*e, "HOME=") || StartsWith(*e, "USER=") || StartsWith(*e, "LOGNAME=")))
+      continue;
+    env.emplace_back(*e);
+  }
+  env.push_back(std::string(kEnvDir) + "=" + options_.dir);
+  if (!account.self) {
+    env.push_back("HOME=" + account.home);
+    env.push_back("USER=" + account.user);
+    env.push_back("LOGNAME=" + account.user);
+  }
+  return env;
 }
 
 uint32_t Daemon::Start(Service& s, std::vector<std::string> args, uint64_t waiter) {
@@ -80,20 +131,8 @@ uint32_t Daemon::Start(Service& s, std::vector<std::string> args, uint64_t waite
   int pair[2];
   if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0)
     return Win32ErrorFromErrno(errno);
-  for (char** e = environ; e && *e; ++e) {
-    if (StartsWith(*e, "KELVADON_SCM_FD=") || StartsWith(*e, "KELVADON_SCM_DIR=")) continue;
-    if (!request.account.self &&
-        (StartsWith(*e, "HOME=") || StartsWith(*e, "USER=") || StartsWith(*e, "LOGNAME=")))
-      continue;
-    request.env.emplace_back(*e);
-  }
-  request.env.push_back(std::string(kEnvDir) + "=" + options_.dir);
+  request.env = ChildEnvironment(request.account);
   request.env.push_back(std::string(kEnvFd) + "=" + std::to_string(pair[1]));
-  if (!request.account.self) {
-    request.env.push_back("HOME=" + request.account.home);
-    request.env.push_back("USER=" + request.account.user);
-    request.env.push_back("LOGNAME=" + request.account.user);
-  }
   request.channelFd = pair[1];
   uint32_t error = 0;
   const pid_t pid = SpawnService(request, &error);
@@ -382,14 +421,22 @@ void Daemon::RunFailureAction(Service& s) {
       if (uint32_t err = Start(s, {}, 0)) Log("%s: restart failed with %u", name.c_str(), err);
       return;
     case kActionRunCommand: {
-      std::vector<std::string> argv = SplitCommandLine(s.record.failure.command);
-      if (argv.empty()) return;
-      const std::string program = argv.front();
-      argv.erase(argv.begin());
-      if (SpawnDetached(program, argv, "/")) {
+      // The command runs as the service would: under its account, never as scmd when the
+      // account is another. scmd reaps it like any child it does not know.
+      SpawnRequest request;
+      request.argv = SplitCommandLine(s.record.failure.command);
+      if (request.argv.empty()) return;
+      if (!ResolveAccount(s.record.config.serviceStartName, request.account)) {
+        Log("%s: the failure command could not run: no account %s", name.c_str(),
+            s.record.config.serviceStartName.c_str());
+        return;
+      }
+      request.env = ChildEnvironment(request.account);
+      uint32_t error = 0;
+      if (SpawnService(request, &error) > 0) {
         Log("%s: ran the failure command", name.c_str());
       } else {
-        Log("%s: the failure command could not run (error %u)", name.c_str(), GetLastError());
+        Log("%s: the failure command could not run (error %u)", name.c_str(), error);
       }
       return;
     }

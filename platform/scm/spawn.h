@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/scm/access.h"
+#include "platform/scm/accounts.h"
 
 namespace scm {
 

@@ -152,36 +152,68 @@ TEST_F(ServiceTest, ARebootActionNeedsTheShutdownPrivilegeAndIsOnlyLogged) {
   EXPECT_EQ(Status(s).dwCurrentState, DWORD(SERVICE_STOPPED));
 }
 
-TEST_F(ServiceTest, SecurityDescriptorsArePassedThrough) {
+// A new service has the default descriptor; a query gives only the parts asked for, and a set
+// replaces only the parts it names. Sizes follow the buffer rules, and what is no self-relative
+// descriptor is refused.
+TEST_F(ServiceTest, SecurityDescriptorsAreReadAndSetByPart) {
   ScHandle s = Install("Secured");
   BYTE buf[256];
   DWORD needed = 0;
   EXPECT_FALSE(QueryServiceObjectSecurity(s, DACL_SECURITY_INFORMATION, buf, 4, &needed));
   EXPECT_EQ(GetLastError(), DWORD(ERROR_INSUFFICIENT_BUFFER));
-  EXPECT_EQ(needed, 20u);  // an empty self-relative descriptor until one is set
+  // The header and the default DACL: SYSTEM and Administrators all, Authenticated Users query.
+  EXPECT_EQ(needed, 20u + 8 + 20 + 24 + 20);
   ASSERT_TRUE(QueryServiceObjectSecurity(s, DACL_SECURITY_INFORMATION, buf, sizeof buf, &needed));
-  EXPECT_EQ(buf[0], 1);
+  const BYTE defaultDacl[] = {
+      1,  0, 0x04, 0x80, 0,    0,    0,    0, 0, 0, 0, 0, 0, 0, 0,  0, 20, 0, 0,    0,  // DACL only
+      2,  0, 72,   0,    3,    0,    0,    0,                                           //
+      0,  0, 20,   0,    0xFF, 0x01, 0x0F, 0, 1, 1, 0, 0, 0, 0, 0,  5, 18, 0, 0,    0, 0, 0,
+      24, 0, 0xFF, 0x01, 0x0F, 0,    1,    2, 0, 0, 0, 0, 0, 5, 32, 0, 0,  0, 0x20, 2, 0, 0,
+      0,  0, 20,   0,    0x8D, 0x00, 0x02, 0, 1, 1, 0, 0, 0, 0, 0,  5, 11, 0, 0,    0};
+  ASSERT_EQ(needed, sizeof defaultDacl);
+  EXPECT_EQ(std::memcmp(buf, defaultDacl, needed), 0);
+  ASSERT_TRUE(QueryServiceObjectSecurity(s, OWNER_SECURITY_INFORMATION, buf, sizeof buf, &needed));
+  const BYTE systemOwner[] = {1, 0, 0, 0x80, 20, 0, 0, 0, 0, 0, 0, 0, 0,  0, 0, 0,
+                              0, 0, 0, 0,    1,  1, 0, 0, 0, 0, 0, 5, 18, 0, 0, 0};
+  ASSERT_EQ(needed, sizeof systemOwner);
+  EXPECT_EQ(std::memcmp(buf, systemOwner, needed), 0);
 
-  // Self-relative, owner S-1-5-18 at offset 20, and an empty DACL (8 bytes) at offset 32.
-  const BYTE sd[] = {
-      1, 0, 0x04, 0x80, 20, 0, 0, 0,  0, 0, 0, 0, 0, 0, 0, 0, 32, 0, 0, 0,    1,
-      1, 0, 0,    0,    0,  0, 5, 18, 0, 0, 0, 2, 0, 8, 0, 0, 0,  0, 0, 0xEE, 0xEE};  // bytes after
-                                                                                      // the
-                                                                                      // descriptor
-                                                                                      // are not
-                                                                                      // part of it
-  ASSERT_TRUE(SetServiceObjectSecurity(s, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
-                                       const_cast<BYTE*>(sd)))
+  // Self-relative, owner S-1-5-18 at offset 20, and an empty DACL (8 bytes) at offset 32; the
+  // bytes after it are not part of it.
+  const BYTE sd[] = {1, 0, 0x04, 0x80, 20, 0, 0, 0, 0,  0, 0, 0, 0, 0, 0, 0, 32, 0, 0,    0,
+                     1, 1, 0,    0,    0,  0, 0, 5, 18, 0, 0, 0, 2, 0, 8, 0, 0,  0, 0xEE, 0xEE};
+  ASSERT_TRUE(SetServiceObjectSecurity(s, DACL_SECURITY_INFORMATION, const_cast<BYTE*>(sd)))
       << GetLastError();
-  ASSERT_TRUE(QueryServiceObjectSecurity(s, DACL_SECURITY_INFORMATION, buf, sizeof buf, &needed));
-  ASSERT_EQ(needed, 40u);
-  EXPECT_EQ(std::memcmp(buf, sd, 40), 0);
+  ASSERT_TRUE(QueryServiceObjectSecurity(s, DACL_SECURITY_INFORMATION | OWNER_SECURITY_INFORMATION,
+                                         buf, sizeof buf, &needed));
+  const BYTE emptyDacl[] = {1, 0, 0x04, 0x80, 28, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 20, 0, 0, 0,
+                            2, 0, 8,    0,    0,  0, 0, 0, 1, 1, 0, 0, 0, 0, 0, 5, 18, 0, 0, 0};
+  ASSERT_EQ(needed, sizeof emptyDacl);
+  EXPECT_EQ(std::memcmp(buf, emptyDacl, needed), 0);
 
   BYTE absolute[20] = {1, 0, 0x04, 0x00};  // not self-relative
   EXPECT_FALSE(SetServiceObjectSecurity(s, DACL_SECURITY_INFORMATION, absolute));
   EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_SECURITY_DESCR));
   EXPECT_FALSE(SetServiceObjectSecurity(s, 0, const_cast<BYTE*>(sd)));
   EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_PARAMETER));
+
+  // An entry that reaches past its list, and an owner of 16 sub-authorities, are refused with
+  // their codes, and the stored descriptor stays as it was.
+  const BYTE acePastAcl[] = {1, 0, 0x04, 0x80, 0,    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 20, 0, 0, 0,
+                             2, 0, 16,   0,    1,    0, 0, 0,  // an ACL of 16 bytes, one entry
+                             0, 0, 20,   0,    0xFF, 1, 0, 0, 1, 1, 0, 0, 0, 0, 0, 5, 18, 0, 0, 0};
+  EXPECT_FALSE(
+      SetServiceObjectSecurity(s, DACL_SECURITY_INFORMATION, const_cast<BYTE*>(acePastAcl)));
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_ACL));
+  std::vector<BYTE> longOwner = {1, 0, 0, 0x80, 20, 0, 0, 0,  0, 0, 0, 0, 0, 0,
+                                 0, 0, 0, 0,    0,  0, 1, 16, 0, 0, 0, 0, 0, 5};
+  longOwner.resize(longOwner.size() + 16 * 4, 1);
+  EXPECT_FALSE(SetServiceObjectSecurity(s, OWNER_SECURITY_INFORMATION, longOwner.data()));
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_SID));
+  ASSERT_TRUE(QueryServiceObjectSecurity(s, DACL_SECURITY_INFORMATION | OWNER_SECURITY_INFORMATION,
+                                         buf, sizeof buf, &needed));
+  ASSERT_EQ(needed, sizeof emptyDacl);
+  EXPECT_EQ(std::memcmp(buf, emptyDacl, needed), 0);
 }
 
 TEST_F(ServiceTest, TheLockStatusNamesItsHolder) {

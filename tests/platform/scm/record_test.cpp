@@ -66,6 +66,22 @@ TEST(RecordText, ABrokenFileIsNoRecord) {
   EXPECT_TRUE(DecodeRecord(good + "unknown=kept out\n", r));
 }
 
+// Records written before descriptors were enforced kept opaque bytes under "security": they are
+// read for their form and dropped, and the descriptor is what the record holds under
+// "descriptor".
+TEST(RecordText, OpaqueBytesOfAnOlderRecordAreDropped) {
+  const std::string old =
+      "kelvadon-scm-service 1\nname=Old\npath=/bin/true\nsecurity=0100048000FF\n";
+  ServiceRecord r;
+  ASSERT_TRUE(DecodeRecord(old, r));
+  EXPECT_EQ(r.config.name, "Old");
+  EXPECT_TRUE(r.security.empty());
+  ASSERT_TRUE(DecodeRecord(old + "descriptor=01000080\n", r));
+  EXPECT_EQ(r.security, std::string("\x01\x00\x00\x80", 4));
+  EXPECT_NE(EncodeRecord(r).find("\ndescriptor=01000080\n"), std::string::npos);
+  EXPECT_EQ(EncodeRecord(r).find("\nsecurity="), std::string::npos);
+}
+
 class StoreTest : public ::testing::Test {
  protected:
   testsupport::TempDir dir_{"kwscm", 0755};
