@@ -4,6 +4,7 @@
 
 #include "platform/ui/core/application.h"
 #include "platform/ui/core/menus.h"
+#include "platform/ui/core/stdctrls.h"
 
 // The peer's entry points, each guarded: a handler's exception is shown, never passed to the peer.
 class TCustomForm::Target : public TPeerTarget {
@@ -367,6 +368,18 @@ TControl* EnabledControlAt(TCustomForm* form, TPoint p) {
   return c && c->IsEnabled() ? c : nullptr;
 }
 
+// The visible, enabled default (or cancel) button on w, depth first.
+TButton* FindButton(const TWinControl* w, bool isDefault) {
+  for (int i = 0; i < w->ControlCount(); ++i) {
+    TControl* c = w->Controls(i);
+    if (!c->Visible() || !c->Enabled()) continue;
+    if (auto* b = dynamic_cast<TButton*>(c); b && (isDefault ? b->Default : b->Cancel)) return b;
+    if (auto* child = dynamic_cast<TWinControl*>(c))
+      if (TButton* b = FindButton(child, isDefault)) return b;
+  }
+  return nullptr;
+}
+
 }  // namespace
 
 void TCustomForm::RouteMouseDown(TMouseButton button, TShiftState shift, TPoint p) {
@@ -387,11 +400,15 @@ void TCustomForm::RouteMouseDown(TMouseButton button, TShiftState shift, TPoint 
 
 void TCustomForm::RouteMouseMove(TShiftState shift, TPoint p) {
   if (capture_) {
-    capture_->DispatchMouseMove(shift, capture_->WindowToClient(p));
+    hoverPoint_ = capture_->WindowToClient(p);
+    capture_->DispatchMouseMove(shift, hoverPoint_);
+    if (peer_ && capture_) peer_->SetCursor(capture_->CursorAt(capture_->WindowToClient(p)));
     return;
   }
   TControl* c = EnabledControlAt(this, p);
+  if (c) hoverPoint_ = c->WindowToClient(p);
   SetHover(c);
+  UpdateCursor();
   if (c) c->DispatchMouseMove(shift, c->WindowToClient(p));
 }
 
@@ -423,10 +440,18 @@ void TCustomForm::RouteKeyDown(WORD key, TShiftState shift) {
   TWinControl* target = activeControl_ ? activeControl_ : this;
   if (target != this && !target->DispatchKeyDown(key, shift)) return;
   if (key == 0) return;
-  if (target != this && target->WantsKey(key, shift)) return;
-  if (key == VK_TAB && !shift.Contains(ssCtrl) && !shift.Contains(ssAlt)) {
-    SelectNext(!shift.Contains(ssShift));
-    return;
+  // Navigation and the default and cancel buttons, unless the control uses the key itself.
+  if (target == this || !target->WantsKey(key, shift)) {
+    if (key == VK_TAB && !shift.Contains(ssCtrl) && !shift.Contains(ssAlt)) {
+      SelectNext(!shift.Contains(ssShift));
+      return;
+    }
+    if ((key == VK_RETURN || key == VK_ESCAPE) && shift.Empty()) {
+      if (TButton* b = FindButton(this, key == VK_RETURN)) {
+        b->Click();
+        return;
+      }
+    }
   }
   // Enter, Backspace and Escape type their characters.
   char ch = key == VK_RETURN ? '\r' : key == VK_BACK ? '\b' : key == VK_ESCAPE ? '\x1b' : 0;

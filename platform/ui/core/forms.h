@@ -134,6 +134,7 @@ class TCustomForm : public TWinControl {
   TWinControl* activeControl_ = nullptr;
   TControl* capture_ = nullptr;
   TControl* hover_ = nullptr;
+  TPoint hoverPoint_;  // the pointer in the client coordinates of hover_ (or capture_)
   TModalResult modalResult_ = mrNone;
   bool modal_ = false;
   bool placed_ = false;
