@@ -430,7 +430,7 @@ void TCustomForm::SetHover(TControl* control) {
 void TCustomForm::UpdateCursor() {
   if (!peer_) return;
   TCursor c = Screen && Screen->Cursor() != crDefault ? Screen->Cursor()
-              : hover_                                ? hover_->Cursor
+              : hover_                                ? hover_->CursorAt(hoverPoint_)
                                                       : crDefault;
   peer_->SetCursor(c);
 }
