@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/advapi32/internal.h"
 #include "platform/advapi32/winsvc.h"
 #include "platform/scm/access.h"
 #include "platform/scm/client.h"
@@ -106,17 +107,6 @@ BOOL Simple(Channel& channel, const scm::Writer& request) {
   return reply.error ? Fail(reply.error) : Succeed();
 }
 
-bool IsLocalMachine(LPCSTR machine) {
-  if (!machine || !*machine) return true;
-  std::string name = machine;
-  if (name.rfind("\\\\", 0) == 0) name.erase(0, 2);
-  char local[MAX_COMPUTERNAME_LENGTH + 1];
-  DWORD size = sizeof local;
-  if (!GetComputerNameA(local, &size)) return false;
-  return rtl::SameText(name, local) || rtl::SameText(name, "localhost") || name == "." ||
-         name == "127.0.0.1";
-}
-
 // A multi-string (NUL-ended names, one more NUL at the end), read within bounds.
 bool MultiString(LPCSTR p, std::vector<std::string>& out) {
   out.clear();
@@ -204,8 +194,21 @@ void CopyStatus(const scm::ServiceStatus& s, SERVICE_STATUS* out) {
   out->dwWaitHint = s.waitHint;
 }
 
-// The length of a self-relative security descriptor, from its header and the parts it points
-// to; 0 when it is not one.
+}  // namespace
+
+namespace advapi {
+
+bool IsLocalMachine(LPCSTR machine) {
+  if (!machine || !*machine) return true;
+  std::string name = machine;
+  if (name.rfind("\\\\", 0) == 0) name.erase(0, 2);
+  char local[MAX_COMPUTERNAME_LENGTH + 1];
+  DWORD size = sizeof local;
+  if (!GetComputerNameA(local, &size)) return false;
+  return rtl::SameText(name, local) || rtl::SameText(name, "localhost") || name == "." ||
+         name == "127.0.0.1";
+}
+
 size_t SelfRelativeLength(const void* sd) {
   auto p = static_cast<const unsigned char*>(sd);
   constexpr size_t kHead = 20;
@@ -230,15 +233,18 @@ size_t SelfRelativeLength(const void* sd) {
   return end <= scm::kMaxSecurityBytes ? end : 0;
 }
 
-bool ShutdownPrivilegeEnabled() {
+bool PrivilegeEnabled(const char* name) {
   LUID luid;
-  if (!KwLookupPrivilegeValue("SeShutdownPrivilege", &luid)) return false;
+  if (!KwLookupPrivilegeValue(name, &luid)) return false;
   for (const auto& p : KwTokenPrivileges())
     if (p.Luid == luid) return (p.Attributes & SE_PRIVILEGE_ENABLED) != 0;
   return false;
 }
 
-}  // namespace
+}  // namespace advapi
+
+using advapi::IsLocalMachine;
+using advapi::SelfRelativeLength;
 
 KW_ADVAPI32_API SC_HANDLE OpenSCManagerA(LPCSTR lpMachineName, LPCSTR lpDatabaseName,
                                          DWORD dwDesiredAccess) {
@@ -275,6 +281,12 @@ KW_ADVAPI32_API SC_HANDLE OpenServiceA(SC_HANDLE hSCManager, LPCSTR lpServiceNam
   if (!Lookup(hSCManager, true, manager)) return nullptr;
   if (!lpServiceName) {
     SetLastError(ERROR_INVALID_NAME);
+    return nullptr;
+  }
+  // The audit list needs the privilege enabled in the caller's token, which scmd cannot see.
+  if ((dwDesiredAccess & ACCESS_SYSTEM_SECURITY) &&
+      !advapi::PrivilegeEnabled("SeSecurityPrivilege")) {
+    SetLastError(ERROR_PRIVILEGE_NOT_HELD);
     return nullptr;
   }
   scm::Writer w = scm::Request(scm::Op::kOpenService);
@@ -546,7 +558,8 @@ KW_ADVAPI32_API BOOL ChangeServiceConfig2W(SC_HANDLE hService, DWORD dwInfoLevel
       actions.push_back(scm::Action{f->lpsaActions[i].Type, f->lpsaActions[i].Delay});
       reboot = reboot || f->lpsaActions[i].Type == SC_ACTION_REBOOT;
     }
-    if (reboot && !ShutdownPrivilegeEnabled()) return Fail(ERROR_PRIVILEGE_NOT_HELD);
+    if (reboot && !advapi::PrivilegeEnabled("SeShutdownPrivilege"))
+      return Fail(ERROR_PRIVILEGE_NOT_HELD);
     change.actions = std::move(actions);
   }
   scm::Writer w = scm::Request(scm::Op::kChangeFailureActions);

@@ -1,7 +1,8 @@
 // The types of the security functions: SIDs, access lists and their entries, security
 // descriptors, accounts and token privileges, with the Win32 names, layouts and values. Types
-// only: the functions live in the security library, and their users bind them by name
-// (GetProcAddress), so this header declares none of them.
+// only: the functions live in the security library (security.h declares them for what links it);
+// the service-control library binds them by name (GetProcAddress), so it includes this header
+// alone.
 #pragma once
 
 #include "platform/advapi32/winsvc.h"
@@ -12,11 +13,28 @@ using PDWORD = DWORD*;
 using PUCHAR = unsigned char*;
 using PLUID = LUID*;
 
+// Errors of the security functions that the core's table does not name.
+constexpr DWORD ERROR_UNKNOWN_REVISION = 1305;
+constexpr DWORD ERROR_REVISION_MISMATCH = 1306;
+constexpr DWORD ERROR_INVALID_OWNER = 1307;
+constexpr DWORD ERROR_ALLOTTED_SPACE_EXCEEDED = 1344;
+constexpr DWORD ERROR_BAD_DESCRIPTOR_FORMAT = 1361;
+
 // A SID's identifier authority: six bytes, most significant first.
 struct SID_IDENTIFIER_AUTHORITY {
   BYTE Value[6];
 };
 using PSID_IDENTIFIER_AUTHORITY = SID_IDENTIFIER_AUTHORITY*;
+
+// A SID: SubAuthorityCount sub-authorities (at most SID_MAX_SUB_AUTHORITIES) follow the header.
+struct SID {
+  BYTE Revision;
+  BYTE SubAuthorityCount;
+  SID_IDENTIFIER_AUTHORITY IdentifierAuthority;
+  DWORD SubAuthority[1];
+};
+constexpr BYTE SID_REVISION = 1;
+constexpr BYTE SID_MAX_SUB_AUTHORITIES = 15;
 
 enum SID_NAME_USE : int {
   SidTypeUser = 1,
@@ -41,6 +59,7 @@ struct ACL {
 };
 using PACL = ACL*;
 constexpr DWORD ACL_REVISION = 2;
+constexpr DWORD ACL_REVISION_DS = 4;
 
 struct ACE_HEADER {
   BYTE AceType;
@@ -61,6 +80,9 @@ struct ACCESS_ALLOWED_ACE {
 };
 
 enum ACL_INFORMATION_CLASS : int { AclRevisionInformation = 1, AclSizeInformation };
+struct ACL_REVISION_INFORMATION {
+  DWORD AclRevision;
+};
 struct ACL_SIZE_INFORMATION {
   DWORD AceCount;
   DWORD AclBytesInUse;
@@ -76,9 +98,43 @@ constexpr SECURITY_DESCRIPTOR_CONTROL SE_DACL_PRESENT = 0x0004;
 constexpr SECURITY_DESCRIPTOR_CONTROL SE_DACL_DEFAULTED = 0x0008;
 constexpr SECURITY_DESCRIPTOR_CONTROL SE_SACL_PRESENT = 0x0010;
 constexpr SECURITY_DESCRIPTOR_CONTROL SE_SACL_DEFAULTED = 0x0020;
+constexpr SECURITY_DESCRIPTOR_CONTROL SE_DACL_AUTO_INHERIT_REQ = 0x0100;
+constexpr SECURITY_DESCRIPTOR_CONTROL SE_SACL_AUTO_INHERIT_REQ = 0x0200;
+constexpr SECURITY_DESCRIPTOR_CONTROL SE_DACL_AUTO_INHERITED = 0x0400;
+constexpr SECURITY_DESCRIPTOR_CONTROL SE_SACL_AUTO_INHERITED = 0x0800;
 constexpr SECURITY_DESCRIPTOR_CONTROL SE_DACL_PROTECTED = 0x1000;
 constexpr SECURITY_DESCRIPTOR_CONTROL SE_SACL_PROTECTED = 0x2000;
 constexpr SECURITY_DESCRIPTOR_CONTROL SE_SELF_RELATIVE = 0x8000;
+
+// A descriptor in absolute form: its parts are pointers to blocks of their own.
+struct SECURITY_DESCRIPTOR {
+  BYTE Revision;
+  BYTE Sbz1;
+  SECURITY_DESCRIPTOR_CONTROL Control;
+  PSID Owner;
+  PSID Group;
+  PACL Sacl;
+  PACL Dacl;
+};
+constexpr DWORD SECURITY_DESCRIPTOR_MIN_LENGTH = sizeof(SECURITY_DESCRIPTOR);
+// The same header in self-relative form (SE_SELF_RELATIVE): offsets from its start, 0 for an
+// absent part, and the parts after it in one block.
+struct SECURITY_DESCRIPTOR_RELATIVE {
+  BYTE Revision;
+  BYTE Sbz1;
+  SECURITY_DESCRIPTOR_CONTROL Control;
+  DWORD Owner;
+  DWORD Group;
+  DWORD Sacl;
+  DWORD Dacl;
+};
+
+// Security information bits beyond the four parts: whether a DACL or SACL set by name is
+// protected from inheritance.
+constexpr SECURITY_INFORMATION PROTECTED_DACL_SECURITY_INFORMATION = 0x80000000;
+constexpr SECURITY_INFORMATION PROTECTED_SACL_SECURITY_INFORMATION = 0x40000000;
+constexpr SECURITY_INFORMATION UNPROTECTED_DACL_SECURITY_INFORMATION = 0x20000000;
+constexpr SECURITY_INFORMATION UNPROTECTED_SACL_SECURITY_INFORMATION = 0x10000000;
 
 // The objects GetNamedSecurityInfoA and SetNamedSecurityInfoA address.
 enum SE_OBJECT_TYPE : int {
@@ -91,10 +147,3 @@ enum SE_OBJECT_TYPE : int {
   SE_KERNEL_OBJECT,
   SE_WINDOW_OBJECT,
 };
-
-// A token's privileges: PrivilegeCount entries (the array is longer than it is declared).
-struct TOKEN_PRIVILEGES {
-  DWORD PrivilegeCount;
-  LUID_AND_ATTRIBUTES Privileges[1];
-};
-using PTOKEN_PRIVILEGES = TOKEN_PRIVILEGES*;

@@ -237,7 +237,9 @@ KW_ADVAPI32_API SC_HANDLE OpenSCManagerA(LPCSTR lpMachineName, LPCSTR lpDatabase
                                          DWORD dwDesiredAccess);
 
 // Opens a service by name (in any letter case). Null with 1060 when no such service is
-// installed, 123 for a null, empty or malformed name, 5 for access, 6 for a bad manager handle.
+// installed, 123 for a null, empty or malformed name, 5 for access (scmd checks the service's
+// security descriptor; root holds every right), 6 for a bad manager handle, 1314 for
+// ACCESS_SYSTEM_SECURITY without SeSecurityPrivilege enabled in the process token.
 KW_ADVAPI32_API SC_HANDLE OpenServiceA(SC_HANDLE hSCManager, LPCSTR lpServiceName,
                                        DWORD dwDesiredAccess);
 
@@ -331,10 +333,15 @@ KW_ADVAPI32_API BOOL QueryServiceLockStatusA(SC_HANDLE hSCManager,
                                              LPQUERY_SERVICE_LOCK_STATUSA lpLockStatus,
                                              DWORD cbBufSize, LPDWORD pcbBytesNeeded);
 
-// The service's security descriptor (self-relative), stored and returned as it was set; a
-// service that never had one gives an empty descriptor. 122 with *pcbBytesNeeded when the buffer
-// is too small. Set takes a valid self-relative descriptor (1338 otherwise) and needs WRITE_DAC /
-// WRITE_OWNER / ACCESS_SYSTEM_SECURITY on the handle for the parts named.
+// The service's security descriptor (self-relative) with only the parts dwSecurityInformation
+// names (a new service has the default one: owner SYSTEM, SYSTEM and Administrators all rights,
+// Authenticated Users the query rights). Needs READ_CONTROL, and ACCESS_SYSTEM_SECURITY for the
+// SACL (5 otherwise); 122 with *pcbBytesNeeded when the buffer is too small. Set replaces only the
+// parts named, with their control bits; it takes a self-relative descriptor (1338 otherwise, and
+// 1336-1338 for a part that does not read or an entry of the wrong kind) and needs WRITE_OWNER,
+// WRITE_DAC or ACCESS_SYSTEM_SECURITY on the handle for the parts named (5 otherwise). A caller
+// other than root may set as owner only its own user SID, or Administrators when in the group
+// "kelvadon" (1307 otherwise).
 KW_ADVAPI32_API BOOL QueryServiceObjectSecurity(SC_HANDLE hService,
                                                 SECURITY_INFORMATION dwSecurityInformation,
                                                 PSECURITY_DESCRIPTOR lpSecurityDescriptor,

@@ -3,9 +3,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
+#include <map>
 #include <mutex>
 #include <optional>
 
+#include "platform/win/sysinfo.h"
 #include "platform/win/token.h"
 #include "rtl/cp932.h"
 
@@ -57,9 +60,13 @@ constexpr Privilege kPrivileges[] = {
 };
 
 constexpr DWORD kChangeNotify = 23;
+constexpr DWORD kMaximumAllowed = 0x02000000;
 
 std::mutex tokenLock;
 std::optional<std::vector<LUID_AND_ATTRIBUTES>> token;  // guarded by tokenLock
+// Open token handles and their rights; values count up in steps of 4 and are never reused.
+std::map<uintptr_t, DWORD> handles;  // guarded by tokenLock
+uintptr_t lastHandle = 0x7000;       // guarded by tokenLock
 
 std::vector<LUID_AND_ATTRIBUTES> BuildToken() {
   const bool root = geteuid() == 0;
@@ -135,4 +142,73 @@ BOOL KwAdjustTokenPrivilege(LUID luid, DWORD attributes) {
 void KwResetProcessToken() {
   std::lock_guard<std::mutex> lock(tokenLock);
   token = BuildToken();
+}
+
+BOOL OpenProcessToken(HANDLE process, DWORD desiredAccess, HANDLE* handle) {
+  if (!handle) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  if (process != GetCurrentProcess()) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  const DWORD access = (desiredAccess & kMaximumAllowed) ? TOKEN_ALL_ACCESS : desiredAccess;
+  std::lock_guard<std::mutex> lock(tokenLock);
+  lastHandle += 4;
+  handles[lastHandle] = access;
+  *handle = reinterpret_cast<HANDLE>(lastHandle);
+  SetLastError(ERROR_SUCCESS);
+  return TRUE;
+}
+
+BOOL KwTokenAccess(HANDLE handle, DWORD* access) {
+  std::lock_guard<std::mutex> lock(tokenLock);
+  auto it = handles.find(reinterpret_cast<uintptr_t>(handle));
+  if (it == handles.end()) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  if (access) *access = it->second;
+  return TRUE;
+}
+
+BOOL GetTokenInformation(HANDLE handle, TOKEN_INFORMATION_CLASS infoClass, LPVOID info,
+                         DWORD length, DWORD* returnLength) {
+  DWORD access = 0;
+  if (!KwTokenAccess(handle, &access)) return FALSE;
+  if (infoClass != TokenPrivileges || !returnLength) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  if (!(access & TOKEN_QUERY)) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  const std::vector<LUID_AND_ATTRIBUTES> held = KwTokenPrivileges();
+  const size_t needed =
+      offsetof(TOKEN_PRIVILEGES, Privileges) + held.size() * sizeof(LUID_AND_ATTRIBUTES);
+  *returnLength = static_cast<DWORD>(needed);
+  if (!info || length < needed) {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return FALSE;
+  }
+  auto* out = static_cast<unsigned char*>(info);
+  const DWORD count = static_cast<DWORD>(held.size());
+  std::memcpy(out, &count, sizeof count);
+  if (!held.empty())
+    std::memcpy(out + offsetof(TOKEN_PRIVILEGES, Privileges), held.data(),
+                held.size() * sizeof(LUID_AND_ATTRIBUTES));
+  SetLastError(ERROR_SUCCESS);
+  return TRUE;
+}
+
+BOOL CloseHandle(HANDLE handle) {
+  std::lock_guard<std::mutex> lock(tokenLock);
+  if (handles.erase(reinterpret_cast<uintptr_t>(handle)) == 0) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  SetLastError(ERROR_SUCCESS);
+  return TRUE;
 }

@@ -196,6 +196,24 @@ TEST_F(ServiceTest, SecurityDescriptorsAreReadAndSetByPart) {
   EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_SECURITY_DESCR));
   EXPECT_FALSE(SetServiceObjectSecurity(s, 0, const_cast<BYTE*>(sd)));
   EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_PARAMETER));
+
+  // An entry that reaches past its list, and an owner of 16 sub-authorities, are refused with
+  // their codes, and the stored descriptor stays as it was.
+  const BYTE acePastAcl[] = {1, 0, 0x04, 0x80, 0,    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 20, 0, 0, 0,
+                             2, 0, 16,   0,    1,    0, 0, 0,  // an ACL of 16 bytes, one entry
+                             0, 0, 20,   0,    0xFF, 1, 0, 0, 1, 1, 0, 0, 0, 0, 0, 5, 18, 0, 0, 0};
+  EXPECT_FALSE(
+      SetServiceObjectSecurity(s, DACL_SECURITY_INFORMATION, const_cast<BYTE*>(acePastAcl)));
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_ACL));
+  std::vector<BYTE> longOwner = {1, 0, 0, 0x80, 20, 0, 0, 0,  0, 0, 0, 0, 0, 0,
+                                 0, 0, 0, 0,    0,  0, 1, 16, 0, 0, 0, 0, 0, 5};
+  longOwner.resize(longOwner.size() + 16 * 4, 1);
+  EXPECT_FALSE(SetServiceObjectSecurity(s, OWNER_SECURITY_INFORMATION, longOwner.data()));
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_SID));
+  ASSERT_TRUE(QueryServiceObjectSecurity(s, DACL_SECURITY_INFORMATION | OWNER_SECURITY_INFORMATION,
+                                         buf, sizeof buf, &needed));
+  ASSERT_EQ(needed, sizeof emptyDacl);
+  EXPECT_EQ(std::memcmp(buf, emptyDacl, needed), 0);
 }
 
 TEST_F(ServiceTest, TheLockStatusNamesItsHolder) {

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -121,6 +122,56 @@ TEST_F(TokenTest, PrivilegeNotHeldGives1300) {
   SetLastError(0);
   EXPECT_TRUE(KwAdjustTokenPrivilege(LUID{999, 0}, SE_PRIVILEGE_ENABLED));
   EXPECT_EQ(GetLastError(), ERROR_NOT_ALL_ASSIGNED);
+}
+
+// Token handles: the privileges read through GetTokenInformation in the Win32 layout, the rights
+// a handle was opened with, and the refusals.
+TEST_F(TokenTest, TokenHandlesReadThePrivilegesInTheWin32Layout) {
+  HANDLE token = nullptr;
+  ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token));
+  ASSERT_TRUE(KwAdjustTokenPrivilege(Luid("SeShutdownPrivilege"), SE_PRIVILEGE_ENABLED));
+  const auto held = KwTokenPrivileges();
+  DWORD needed = 0;
+  EXPECT_FALSE(GetTokenInformation(token, TokenPrivileges, nullptr, 0, &needed));
+  EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
+  ASSERT_EQ(needed, 4 + 12 * held.size());
+  std::vector<unsigned char> buf(needed - 1);
+  EXPECT_FALSE(GetTokenInformation(token, TokenPrivileges, buf.data(), needed - 1, &needed));
+  EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
+  buf.resize(needed);
+  ASSERT_TRUE(GetTokenInformation(token, TokenPrivileges, buf.data(), needed, &needed));
+  auto u32 = [&](size_t at) {
+    return DWORD(buf[at]) | DWORD(buf[at + 1]) << 8 | DWORD(buf[at + 2]) << 16 |
+           DWORD(buf[at + 3]) << 24;
+  };
+  ASSERT_EQ(u32(0), held.size());
+  for (size_t i = 0; i < held.size(); ++i) {
+    EXPECT_EQ(u32(4 + 12 * i), held[i].Luid.LowPart);
+    EXPECT_EQ(u32(8 + 12 * i), DWORD(held[i].Luid.HighPart));
+    EXPECT_EQ(u32(12 + 12 * i), held[i].Attributes);
+  }
+  DWORD access = 0;
+  ASSERT_TRUE(KwTokenAccess(token, &access));
+  EXPECT_EQ(access, TOKEN_QUERY);
+  EXPECT_FALSE(GetTokenInformation(token, TokenUser, buf.data(), needed, &needed));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+  ASSERT_TRUE(CloseHandle(token));
+  EXPECT_FALSE(CloseHandle(token));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+  EXPECT_FALSE(GetTokenInformation(token, TokenPrivileges, buf.data(), needed, &needed));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+
+  // A handle without TOKEN_QUERY reads nothing; MAXIMUM_ALLOWED gives every token right.
+  ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, &token));
+  EXPECT_FALSE(GetTokenInformation(token, TokenPrivileges, buf.data(), needed, &needed));
+  EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+  CloseHandle(token);
+  ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), 0x02000000, &token));
+  ASSERT_TRUE(KwTokenAccess(token, &access));
+  EXPECT_EQ(access, TOKEN_ALL_ACCESS);
+  CloseHandle(token);
+  EXPECT_FALSE(OpenProcessToken(reinterpret_cast<HANDLE>(uintptr_t(0x1234)), TOKEN_QUERY, &token));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
 }
 
 // A process of another user holds the five user privileges only. Run in a child that drops to
