@@ -12,7 +12,6 @@
 
 namespace {
 
-constexpr BYTE kSidRevision = 1;
 constexpr BYTE kNtAuthority[6] = {0, 0, 0, 0, 0, 5};
 constexpr char kDefaultAuthorityName[] = "NT AUTHORITY";
 // The most sub-authorities a SID of ours may have (what AllocateAndInitializeSid takes).
@@ -21,7 +20,7 @@ constexpr size_t kMaxSubAuthorities = 8;
 // The SID S-1-5-<rid>.
 TSidBytes NtAuthoritySid(DWORD rid) {
   TSidBytes sid(12, 0);
-  sid[0] = kSidRevision;
+  sid[0] = SID_REVISION;
   sid[1] = 1;
   std::memcpy(&sid[2], kNtAuthority, sizeof kNtAuthority);
   std::memcpy(&sid[8], &rid, sizeof rid);  // sub-authorities are little-endian
@@ -57,7 +56,7 @@ bool StringToSidHere(const std::string& text, TSidBytes& sid) {
   }
   DWORD revision = 0, authority = 0;
   if (parts.size() < 4 || parts.size() - 3 > kMaxSubAuthorities || parts[0] != "S" ||
-      !ParseNumber(parts[1], revision) || revision != kSidRevision ||
+      !ParseNumber(parts[1], revision) || revision != SID_REVISION ||
       !ParseNumber(parts[2], authority) || authority > 255)
     return false;
   DWORD sub[kMaxSubAuthorities] = {};
@@ -97,7 +96,7 @@ bool SidToStringHere(PSID sid, std::string& text) {
     authority = authority << 8 | value[i];
   char number[32];
   if (authority >> 32)
-    snprintf(number, sizeof number, "0x%02x%02x%02x%02x%02x%02x", value[0], value[1], value[2],
+    snprintf(number, sizeof number, "0x%02X%02X%02X%02X%02X%02X", value[0], value[1], value[2],
              value[3], value[4], value[5]);
   else
     snprintf(number, sizeof number, "%llu", static_cast<unsigned long long>(authority));
@@ -180,7 +179,11 @@ TSidBytes LookupAccountName(const std::string& machine, const std::string& accou
     SetLastError(error);
     return sid;
   }
-  SidStore().Add(sid.data(), static_cast<DWORD>(sid.size()), domain, name);
+  // The store learns the SID with the names the system gives it (an account asked for as "root"
+  // is stored as SYSTEM), so that a SID always reads back as the system reads it.
+  std::string storedDomain, storedName;
+  LookupAccountSid(machine, sid.data(), storedDomain, storedName);
+  SetLastError(0);
   return sid;
 }
 

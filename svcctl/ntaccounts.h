@@ -29,7 +29,8 @@ bool LookupAccountSid(const std::string& machine, PSID sid, std::string& domain,
 
 // The SID of an account ("name", "DOMAIN\name", or a SID text such as "S-1-5-32-544") on machine;
 // empty on failure, with the system's last error (that of the name lookup when the text was no
-// SID text either).
+// SID text either). A SID the system finds is stored under the names the system gives it, which
+// are those the store answers later lookups of those names with.
 TSidBytes LookupAccountName(const std::string& machine, const std::string& account);
 
 // The domain machine names its authority accounts under (that of S-1-5-1), or "NT AUTHORITY"
