@@ -267,62 +267,44 @@ std::vector<TAccessItem*> TNTAbstractSecurity::ReadEntries(TAccessList& list, PA
   return items;
 }
 
-TAccessControlList* TNTAbstractSecurity::AccessList() {
-  TAccessControlList& list = *accessList_;
+PACL TNTAbstractSecurity::CurrentAcl(DWORD part) {
+  if (selfRelative_.empty()) return nullptr;
+  BOOL present = FALSE, defaulted = FALSE;
+  PACL acl = nullptr;
+  const BOOL ok = part == kSaclPart
+                      ? nt::GetSecurityDescriptorSacl(SelfRelative(), &present, &acl, &defaulted)
+                      : nt::GetSecurityDescriptorDacl(SelfRelative(), &present, &acl, &defaulted);
+  if (!ok) RaiseLastNTError();
+  return present ? acl : nullptr;
+}
+
+template <typename List, typename Fill>
+List* TNTAbstractSecurity::ReadList(List& list, Fill fill) {
   list.Loading = true;
-  const bool read = Guarded([&] {
-    ReadSecurity(kDaclPart);
-    std::vector<TAccessItem*> items;
-    if (!selfRelative_.empty()) {
-      BOOL present = FALSE, defaulted = FALSE;
-      PACL dacl = nullptr;
-      if (!nt::GetSecurityDescriptorDacl(SelfRelative(), &present, &dacl, &defaulted))
-        RaiseLastNTError();
-      if (present && dacl) items = ReadEntries(list, dacl, false);
-    }
-    list.ReplaceItems(std::move(items));
-  });
+  const bool read = Guarded([&] { list.ReplaceItems(fill()); });
   list.Loading = false;
   return read ? &list : nullptr;
+}
+
+TAccessControlList* TNTAbstractSecurity::AccessList() {
+  return ReadList(*accessList_, [&] {
+    ReadSecurity(kDaclPart);
+    PACL dacl = CurrentAcl(kDaclPart);
+    return dacl ? ReadEntries(*accessList_, dacl, false) : std::vector<TAccessItem*>();
+  });
 }
 
 TAuditList* TNTAbstractSecurity::SystemAudit() {
-  TAuditList& list = *systemAudit_;
-  list.Loading = true;
-  const bool read = Guarded([&] {
-    std::vector<TAccessItem*> items;
+  return ReadList(*systemAudit_, [&] {
     // Without the privilege the audit list is not read at all, and shows empty.
-    if (!IsWinNT() || EnsurePrivilege(kSecurityPrivilege)) {
-      ReadSecurity(kSaclPart);
-      if (!selfRelative_.empty()) {
-        BOOL present = FALSE, defaulted = FALSE;
-        PACL sacl = nullptr;
-        if (!nt::GetSecurityDescriptorSacl(SelfRelative(), &present, &sacl, &defaulted))
-          RaiseLastNTError();
-        if (present && sacl) items = ReadEntries(list, sacl, true);
-      }
-    }
-    list.ReplaceItems(std::move(items));
+    if (IsWinNT() && !EnsurePrivilege(kSecurityPrivilege)) return std::vector<TAccessItem*>();
+    ReadSecurity(kSaclPart);
+    PACL sacl = CurrentAcl(kSaclPart);
+    return sacl ? ReadEntries(*systemAudit_, sacl, true) : std::vector<TAccessItem*>();
   });
-  list.Loading = false;
-  return read ? &list : nullptr;
 }
 
 namespace {
-
-// The SIDs of a list's accounts, in list order, and the size of an ACL holding them all. Raises
-// the lookup's error for an account that does not resolve.
-std::vector<TSidBytes> ListSids(const TAccessList& list, const std::string& machine, DWORD& size) {
-  std::vector<TSidBytes> sids;
-  size = kEmptyAclSize;
-  for (int i = 0; i < list.Count(); ++i) {
-    TSidBytes sid = LookupAccountName(machine, list.Items(i)->UserName());
-    if (sid.empty()) RaiseLastNTError();
-    size += nt::GetLengthSid(sid.data()) + kAceOverhead;
-    sids.push_back(std::move(sid));
-  }
-  return sids;
-}
 
 // Sets the flag byte of the ACL's entry at index.
 void SetAceFlags(PACL acl, DWORD index, BYTE flags) {
@@ -333,14 +315,39 @@ void SetAceFlags(PACL acl, DWORD index, BYTE flags) {
 
 }  // namespace
 
+std::vector<BYTE> TNTAbstractSecurity::NewAcl(const TAccessList& list,
+                                              std::vector<TSidBytes>& sids) {
+  DWORD size = kEmptyAclSize;
+  for (int i = 0; i < list.Count(); ++i) {
+    TSidBytes sid = LookupAccountName(GetMachineName(), list.Items(i)->UserName());
+    if (sid.empty()) RaiseLastNTError();
+    size += nt::GetLengthSid(sid.data()) + kAceOverhead;
+    sids.push_back(std::move(sid));
+  }
+  std::vector<BYTE> block(size, 0);
+  if (!nt::InitializeAcl(reinterpret_cast<PACL>(block.data()), size, ACL_REVISION))
+    RaiseLastNTError();
+  return block;
+}
+
+void TNTAbstractSecurity::PutAcl(DWORD part, std::vector<BYTE> block, bool present) {
+  auto* acl = reinterpret_cast<PACL>(OrNull(block));
+  const BOOL ok = part == kSaclPart
+                      ? nt::SetSecurityDescriptorSacl(Absolute(), present, acl, FALSE)
+                      : nt::SetSecurityDescriptorDacl(Absolute(), present, acl, FALSE);
+  if (!ok) RaiseLastNTError();
+  (part == kSaclPart ? sacl_ : dacl_) = std::move(block);  // the old block goes only now
+  MakeSelfRelative();
+  MakeAbsolute();
+  WriteSecurity(part);
+}
+
 void TNTAbstractSecurity::WriteAccessList(const TAccessControlList& list) {
   ReadSecurity(kDaclPart);
   if (absolute_.empty()) return;
-  DWORD size = 0;
-  std::vector<TSidBytes> sids = ListSids(list, GetMachineName(), size);
-  std::vector<BYTE> block(size, 0);
+  std::vector<TSidBytes> sids;
+  std::vector<BYTE> block = NewAcl(list, sids);
   auto* dacl = reinterpret_cast<PACL>(block.data());
-  if (!nt::InitializeAcl(dacl, size, ACL_REVISION)) RaiseLastNTError();
 
   // Entries set here before inherited ones; denied before allowed; else as they were added.
   std::vector<int> order(static_cast<size_t>(list.Count()));
@@ -356,34 +363,26 @@ void TNTAbstractSecurity::WriteAccessList(const TAccessControlList& list) {
   DWORD written = 0;
   for (int i : order) {
     const TAccessItem* item = list.Items(i);
+    PSID sid = sids[static_cast<size_t>(i)].data();
     BOOL ok;
     if (item->AceType() == actAccessDenied)
-      ok = nt::AddAccessDeniedAce(dacl, ACL_REVISION, DeniedMaskToAce(item->Mask()),
-                                  sids[static_cast<size_t>(i)].data());
+      ok = nt::AddAccessDeniedAce(dacl, ACL_REVISION, DeniedMaskToAce(item->Mask()), sid);
     else if (item->AceType() == actAccessAllowed)
-      ok = nt::AddAccessAllowedAce(dacl, ACL_REVISION, AllowedMaskToAce(item->Mask()),
-                                   sids[static_cast<size_t>(i)].data());
+      ok = nt::AddAccessAllowedAce(dacl, ACL_REVISION, AllowedMaskToAce(item->Mask()), sid);
     else
       continue;
     if (!ok) RaiseLastNTError();
     SetAceFlags(dacl, written++, AceFlagsToByte(item->Flags(), item->AceType()));
   }
-  if (!nt::SetSecurityDescriptorDacl(Absolute(), TRUE, dacl, FALSE)) RaiseLastNTError();
-  dacl_ = std::move(block);
-  MakeSelfRelative();
-  MakeAbsolute();
-  WriteSecurity(kDaclPart);
+  PutAcl(kDaclPart, std::move(block), true);
 }
 
 void TNTAbstractSecurity::WriteAuditList(const TAuditList& list) {
   ReadSecurity(kSaclPart);
   if (absolute_.empty()) return;
-  DWORD size = 0;
-  std::vector<TSidBytes> sids = ListSids(list, GetMachineName(), size);
-  std::vector<BYTE> block(size, 0);
+  std::vector<TSidBytes> sids;
+  std::vector<BYTE> block = NewAcl(list, sids);
   auto* sacl = reinterpret_cast<PACL>(block.data());
-  if (!nt::InitializeAcl(sacl, size, ACL_REVISION)) RaiseLastNTError();
-  DWORD written = 0;
   for (int i = 0; i < list.Count(); ++i) {
     const TAccessItem* item = list.Items(i);
     const TAceType type = item->AceType();
@@ -392,13 +391,9 @@ void TNTAbstractSecurity::WriteAuditList(const TAuditList& list) {
     if (!nt::AddAuditAccessAce(sacl, ACL_REVISION, AuditMaskToAce(item->Mask()),
                                sids[static_cast<size_t>(i)].data(), success, failure))
       RaiseLastNTError();
-    SetAceFlags(sacl, written++, AceFlagsToByte(item->Flags(), type));
+    SetAceFlags(sacl, static_cast<DWORD>(i), AceFlagsToByte(item->Flags(), type));
   }
-  if (!nt::SetSecurityDescriptorSacl(Absolute(), TRUE, sacl, FALSE)) RaiseLastNTError();
-  sacl_ = std::move(block);
-  MakeSelfRelative();
-  MakeAbsolute();
-  WriteSecurity(kSaclPart);
+  PutAcl(kSaclPart, std::move(block), true);
 }
 
 // ---- access control ----
@@ -407,12 +402,7 @@ bool TNTAbstractSecurity::ControlAccess() {
   bool result = false;
   Guarded([&] {
     ReadSecurity(kDaclPart);
-    if (selfRelative_.empty()) return;
-    BOOL present = FALSE, defaulted = FALSE;
-    PACL dacl = nullptr;
-    if (!nt::GetSecurityDescriptorDacl(SelfRelative(), &present, &dacl, &defaulted))
-      RaiseLastNTError();
-    result = present && dacl;
+    result = CurrentAcl(kDaclPart) != nullptr;
   });
   return result;
 }
@@ -427,13 +417,7 @@ void TNTAbstractSecurity::SetControlAccess(bool value) {
     if (!nt::InitializeAcl(reinterpret_cast<PACL>(block.data()), kEmptyAclSize, ACL_REVISION))
       RaiseLastNTError();
   }
-  if (!nt::SetSecurityDescriptorDacl(Absolute(), value, reinterpret_cast<PACL>(OrNull(block)),
-                                     FALSE))
-    RaiseLastNTError();
-  dacl_ = std::move(block);
-  MakeSelfRelative();
-  MakeAbsolute();
-  WriteSecurity(kDaclPart);
+  PutAcl(kDaclPart, std::move(block), value);
 }
 
 // ---- the control word ----
@@ -449,25 +433,23 @@ bool TNTAbstractSecurity::ReadControl(DWORD parts, SECURITY_DESCRIPTOR_CONTROL& 
 SECURITY_DESCRIPTOR_CONTROL TNTAbstractSecurity::GetSecurityControl() {
   if (IsWinNT()) EnsurePrivilege(kSecurityPrivilege);
   SECURITY_DESCRIPTOR_CONTROL control = 0;
-  try {
-    if (ReadControl(kAllParts, control)) return control;
-  } catch (const ENTException& e) {
-    if (!NotAllowed(e) && MayAct()) throw;
-    if (!NotAllowed(e)) return 0;
-  }
-  // Part by part, keeping the bits of each part that can be read.
   SECURITY_DESCRIPTOR_CONTROL collected = 0;
-  for (const auto& p : kControlParts) {
+  try {
     try {
-      if (ReadControl(p.part, control)) collected |= control & p.bits;
+      if (ReadControl(kAllParts, control)) return control;
     } catch (const ENTException& e) {
-      if (NotAllowed(e)) continue;
-      if (MayAct()) throw;
-      return collected;
-    } catch (...) {
-      if (MayAct()) throw;
-      return collected;
+      if (!NotAllowed(e)) throw;
     }
+    // Part by part, keeping the bits of each part that can be read.
+    for (const auto& p : kControlParts) {
+      try {
+        if (ReadControl(p.part, control)) collected |= control & p.bits;
+      } catch (const ENTException& e) {
+        if (!NotAllowed(e)) throw;
+      }
+    }
+  } catch (...) {
+    if (MayAct()) throw;
   }
   return collected;
 }

@@ -18,6 +18,7 @@
 
 #include "platform/advapi32/winsec.h"
 #include "svcctl/accesslist.h"
+#include "svcctl/ntaccounts.h"
 #include "svcctl/ntpersistent.h"
 
 enum TAccessMode { amWin95, amWinNT };
@@ -126,6 +127,19 @@ class TNTAbstractSecurity : public TNTPersistent {
   bool ReadControl(DWORD parts, SECURITY_DESCRIPTOR_CONTROL& control);
   // The parts GetNamedSecurityInfoA can read of the object.
   DWORD ReadableParts();
+  // The DACL or SACL of the self-relative copy: null when there is no copy, no list or a null
+  // list.
+  PACL CurrentAcl(DWORD part);
+  // Refills list under its Loading flag with the entries fill() reads: the list, or null when
+  // the read failed while the component may not act.
+  template <typename List, typename Fill>
+  List* ReadList(List& list, Fill fill);
+  // An empty ACL with room for an entry of each of list's accounts, whose SIDs go to sids in
+  // list order. Raises the lookup's error for an account that does not resolve.
+  std::vector<BYTE> NewAcl(const TAccessList& list, std::vector<TSidBytes>& sids);
+  // Makes block the absolute form's DACL or SACL (present or not), then both forms anew, and
+  // writes the part.
+  void PutAcl(DWORD part, std::vector<BYTE> block, bool present);
   // Entries of a list read from the object, built for list: the allowed and denied entries of
   // the DACL, or the audit entries of the SACL.
   std::vector<TAccessItem*> ReadEntries(TAccessList& list, PACL acl, bool audit);

@@ -13,6 +13,7 @@
 #include "svcctl/ntaccounts.h"
 #include "svcctl/ntexception.h"
 #include "svcctl/ntprivilege.h"
+#include "tests/support/env.h"
 #include "tests/support/netns.h"
 #include "tests/support/service_fixture.h"
 #include "tests/svcctl/run_as.h"
@@ -274,11 +275,18 @@ TEST_F(SecurityComponent, AuditListAndControlWord) {
   EXPECT_EQ(before & SE_DACL_PRESENT, SE_DACL_PRESENT);
   EXPECT_EQ(before & SE_SACL_PRESENT, SE_SACL_PRESENT);
   EXPECT_EQ(before & SE_DACL_PROTECTED, 0);
-  security_.SetSecurityControl(before | SE_DACL_PROTECTED);
-  EXPECT_EQ(security_.GetSecurityControl(), before | SE_DACL_PROTECTED);
-  const int writes = security_.Writes;
-  security_.SetSecurityControl(before | SE_DACL_PROTECTED | SE_SELF_RELATIVE);  // no bit of ours
-  EXPECT_EQ(security_.Writes, writes);
+  // Set by the system's call from Windows 2000 on, and in the word itself before.
+  for (const char* winver : {"2.5.1", "2.4.0"}) {
+    testsupport::ScopedEnv version("KELVADON_WINVER", winver);
+    security_.SetSecurityControl(before | SE_DACL_PROTECTED | SE_SACL_PROTECTED);
+    EXPECT_EQ(security_.GetSecurityControl(), before | SE_DACL_PROTECTED | SE_SACL_PROTECTED);
+    const int writes = security_.Writes;
+    security_.SetSecurityControl(before | SE_DACL_PROTECTED | SE_SACL_PROTECTED |
+                                 SE_SELF_RELATIVE);  // no bit it sets changes
+    EXPECT_EQ(security_.Writes, writes);
+    security_.SetSecurityControl(before);
+    EXPECT_EQ(security_.GetSecurityControl(), before) << winver;
+  }
 }
 
 // Another user holds no SeSecurityPrivilege: the audit list reads empty without an exception,
