@@ -20,18 +20,19 @@ BOOL Succeed() {
   return TRUE;
 }
 
-// Copies text into a buffer of *cch characters: TRUE and its length in *cch, or FALSE (122) and
-// the size needed with its NUL. A null buffer counts as none.
+// Whether text and its NUL fit a buffer of *cch characters (a null buffer holds nothing).
 bool FitsText(const std::string& text, LPSTR buffer, LPDWORD cch) {
   return buffer && *cch > text.size();
 }
 
+// Copies text and its NUL; *cch receives its length. REQUIRES: FitsText.
 void PutText(const std::string& text, LPSTR buffer, LPDWORD cch) {
   std::memcpy(buffer, text.c_str(), text.size() + 1);
   *cch = static_cast<DWORD>(text.size());
 }
 
-// Hands out an account: the SID (or the name) and the domain, both or neither.
+// Hands out an account: the SID (or the name) and the domain, all or none. When a buffer is short
+// every size receives what is needed (texts with their NUL) and the result is 122.
 BOOL GiveAccount(const scm::AccountName& a, PSID sid, LPDWORD cbSid, LPSTR name, LPDWORD cchName,
                  LPSTR domain, LPDWORD cchDomain, PSID_NAME_USE use) {
   std::string sidBytes;

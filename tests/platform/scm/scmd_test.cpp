@@ -8,6 +8,8 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <filesystem>
+#include <fstream>
 #include <sstream>
 
 #include "platform/scm/access.h"
@@ -291,6 +293,56 @@ TEST_F(ScmdTest, CallersOutsideRootAndKelvadonMayOnlyQuery) {
   waitpid(child, &status, 0);
   ASSERT_EQ(n, ssize_t(results.size() * sizeof(uint32_t)));
   EXPECT_EQ(results, (std::vector<uint32_t>{0, 5, 5, 0, 5, 5, kServiceStopped}));
+}
+
+// A state folder written before descriptors were enforced kept opaque bytes under "security"
+// (an empty self-relative descriptor of 20 bytes, or whatever a client had set, here 6 bytes).
+// Such services load with the default descriptor, one log line each, and are written anew.
+TEST_F(ScmdTest, RecordsOfAnOlderScmdLoadWithTheDefaultDescriptor) {
+  {
+    RawClient c(dir_.path());
+    const uint32_t m = c.OpenManager(kManagerAllAccess).second;
+    ASSERT_EQ(c.Create(m, Config("Six", "/bin/true")).first, 0u);
+    ASSERT_EQ(c.Create(m, Config("Twenty", "/bin/true")).first, 0u);
+  }
+  scmd_->Stop();
+  const struct {
+    const char* name;
+    const char* opaque;
+  } olds[] = {{"Six", "0100048000FF"}, {"Twenty", "0100008000000000000000000000000000000000"}};
+  namespace fs = std::filesystem;
+  for (const auto& e : fs::directory_iterator(dir_.File("services"))) {
+    std::string text = testsupport::ReadFile(e.path());
+    for (const auto& old : olds) {
+      if (text.find("\nname=" + std::string(old.name) + "\n") == std::string::npos) continue;
+      const size_t at = text.find("\ndescriptor=");
+      ASSERT_NE(at, std::string::npos) << text;
+      text = text.substr(0, at + 1) + "security=" + old.opaque + "\n" +
+             text.substr(text.find('\n', at + 1) + 1);
+      std::ofstream(e.path(), std::ios::trunc) << text;
+    }
+  }
+  ASSERT_TRUE(scmd_->Start()) << scmd_->Log();
+
+  RawClient c(dir_.path());
+  const uint32_t m = c.OpenManager(kManagerAllAccess).second;
+  for (const auto& old : olds) {
+    const uint32_t s = c.OpenService(m, old.name, kReadControl).second;
+    std::string rest, sd;
+    ASSERT_EQ(c.Call(Request(Op::kQuerySecurity).U32(s).U32(kOwnerInfo | kDaclInfo), &rest), 0u);
+    ASSERT_TRUE(Reader(rest).Str(sd, kMaxSecurityBytes));
+    EXPECT_EQ(sd, EncodeDescriptor(PartsOf(DefaultServiceDescriptor(), kOwnerInfo | kDaclInfo)))
+        << old.name;
+    EXPECT_NE(scmd_->Log().find(std::string(old.name) +
+                                ": its stored security descriptor is not one scmd enforces"),
+              std::string::npos)
+        << old.name;
+  }
+  for (const auto& e : fs::directory_iterator(dir_.File("services"))) {
+    const std::string text = testsupport::ReadFile(e.path());
+    EXPECT_EQ(text.find("\nsecurity="), std::string::npos) << text;
+    EXPECT_NE(text.find("\ndescriptor="), std::string::npos) << text;
+  }
 }
 
 TEST_F(ScmdTest, AClientBreakingTheFramingIsDroppedAndOthersAreServed) {
