@@ -469,7 +469,8 @@ DWORD TNTAbstractSecurity::ReadableParts() {
 }
 
 void TNTAbstractSecurity::SetSecurityControl(SECURITY_DESCRIPTOR_CONTROL control) {
-  ReadSecurity(ReadableParts());
+  const DWORD readable = ReadableParts();
+  ReadSecurity(readable);
   if (absolute_.empty()) return;
   SECURITY_DESCRIPTOR_CONTROL current = 0;
   DWORD revision = 0;
@@ -478,6 +479,8 @@ void TNTAbstractSecurity::SetSecurityControl(SECURITY_DESCRIPTOR_CONTROL control
   DWORD parts = 0;
   if (changed & kDaclSettableBits) parts |= kDaclPart;
   if (changed & kSaclSettableBits) parts |= kSaclPart;
+  // A list that could not be read is absent from the descriptor: writing it would remove it.
+  parts &= readable;
   if (parts == 0) return;
   if (IsWin2000OrLater()) {
     if (!nt::SetSecurityDescriptorControl(Absolute(), kSettableControlBits,

@@ -68,7 +68,8 @@ class TNTAbstractSecurity : public TNTPersistent {
   // left out).
   virtual SECURITY_DESCRIPTOR_CONTROL GetSecurityControl();
   // Sets the inheritance and protection bits (kSettableControlBits) of the word and writes the
-  // lists whose bits changed.
+  // lists whose bits changed, of those that could be read (a caller without SeSecurityPrivilege
+  // leaves the audit list and its bits alone).
   virtual void SetSecurityControl(SECURITY_DESCRIPTOR_CONTROL control);
 
   TAccessMode AccessMode = amWin95;

@@ -53,9 +53,9 @@ bool IsPrivilegeEnabled(const std::string& name) {
   DWORD size = 0;
   std::vector<BYTE> buffer = ReadPrivileges(token, 0, size);
   const TOKEN_PRIVILEGES* held = AsPrivileges(buffer);
+  const LUID_AND_ATTRIBUTES* entries = held->Privileges;  // PrivilegeCount of them
   for (DWORD i = 0; i < held->PrivilegeCount; ++i)
-    if (held->Privileges[i].Luid == luid)
-      return (held->Privileges[i].Attributes & SE_PRIVILEGE_ENABLED) != 0;
+    if (entries[i].Luid == luid) return (entries[i].Attributes & SE_PRIVILEGE_ENABLED) != 0;
   return false;
 }
 
@@ -66,15 +66,16 @@ bool EnablePrivilege(const std::string& name, bool enable) {
   DWORD size = 0;
   std::vector<BYTE> buffer = ReadPrivileges(token, kOneMoreEntry, size);
   TOKEN_PRIVILEGES* state = AsPrivileges(buffer);
+  LUID_AND_ATTRIBUTES* entries = state->Privileges;  // PrivilegeCount of them, and room for one
   bool listed = false;
   for (DWORD i = 0; i < state->PrivilegeCount; ++i) {
-    if (!(state->Privileges[i].Luid == luid)) continue;
-    state->Privileges[i].Attributes = enable ? SE_PRIVILEGE_ENABLED : 0;
+    if (!(entries[i].Luid == luid)) continue;
+    entries[i].Attributes = enable ? SE_PRIVILEGE_ENABLED : 0;
     listed = true;
   }
   if (!listed && enable) {
     // Not in the token: asking anyway makes the system say so (1300).
-    state->Privileges[state->PrivilegeCount] = {luid, SE_PRIVILEGE_ENABLED};
+    entries[state->PrivilegeCount] = {luid, SE_PRIVILEGE_ENABLED};
     ++state->PrivilegeCount;
     size += kOneMoreEntry;
   }

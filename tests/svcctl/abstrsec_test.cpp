@@ -290,29 +290,39 @@ TEST_F(SecurityComponent, AuditListAndControlWord) {
 }
 
 // Another user holds no SeSecurityPrivilege: the audit list reads empty without an exception,
-// and the control word is collected from the parts it may read.
-TEST_F(SecurityComponent, AnotherUserReadsWhatItMay) {
+// the control word is collected from the parts it may read, and setting the word writes only
+// what it read (the audit list it could not read stays as it was).
+TEST_F(SecurityComponent, AnotherUserReadsAndWritesWhatItMay) {
   if (!testsupport::UsersCanSwitch()) GTEST_SKIP() << testsupport::kUsersCannotSwitch;
   security_.SystemAudit()->Add("Everyone", kStart, actAuditSuccess, {});
+  security_.AccessList()->Add("nobody", READ_CONTROL | WRITE_DAC | SERVICE_QUERY_CONFIG,
+                              actAccessAllowed, {});
   const SECURITY_DESCRIPTOR_CONTROL all = security_.GetSecurityControl();
   ASSERT_EQ(all & SE_SACL_PRESENT, SE_SACL_PRESENT);
+  const SECURITY_DESCRIPTOR_CONTROL wanted = all | SE_DACL_PROTECTED | SE_SACL_PROTECTED;
   const passwd* nobody = getpwnam("nobody");
   ASSERT_NE(nobody, nullptr);
   EXPECT_EQ(svcctltest::RunAs(nobody->pw_uid, nobody->pw_gid, {},
                               [&]() -> std::string {
                                 TServiceSecurity s;
                                 s.SetServiceName("Guarded");
-                                s.ServiceAccess = READ_CONTROL | SERVICE_QUERY_STATUS;
+                                s.ServiceAccess = 0;
                                 if (EnablePrivilege("SeSecurityPrivilege", true))
                                   return "privilege enabled";
                                 TAuditList* audit = s.SystemAudit();
                                 if (!audit || audit->Count() != 0) return "audit list read";
-                                const SECURITY_DESCRIPTOR_CONTROL word = s.GetSecurityControl();
+                                SECURITY_DESCRIPTOR_CONTROL word = s.GetSecurityControl();
                                 if (word != (all & ~kSaclControlBits))
                                   return "control " + std::to_string(word);
+                                s.SetSecurityControl(wanted);
+                                word = s.GetSecurityControl();
+                                if (word != ((all | SE_DACL_PROTECTED) & ~kSaclControlBits))
+                                  return "control set " + std::to_string(word);
                                 return "";
                               }),
             "");
+  EXPECT_EQ(security_.GetSecurityControl(), all | SE_DACL_PROTECTED);
+  EXPECT_EQ(security_.SystemAudit()->Count(), 1);
 }
 
 }  // namespace
