@@ -1,8 +1,10 @@
-// The flag bytes and kinds of access entries, in both directions.
+// The flag bytes and kinds of access entries, in both directions, and the names of objects.
 #include "svcctl/accesslist.h"
 
 #include <gtest/gtest.h>
 
+#include "rtl/cp932.h"
+#include "svcctl/abstrsec.h"
 #include "svcctl/ntexception.h"
 
 namespace {
@@ -50,6 +52,15 @@ TEST(AccessEntries, KindsOfSystemEntries) {
     EXPECT_EQ(e.Message, "Invalid AceType parameter");
     EXPECT_EQ(e.ErrorCode, -1);
   }
+}
+
+// Another machine's objects are named through it; this machine's go by their own name.
+TEST(AccessEntries, ObjectNamesOnThisAndAnotherMachine) {
+  const std::string local = GetLocalComputerName();
+  EXPECT_EQ(TNTAbstractSecurity::BuildObjectName("", "Svc"), "Svc");
+  EXPECT_EQ(TNTAbstractSecurity::BuildObjectName(local, "Svc"), "Svc");
+  EXPECT_EQ(TNTAbstractSecurity::BuildObjectName(rtl::LowerCase(local), "Svc"), "Svc");
+  EXPECT_EQ(TNTAbstractSecurity::BuildObjectName("FARHOST", "Svc"), "FARHOST\\Svc");
 }
 
 }  // namespace
