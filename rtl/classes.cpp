@@ -75,6 +75,33 @@ TComponent* TComponent::Components(int index) const {
   return components_[index];
 }
 
+void TComponent::BeginLoading() {
+  state_.Include(TComponentStateItem::csLoading);
+  for (TComponent* c : components_)
+    c->BeginLoading();
+}
+
+void TComponent::EndLoading() {
+  // A copy: a Loaded may add components (which are not loading).
+  const std::vector<TComponent*> owned = components_;
+  for (TComponent* c : owned)
+    c->EndLoading();
+  if (state_.Contains(TComponentStateItem::csLoading)) Loaded();
+}
+
+void TComponent::Loaded() {
+  state_.Exclude(TComponentStateItem::csLoading);
+}
+
+void TComponent::SetDesigning(bool designing) {
+  if (designing)
+    state_.Include(TComponentStateItem::csDesigning);
+  else
+    state_.Exclude(TComponentStateItem::csDesigning);
+  for (TComponent* c : components_)
+    c->SetDesigning(designing);
+}
+
 // ---- TStringList ----
 
 TStringList::~TStringList() {

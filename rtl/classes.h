@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "rtl/set.h"
+
 namespace rtl {
 
 // Base of everything that can be stored as an object reference (string-list objects, owners).
@@ -21,6 +23,12 @@ class TObject {
 };
 
 enum class TOperation { opInsert, opRemove };
+
+// What a component is going through: csLoading while its properties are being put in place
+// (setters then only record their values, and Loaded acts on them), csDesigning while it is
+// edited in a designer rather than run (it then acts on nothing outside itself).
+enum class TComponentStateItem { csLoading, csDesigning };
+using TComponentState = TSet<TComponentStateItem>;
 
 }  // namespace rtl
 
@@ -63,9 +71,22 @@ class TComponent : public TObject {
   // True once destruction has begun.
   bool Destroying() const { return destroying_; }
 
+  TComponentState ComponentState() const { return state_; }
+  // Marks this component and every component it owns (at any depth) as loading.
+  void BeginLoading();
+  // Ends the loading begun by BeginLoading: the owned components' Loaded first (depth first, in
+  // the order they were added), then this one's. An exception from a Loaded passes on; the
+  // components after it stay loading.
+  void EndLoading();
+  // Marks this component and every component it owns as designed (or no longer).
+  void SetDesigning(bool designing);
+
  protected:
   // Called for components this one owns or asked to be notified about.
   virtual void Notification(TComponent* component, TOperation operation) {}
+  // Runs once all properties are in place after loading. The base clears csLoading; an override
+  // calls it first and then acts on the values its setters recorded.
+  virtual void Loaded();
 
  private:
   void InsertComponent(TComponent* c);
@@ -75,6 +96,7 @@ class TComponent : public TObject {
   std::vector<TComponent*> components_;
   std::vector<TComponent*> freeNotifies_;
   bool destroying_ = false;
+  TComponentState state_;
 };
 
 // Ordered strings, each with an optional object reference (not owned unless OwnsObjects).

@@ -53,6 +53,48 @@ TEST(Component, OwnerFreesWhatItOwnsNewestFirst) {
   EXPECT_EQ(log, (Log{"free B", "O sees B go", "free A", "O sees A go", "free O"}));
 }
 
+// A component that logs its Loaded with the states it sees there.
+class Loader : public TComponent {
+ public:
+  Loader(TComponent* owner, std::string name, Log& log) : TComponent(owner), log_(log) {
+    Name = std::move(name);
+  }
+
+ protected:
+  void Loaded() override {
+    TComponent::Loaded();
+    const bool ownerLoading =
+        Owner() && Owner()->ComponentState().Contains(TComponentStateItem::csLoading);
+    log_.push_back(Name + (ownerLoading ? " loaded, owner loading" : " loaded"));
+  }
+
+ private:
+  Log& log_;
+};
+
+TEST(Component, LoadingReachesOwnedComponentsAndEndsWithTheirLoadedFirst) {
+  Log log;
+  Loader root(nullptr, "R", log);
+  auto* a = new Loader(&root, "A", log);
+  new Loader(a, "A1", log);
+  auto* b = new Loader(&root, "B", log);
+  root.EndLoading();  // not loading: no Loaded
+  EXPECT_TRUE(log.empty());
+
+  root.BeginLoading();
+  EXPECT_TRUE(b->ComponentState().Contains(TComponentStateItem::csLoading));
+  root.EndLoading();
+  EXPECT_EQ(log, (Log{"A1 loaded, owner loading", "A loaded, owner loading",
+                      "B loaded, owner loading", "R loaded"}));
+  EXPECT_TRUE(root.ComponentState().Empty());
+  EXPECT_TRUE(a->Components(0)->ComponentState().Empty());
+
+  root.SetDesigning(true);
+  EXPECT_TRUE(a->Components(0)->ComponentState().Contains(TComponentStateItem::csDesigning));
+  root.SetDesigning(false);
+  EXPECT_TRUE(b->ComponentState().Empty());
+}
+
 TEST(Component, FreeNotificationReachesBothSidesOnce) {
   Log log;
   auto* a = new Probe(nullptr, "A", log);
