@@ -24,6 +24,7 @@ class ProbeClient : public TSyncSmtpCli {
   using TSyncSmtpCli::MsgEncoding;
   using TSyncSmtpCli::ReplyCode;
   using TSyncSmtpCli::ResultCode;
+  using TSyncSmtpCli::ServerAuthTypes;
 };
 
 // TZ set to zone (and tzset) until the object goes.
