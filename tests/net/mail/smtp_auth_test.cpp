@@ -18,17 +18,11 @@ namespace {
 using net::mail::MimeBase64Decode;
 using net::mail::MimeBase64Encode;
 using smtptest::End;
+using smtptest::Entries;
 using smtptest::FakeSmtpServer;
 using smtptest::ProbeClient;
 using smtptest::Rig;
 using smtptest::SmtpSink;
-
-std::vector<std::string> Entries(const rtl::TStringList& list) {
-  std::vector<std::string> v;
-  for (int i = 0; i < list.Count(); ++i)
-    v.push_back(list[i]);
-  return v;
-}
 
 // An AUTH command cut after its mechanism (the credentials and messages are looked at apart).
 std::string Shown(const std::string& command) {
@@ -311,12 +305,6 @@ TEST(SmtpAuth, NtlmExchange) {
   // Two commands, one request.
   EXPECT_EQ(r.ends, (std::vector<End>{{smtpRqConnect, 0}, {smtpRqEhlo, 0}, {smtpRqAuth, 0}}));
 }
-
-#define REQUIRE_SINK(sink)                                              \
-  do {                                                                  \
-    if (smtptest::SinkPython().empty()) GTEST_SKIP() << (sink).Error(); \
-    ASSERT_FALSE((sink).Port().empty()) << (sink).Error();              \
-  } while (0)
 
 // Longer than an HMAC block, so CRAM hashes it into its key first.
 const std::string kPassword = "a pass phrase that is longer than the sixty-four bytes of a block";

@@ -46,3 +46,11 @@ class SmtpSink {
 };
 
 }  // namespace smtptest
+
+// In a test: skips it when there is no interpreter with aiosmtpd, fails it when the sink did not
+// start.
+#define REQUIRE_SINK(sink)                                              \
+  do {                                                                  \
+    if (smtptest::SinkPython().empty()) GTEST_SKIP() << (sink).Error(); \
+    ASSERT_FALSE((sink).Port().empty()) << (sink).Error();              \
+  } while (0)
