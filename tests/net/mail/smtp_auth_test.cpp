@@ -265,45 +265,50 @@ TEST(SmtpAuth, OnlyTheLastEhloCounts) {
   EXPECT_EQ(r.client.ErrorMessage(), "500 ESMTP not supported.");
 }
 
-uint32_t U16(const std::string& m, size_t at) {
-  return static_cast<uint8_t>(m[at]) | (static_cast<uint8_t>(m[at + 1]) << 8);
-}
-uint32_t U32(const std::string& m, size_t at) {
-  return U16(m, at) | (U16(m, at + 2) << 16);
-}
-
+// The NTLM exchange alone (two commands, one request) and as the last step of Open.
 TEST(SmtpAuth, NtlmExchange) {
-  Rig r;
-  r.client.AuthType = smtpAuthNtlm;
-  r.client.Username = "User";
-  r.client.Password = "Password";
   // A bare challenge message: signature, type 2, the challenge; no names.
   std::string type2("NTLMSSP\0\2\0\0\0", 12);
   type2.resize(48, '\0');
   type2.replace(24, 8, "\x01\x23\x45\x67\x89\xab\xcd\xef");
-  r.Answer("AUTH NTLM ", {"334 " + MimeBase64Encode(type2) + "\r\n"});
-  r.Answer("TlRMTVNTUAADAAAA", {"235 2.7.0 Accepted\r\n"});  // "NTLMSSP\0" type 3
-  ASSERT_TRUE(r.client.SyncConnect());
-  ASSERT_TRUE(r.client.SyncEhlo());
-  ASSERT_TRUE(r.client.SyncAuth()) << r.client.ErrorMessage();
-  r.Settle();
-  ASSERT_EQ(r.fake.Commands.size(), 3u);
-  EXPECT_EQ(r.fake.Commands[1], "AUTH NTLM " + net::mail::BuildNtlmNegotiate("", ""));
+  const std::pair<bool, std::vector<End>> runs[] = {
+      {false, {{smtpRqConnect, 0}, {smtpRqEhlo, 0}, {smtpRqAuth, 0}}},
+      {true, {{smtpRqOpen, 0}}},
+  };
+  for (const auto& [open, ends] : runs) {
+    SCOPED_TRACE(open ? "Open" : "Auth");
+    Rig r;
+    r.client.AuthType = smtpAuthNtlm;
+    r.client.Username = "User";
+    r.client.Password = "Password";
+    r.Answer("AUTH NTLM ", {"334 " + MimeBase64Encode(type2) + "\r\n"});
+    r.Answer("TlRMTVNTUAADAAAA", {"235 2.7.0 Accepted\r\n"});  // "NTLMSSP\0" type 3
+    if (open) {
+      ASSERT_TRUE(r.client.SyncOpen()) << r.client.ErrorMessage();
+    } else {
+      ASSERT_TRUE(r.client.SyncConnect());
+      ASSERT_TRUE(r.client.SyncEhlo());
+      ASSERT_TRUE(r.client.SyncAuth()) << r.client.ErrorMessage();
+    }
+    r.Settle();
+    EXPECT_EQ(r.ends, ends);
+    ASSERT_EQ(r.fake.Commands.size(), 3u);
+    EXPECT_EQ(r.fake.Commands[1], "AUTH NTLM " + net::mail::BuildNtlmNegotiate("", ""));
 
-  const std::string type3 = MimeBase64Decode(r.fake.Commands[2]);
-  ASSERT_EQ(type3.size(), 64u + 8 + 48);
-  EXPECT_EQ(type3.substr(0, 12), std::string("NTLMSSP\0\3\0\0\0", 12));
-  EXPECT_EQ(U32(type3, 60), 0x8205u);
-  EXPECT_EQ(type3.substr(28, 8), std::string("\0\0\0\0\x40\0\0\0", 8));  // no domain, at 64
-  EXPECT_EQ(type3.substr(36, 8), std::string("\x08\0\x08\0\x40\0\0\0", 8));
-  EXPECT_EQ(type3.substr(64, 8), std::string("U\0s\0e\0r\0", 8));
-  EXPECT_EQ(type3.substr(44, 8), std::string("\0\0\0\0\x48\0\0\0", 8));  // no host
-  EXPECT_EQ(type3.substr(12, 8), std::string("\x18\0\x18\0\x48\0\0\0", 8));
-  EXPECT_EQ(type3.substr(20, 8), std::string("\x18\0\x18\0\x60\0\0\0", 8));
-  EXPECT_EQ(rtl::HexLower(type3.substr(96, 24)),
-            "67c43011f30298a2ad35ece64f16331c44bdbed927841f94");
-  // Two commands, one request.
-  EXPECT_EQ(r.ends, (std::vector<End>{{smtpRqConnect, 0}, {smtpRqEhlo, 0}, {smtpRqAuth, 0}}));
+    const std::string type3 = MimeBase64Decode(r.fake.Commands[2]);
+    ASSERT_EQ(type3.size(), 64u + 8 + 48);
+    EXPECT_EQ(type3.substr(0, 12), std::string("NTLMSSP\0\3\0\0\0", 12));
+    EXPECT_EQ(type3.substr(60, 4), std::string("\x05\x82\0\0", 4));            // flags
+    EXPECT_EQ(type3.substr(28, 8), std::string("\0\0\0\0\x40\0\0\0", 8));      // no domain
+    EXPECT_EQ(type3.substr(36, 8), std::string("\x08\0\x08\0\x40\0\0\0", 8));  // user at 64
+    EXPECT_EQ(type3.substr(64, 8), std::string("U\0s\0e\0r\0", 8));
+    EXPECT_EQ(type3.substr(44, 8), std::string("\0\0\0\0\x48\0\0\0", 8));  // no host
+    EXPECT_EQ(type3.substr(52, 8), std::string(8, '\0'));                  // no session key
+    EXPECT_EQ(type3.substr(12, 8), std::string("\x18\0\x18\0\x48\0\0\0", 8));
+    EXPECT_EQ(type3.substr(20, 8), std::string("\x18\0\x18\0\x60\0\0\0", 8));
+    EXPECT_EQ(rtl::HexLower(type3.substr(96, 24)),
+              "67c43011f30298a2ad35ece64f16331c44bdbed927841f94");
+  }
 }
 
 // Longer than an HMAC block, so CRAM hashes it into its key first.
