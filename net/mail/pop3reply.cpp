@@ -2,7 +2,6 @@
 
 #include <climits>
 
-#include "net/mail/mime.h"
 #include "rtl/crypto.h"
 
 namespace net::mail {
@@ -94,13 +93,8 @@ std::string Pop3ApopDigest(std::string_view timestamp, std::string_view password
 
 std::string Pop3CramAnswer(TPop3Cram kind, std::string_view challengeReply, std::string_view user,
                            std::string_view password) {
-  const std::string challenge =
-      MimeBase64Decode(challengeReply.size() > 2 ? challengeReply.substr(2) : std::string_view());
-  const std::string mac = kind == TPop3Cram::Md5 ? rtl::HmacMd5(password, challenge)
-                                                 : rtl::HmacSha1(password, challenge);
-  std::string answer(user);
-  answer += " " + rtl::HexLower(mac);
-  return MimeBase64Encode(answer);
+  return CramAnswer(kind, challengeReply.size() > 2 ? challengeReply.substr(2) : std::string_view(),
+                    user, password);
 }
 
 }  // namespace net::mail

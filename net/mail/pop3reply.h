@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "net/mail/cram.h"
+
 namespace net::mail {
 
 // True when the reply is positive: not empty and starting with "+".
@@ -39,7 +41,7 @@ std::string Pop3ApopDigest(std::string_view timestamp, std::string_view password
 // "+ ..." reply; the challenge is the Base64 text from its third byte on. The answer is the Base64
 // text of user + " " + the lower-case hex HMAC (MD5: 32 digits, SHA-1: 40) of the challenge keyed
 // by password. REQUIRES: challengeReply is longer than 2 bytes.
-enum class TPop3Cram { Md5, Sha1 };
+using TPop3Cram = TCramKind;
 std::string Pop3CramAnswer(TPop3Cram kind, std::string_view challengeReply, std::string_view user,
                            std::string_view password);
 

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "net/mail/smtpauth.h"
 #include "net/mail/smtpreply.h"
 #include "net/socket/socklib.h"
 
@@ -59,6 +60,7 @@ void TCustomSmtpClient::NotifyCommand(const std::string& Msg) {
 }
 
 void TCustomSmtpClient::NotifyResponse(const std::string& Msg) {
+  if (PrevStep == stepEhlo && FState == smtpWaitingResponse) AddSmtpAuthTypes(Msg, ServerAuthTypes);
   if (OnResponse) OnResponse(this, Msg);
 }
 

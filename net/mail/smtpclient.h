@@ -21,6 +21,7 @@
 #include <utility>
 #include <vector>
 
+#include "net/mail/cram.h"
 #include "net/mail/smtplimits.h"
 #include "net/mail/smtptypes.h"
 #include "net/socket/line.h"
@@ -96,9 +97,16 @@ class TCustomSmtpClient : public rtl::TComponent {
   // Connect: resolves Host, connects to Port and waits for the greeting 220 ("SMTP component
   // already connected" while connected).
   virtual void Connect();
-  virtual void Helo();      // "HELO " + name; 250
-  virtual void Ehlo();      // "EHLO " + name; 250; EsmtpAccepted on success
-  virtual void Auth();      // logs in; 235 (needs a successful EHLO first)
+  virtual void Helo();  // "HELO " + name; 250
+  virtual void Ehlo();  // "EHLO " + name; 250; EsmtpAccepted on success
+  // Logs in with AuthType; 235. Needs a successful EHLO: without one it ends at once with 500
+  // ("500 ESMTP not supported."), as it does with smtpAuthNone ("500 No Authentication Type
+  // Selected."). Every command of the exchange is reported as smtpRqAuth. A refused opening ends
+  // the request with the reply code; under smtpAuthAutoSelect a 504 moves on to the next method
+  // (net/mail/smtpauth.h) and any other refusal gives the ErrorMessage "500 Authentication Type
+  // could not be determined.". A 334 without a challenge (CRAM-MD5, CRAM-SHA1, NTLM) ends the
+  // request with 500 and "500 Malformed ... " + the reply.
+  virtual void Auth();
   virtual void Vrfy();      // "VRFY " + HdrTo; 250
   virtual void MailFrom();  // "MAIL FROM:<" + address of FromName + ">"; 250
   // "RCPT TO:<" + address + ">" for each RcptName entry; 250 or 251. Raises "RcptName list is
@@ -204,6 +212,8 @@ class TCustomSmtpClient : public rtl::TComponent {
 
   // ---- internal state ----
   bool IsConnected = false;  // the TCP session is up
+  // The EHLO started last succeeded. While its reply comes in, NotifyResponse fills
+  // ServerAuthTypes from it.
   bool EsmtpAccepted = false;
   TSmtpRequest CurrentRqType = smtpRqConnect;
   bool RequestDoneFired = true;  // nothing is pending
@@ -219,7 +229,8 @@ class TCustomSmtpClient : public rtl::TComponent {
   TSmtpStep PrevStep = stepNone;
   int ChainResult = 0;
   bool InChain = false;
-  rtl::TStringList ServerAuthTypes;
+  rtl::TStringList ServerAuthTypes;  // what the last EHLO reply announced: upper case, each once
+  TSmtpAuthType AuthMethod = smtpAuthNone;  // the method the login is trying
   int ItemIndex = 0;  // the recipient being sent, or the header line being sent
   rtl::TStringList HeaderLines;
   int BodyLineNum = 0;
@@ -247,6 +258,18 @@ class TCustomSmtpClient : public rtl::TComponent {
   void HandleReply();
   void RecipientStep();
   void EhloDone();
+  // The login (smtplogin.cpp): the opening command of AuthMethod, its reply, and the follow-ups of
+  // each method, sent from smtpInternalReady.
+  void StartAuthMethod();
+  void AuthOpened();
+  void AuthFollowUp(const std::string& Cmd, int OkCode, THandler Done);
+  void LoginUserStep();
+  void LoginPasswordStep();
+  void CramStep(net::mail::TCramKind kind, const char* malformedText);
+  void NtlmStep();
+  // True, after ending the request with 500 and malformedText + the reply, when the reply to the
+  // opening holds no challenge.
+  bool ChallengeMissing(const char* malformedText);
   // The line sender of DATA: one message line per call.
   void SendNextLine();
   void SendMessageLine(const std::string& line, bool stuffFirst);

@@ -2,6 +2,7 @@
 // the owner may change the time-out per component (TSyncSmtpCli::Timeout).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 // The longest reply line accepted, without its CR LF. Reply lines are cut from a receive buffer of
@@ -39,3 +40,13 @@ constexpr int kSmtpDefaultTimeout = 15;
 // The X-Mailer line names the component and its version.
 constexpr int kSmtpVersionMajor = 2;
 constexpr int kSmtpVersionMinor = 55;
+
+// The login's own failures. The first two follow "500 "; a malformed challenge text is followed by
+// the server's reply. A 334 reply of at most kSmtpShortestChallenge characters holds no challenge.
+inline constexpr char kSmtpNoEsmtp[] = "ESMTP not supported.";
+inline constexpr char kSmtpNoAuthType[] = "No Authentication Type Selected.";
+inline constexpr char kSmtpAuthUndetermined[] = "500 Authentication Type could not be determined.";
+inline constexpr char kSmtpBadMd5Challenge[] = "500 Malformed MD5 Challege: ";
+inline constexpr char kSmtpBadSha1Challenge[] = "500 Malformed SHA1 Challege: ";
+inline constexpr char kSmtpBadNtlmChallenge[] = "500 Malformed NtlmMsg2: ";
+constexpr size_t kSmtpShortestChallenge = 4;

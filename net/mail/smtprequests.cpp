@@ -1,5 +1,5 @@
 // The requests of the engine: connecting, the single commands, the DATA line sender, Abort, and
-// the Open and Mail chains.
+// the Open and Mail chains. The login (Auth) is in smtplogin.cpp.
 #include <cstring>
 
 #include "net/mail/smtpaddress.h"
@@ -122,6 +122,7 @@ void TCustomSmtpClient::Ehlo() {
   if (HasLineBreakOrNul(name)) return FailAtOnce(smtpRqEhlo, BadArgument("EHLO name"));
   if (!InChain) BeginRequest(smtpRqEhlo);
   ServerAuthTypes.Clear();
+  EsmtpAccepted = false;
   PrevStep = stepEhlo;
   StartRequest(smtpRqEhlo, "EHLO " + name, {250}, &TCustomSmtpClient::EhloDone);
 }
@@ -130,14 +131,6 @@ void TCustomSmtpClient::EhloDone() {
   if (!IsConnected) return;  // the closing ends the request
   if (ResultCode == 0) EsmtpAccepted = true;
   NotifyRequestDone(ResultCode);
-}
-
-void TCustomSmtpClient::Auth() {
-  CheckCommandStart();
-  PrevStep = stepAuth;
-  if (!EsmtpAccepted) return FailAtOnce(smtpRqAuth, "ESMTP not supported.");
-  if (AuthType == smtpAuthNone) return FailAtOnce(smtpRqAuth, "No Authentication Type Selected.");
-  FailAtOnce(smtpRqAuth, "Authentication method not available.");
 }
 
 void TCustomSmtpClient::Vrfy() {

@@ -12,15 +12,24 @@ Switches (each may be given more than once):
   --hold helo=S | mail=S | rcpt=S | dot=S            answer that step only after S seconds
   --pace BYTES                                      read at most BYTES a second, through a small
                                                     receive buffer (a slow, steady server)
+  --auth USER:PASSWORD                              announce AUTH (PLAIN, LOGIN, CRAM-MD5,
+                                                    CRAM-SHA1) and take these credentials
+  --auth-exclude MECHANISM                          leave that mechanism out (504 to it)
+With --auth every login attempt is appended to auth.log in the folder before its reply goes out:
+mechanism, user, password (empty for CRAM, which sends none) and "ok" or "refused", separated by
+TABs, one line each, the user and password as the bytes received.
 It runs until it is terminated.
 """
 import argparse
 import asyncio
+import hashlib
+import hmac
 import os
 import socket
 import sys
+import time
 
-from aiosmtpd.smtp import SMTP
+from aiosmtpd.smtp import MISSING, SMTP, AuthResult, LoginPassword
 
 REFUSALS = {
     "helo": "550 5.7.1 HELO refused",
@@ -37,7 +46,12 @@ def parse_args():
     parser.add_argument("--refuse", action="append", default=[])
     parser.add_argument("--hold", action="append", default=[])
     parser.add_argument("--pace", type=int, default=0)
+    parser.add_argument("--auth", default=None)
+    parser.add_argument("--auth-exclude", action="append", default=[])
     args = parser.parse_args()
+    if args.auth is not None:
+        user, _, password = args.auth.partition(":")
+        args.user, args.password = user.encode(), password.encode()
     args.refused_rcpts = set()
     refuse = set()
     for item in args.refuse:
@@ -97,6 +111,36 @@ class Handler:
         self.store("%d.eml" % self.stored, envelope.original_content)
         return "250 OK stored as %d" % self.stored
 
+    # Handler methods named auth_* are offered as mechanisms ("__" read as "-").
+    async def auth_CRAM__MD5(self, server, args):
+        return await self.cram(server, "CRAM-MD5", hashlib.md5)
+
+    async def auth_CRAM__SHA1(self, server, args):
+        return await self.cram(server, "CRAM-SHA1", hashlib.sha1)
+
+    async def cram(self, server, mechanism, digest):
+        challenge = "<%d.%d@sink.test>" % (os.getpid(), time.monotonic_ns())
+        answer = await server.challenge_auth(challenge)
+        if answer is MISSING:
+            return AuthResult(success=False, handled=True)  # already answered
+        user, _, mac = answer.partition(b" ")
+        expected = hmac.new(self.args.password, challenge.encode(), digest).hexdigest().encode()
+        ok = user == self.args.user and hmac.compare_digest(mac, expected)
+        self.record(mechanism, user, b"", ok)
+        return AuthResult(success=ok, handled=False, auth_data=LoginPassword(user, b""))
+
+    def authenticate(self, server, session, envelope, mechanism, auth_data):
+        """PLAIN and LOGIN, aiosmtpd's own mechanisms, bring their credentials here."""
+        ok = auth_data.login == self.args.user and auth_data.password == self.args.password
+        self.record(mechanism, auth_data.login, auth_data.password, ok)
+        # handled=False: aiosmtpd sends the reply (with True a refusal would get none).
+        return AuthResult(success=ok, handled=False, auth_data=auth_data)
+
+    def record(self, mechanism, user, password, ok):
+        line = b"\t".join([mechanism.encode(), user, password, b"ok" if ok else b"refused"])
+        with open(os.path.join(self.args.dir, "auth.log"), "ab") as f:
+            f.write(line + b"\n")
+
     def store(self, name, data):
         temporary = os.path.join(self.args.dir, "." + name + ".tmp")
         with open(temporary, "wb") as f:
@@ -146,8 +190,13 @@ async def main():
     handler = Handler(args)
     protocol = make_protocol_class(args)
     loop = asyncio.get_running_loop()
+    options = {}
+    if args.auth is not None:
+        # Without TLS aiosmtpd announces AUTH only when it is told not to require TLS for it.
+        options = dict(authenticator=handler.authenticate, auth_require_tls=False,
+                       auth_exclude_mechanism=args.auth_exclude)
     server = await loop.create_server(
-        lambda: protocol(handler, hostname="sink.test", ident="Kelvadon test sink"),
+        lambda: protocol(handler, hostname="sink.test", ident="Kelvadon test sink", **options),
         "127.0.0.1",
         0,
     )

@@ -100,4 +100,10 @@ std::vector<SmtpSink::Message> SmtpSink::Messages() const {
   return messages;
 }
 
+std::vector<std::string> SmtpSink::AuthLog() const {
+  const std::string log = dir_.File("auth.log");
+  if (access(log.c_str(), F_OK) != 0) return {};
+  return testsupport::ReadLines(log);
+}
+
 }  // namespace smtptest

@@ -16,7 +16,8 @@ std::string SinkPython();
 
 class SmtpSink {
  public:
-  // Starts the sink with the script's switches ("--refuse", "rcpt=a@b", "--hold", "dot=5", ...).
+  // Starts the sink with the script's switches ("--refuse", "rcpt=a@b", "--hold", "dot=5",
+  // "--auth", "user:password", "--auth-exclude", "LOGIN", ...).
   explicit SmtpSink(const std::vector<std::string>& switches = {});
   ~SmtpSink();
   SmtpSink(const SmtpSink&) = delete;
@@ -34,6 +35,9 @@ class SmtpSink {
   };
   // What the sink has stored so far, in order.
   std::vector<Message> Messages() const;
+  // The login attempts so far (with "--auth"), one line each: mechanism, user, password and "ok"
+  // or "refused", separated by TABs.
+  std::vector<std::string> AuthLog() const;
 
  private:
   testsupport::TempDir dir_;
@@ -42,3 +46,11 @@ class SmtpSink {
 };
 
 }  // namespace smtptest
+
+// In a test: skips it when there is no interpreter with aiosmtpd, fails it when the sink did not
+// start.
+#define REQUIRE_SINK(sink)                                              \
+  do {                                                                  \
+    if (smtptest::SinkPython().empty()) GTEST_SKIP() << (sink).Error(); \
+    ASSERT_FALSE((sink).Port().empty()) << (sink).Error();              \
+  } while (0)

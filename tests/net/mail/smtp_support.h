@@ -1,5 +1,6 @@
 // Small helpers of the SMTP client's tests: a client whose internal state the test may read, a
-// time zone and a wall clock held for one scope, and CP932 text from UTF-8 source text.
+// time zone and a wall clock held for one scope, a string list's entries, and CP932 text from
+// UTF-8 source text.
 #pragma once
 
 #include <stdlib.h>
@@ -7,6 +8,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "net/mail/syncsmtp.h"
 #include "rtl/cp932.h"
@@ -24,6 +26,7 @@ class ProbeClient : public TSyncSmtpCli {
   using TSyncSmtpCli::MsgEncoding;
   using TSyncSmtpCli::ReplyCode;
   using TSyncSmtpCli::ResultCode;
+  using TSyncSmtpCli::ServerAuthTypes;
 };
 
 // TZ set to zone (and tzset) until the object goes.
@@ -60,6 +63,14 @@ class ScopedClock {
  private:
   rtl::WallClock old_;
 };
+
+// The entries of a string list.
+inline std::vector<std::string> Entries(const rtl::TStringList& list) {
+  std::vector<std::string> v;
+  for (int i = 0; i < list.Count(); ++i)
+    v.push_back(list[i]);
+  return v;
+}
 
 inline std::string Sjis(const std::string& utf8) {
   return rtl::Utf8ToCp932(utf8);

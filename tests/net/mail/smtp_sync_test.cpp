@@ -37,12 +37,6 @@ using smtptest::ProbeClient;
 using smtptest::Sjis;
 using smtptest::SmtpSink;
 
-#define REQUIRE_SINK(sink)                                              \
-  do {                                                                  \
-    if (smtptest::SinkPython().empty()) GTEST_SKIP() << (sink).Error(); \
-    ASSERT_FALSE((sink).Port().empty()) << (sink).Error();              \
-  } while (0)
-
 // The settings the collector and the console store for their SmtpWatch.
 void AsSmtpWatch(ProbeClient& smtp) {
   smtp.ShareMode = smtpShareDenyWrite;

@@ -15,15 +15,9 @@
 
 namespace {
 
+using smtptest::Entries;
 using smtptest::ScopedZone;
 using smtptest::Sjis;
-
-std::vector<std::string> Entries(const rtl::TStringList& list) {
-  std::vector<std::string> v;
-  for (int i = 0; i < list.Count(); ++i)
-    v.push_back(list[i]);
-  return v;
-}
 
 TEST(SmtpReplyCode, CodesContinuationsAndNonsense) {
   struct {
