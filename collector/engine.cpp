@@ -3,6 +3,7 @@
 #include "collector/engine.h"
 
 #include "collector/dayfiles.h"
+#include "collector/maillimits.h"
 
 TCollectorEngine::TCollectorEngine(rtl::TComponent* Owner, TCollectorHost& Host)
     : rtl::TComponent(Owner), host_(Host) {
@@ -51,6 +52,35 @@ TCollectorEngine::TCollectorEngine(rtl::TComponent* Owner, TCollectorHost& Host)
                                        TFtpString& m,
                                        bool& a) { KelvadonFtpCalculateMd5(s, c, f, m, a); };
   KelvadonFtp->OnAcceptPaused = [this](rtl::TObject* s, WORD e) { KelvadonFtpAcceptPaused(s, e); };
+
+  SmtpWatch = new TSyncSmtpCli(this);
+  SmtpWatch->ShareMode = smtpShareDenyWrite;
+  SmtpWatch->LocalAddr = "0.0.0.0";
+  SmtpWatch->Port = "smtp";
+  SmtpWatch->AuthType = smtpAuthNone;
+  SmtpWatch->ConfirmReceipt = false;
+  SmtpWatch->HdrPriority = smtpPriorityNone;
+  SmtpWatch->CharSet = "ISO-2022-JP";
+  SmtpWatch->SendMode = smtpToSocket;
+  SmtpWatch->DefaultEncoding = smtpEnc7bit;
+  SmtpWatch->Allow8bitChars = false;
+  SmtpWatch->FoldHeaders = false;
+  SmtpWatch->WrapMessageText = false;
+  SmtpWatch->SetContentType(smtpPlainText);
+  SmtpWatch->OwnHeaders = false;
+  SmtpWatch->Timeout = collector::kMailTimeoutSeconds;
+  SmtpWatch->MultiThreaded = false;
+  SmtpWatch->Terminating = [this] { return host_.Terminating(); };
+
+  PopWatch = new net::mail::TSyncPop3Cli(this);
+  PopWatch->LocalAddr = "0.0.0.0";
+  PopWatch->Port = "pop3";
+  PopWatch->Timeout = collector::kMailTimeoutSeconds;
+  PopWatch->MultiThreaded = false;
+  PopWatch->Terminating = [this] { return host_.Terminating(); };
+
+  MailJobs = std::make_unique<collector::TMailJobQueue>(
+      [this](collector::TMailJob& job) { RunMailJob(job); });
 }
 
 TCollectorEngine::~TCollectorEngine() {
@@ -58,6 +88,8 @@ TCollectorEngine::~TCollectorEngine() {
   NetSocketGate->Budget().Give(static_cast<int>(ClientList.size()));
   ClientList.clear();
   LastClient = nullptr;
+  // Jobs still queued go unsent (a host that stops sends them first).
+  MailJobs.reset();
   // The components call back into the engine: they go while it is still whole.
   DestroyComponents();
 }
@@ -98,9 +130,30 @@ std::string TCollectorEngine::Guarded(const char* Word, const std::function<void
   }
 }
 
+void TCollectorEngine::RunMailJob(collector::TMailJob& Job) {
+  const char* className = "Exception";
+  std::string message;
+  try {
+    Job.Send(*SmtpWatch, *PopWatch);
+    return;
+  } catch (const rtl::Exception& E) {
+    className = E.ClassName();
+    message = E.Message;
+  } catch (const std::exception& e) {
+    message = e.what();
+  }
+  // Nothing of the failed mail stays open for the next job.
+  SmtpWatch->SyncAbort();
+  PopWatch->SyncAbort();
+  host_.HandlerFailed(Job.Word(), className, message);
+}
+
 void TCollectorEngine::EventWrite(int Code, const std::string& Text) {
   // Both clock reads come first: a record goes to the file of the day it arrived.
   const rtl::TDateTime now = rtl::Now();
+  // The rules only queue mail: the record is written at once, in the order records arrive.
+  if (Code == collector::kCodeRecord)
+    Guarded("ChkRecvString", [&] { host_.ChkRecvString(Text); });
   if (Code == collector::kCodeInfo || Code == collector::kCodeError)
     host_.EventWritten(Code, Text, now);
   const char* className = "Exception";

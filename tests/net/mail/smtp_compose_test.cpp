@@ -11,7 +11,7 @@
 
 #include "net/mail/jcode.h"
 #include "tests/net/mail/smtp_fake.h"
-#include "tests/net/mail/smtp_inspect.h"
+#include "tests/support/mail_inspect.h"
 #include "tests/net/mail/smtp_support.h"
 #include "tests/support/files.h"
 
@@ -21,7 +21,7 @@ using net::mail::ConvertJCode;
 using net::mail::EncodeMimeHeaderJis;
 using net::mail::jcJis;
 using smtptest::FakeSmtpServer;
-using smtptest::InspectWithPython;
+using testsupport::InspectWithPython;
 using smtptest::ProbeClient;
 using smtptest::ScopedClock;
 using smtptest::ScopedZone;

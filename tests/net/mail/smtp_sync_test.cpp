@@ -19,8 +19,8 @@
 #include "platform/msg/timer.h"
 #include "platform/win/module.h"
 #include "platform/wsock32/host.h"
-#include "tests/net/mail/smtp_inspect.h"
-#include "tests/net/mail/smtp_sink.h"
+#include "tests/support/mail_inspect.h"
+#include "tests/support/smtp_sink.h"
 #include "tests/net/mail/smtp_support.h"
 #include "tests/support/fake_resolver.h"
 #include "tests/support/files.h"
@@ -32,14 +32,14 @@ namespace {
 using net::mail::ConvertJCode;
 using net::mail::EncodeMimeHeaderJis;
 using net::mail::jcJis;
-using smtptest::InspectWithPython;
+using testsupport::InspectWithPython;
 using smtptest::ProbeClient;
 using smtptest::Sjis;
-using smtptest::SmtpSink;
+using testsupport::SmtpSink;
 
 #define REQUIRE_SINK(sink)                                              \
   do {                                                                  \
-    if (smtptest::SinkPython().empty()) GTEST_SKIP() << (sink).Error(); \
+    if (testsupport::SinkPython().empty()) GTEST_SKIP() << (sink).Error(); \
     ASSERT_FALSE((sink).Port().empty()) << (sink).Error();              \
   } while (0)
 

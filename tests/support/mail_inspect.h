@@ -7,7 +7,7 @@
 #include <map>
 #include <string>
 
-namespace smtptest {
+namespace testsupport {
 
 // Keys, each present only when Python found the item (texts UTF-8):
 //   "<Header>" for From, To, Cc, Sender, Reply-To, Subject, Date, Message-ID, X-Priority ...:
@@ -29,4 +29,4 @@ struct Inspected {
 
 Inspected InspectWithPython(const std::string& message);
 
-}  // namespace smtptest
+}  // namespace testsupport

@@ -9,7 +9,7 @@
 
 #include "tests/support/files.h"
 
-namespace smtptest {
+namespace testsupport {
 
 // The sink's interpreter: "" when it or aiosmtpd is missing.
 std::string SinkPython();
@@ -41,4 +41,4 @@ class SmtpSink {
   std::string port_;
 };
 
-}  // namespace smtptest
+}  // namespace testsupport
