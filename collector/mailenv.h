@@ -16,7 +16,7 @@ struct TMailEnv {
   std::string SmtpPort;    // "25" when missing
   std::string PopBeforeSmtp;  // "1": log in to POP3 before the mail
   std::string PopServer;
-  std::string PopPort;    // "110" when missing
+  std::string PopPort;  // "110" when missing
   std::string PopUser;
   std::string PopPasswd;  // as stored (EncryptSetting's text)
 

@@ -44,7 +44,10 @@ for i, part in enumerate(parts):
     payload = part.get_payload(decode=True) or b''
     put('part.%d.bytes' % i, payload)
     if part.get_content_maintype() == 'text' and fn is None:
-        put('part.%d.text' % i, payload.decode(part.get_content_charset() or 'ascii'))
+        try:
+            put('part.%d.text' % i, payload.decode(part.get_content_charset() or 'ascii'))
+        except UnicodeDecodeError as e:
+            put('part.%d.texterror' % i, str(e))
 put('defects', ','.join(defects))
 sys.stdout.write('\n'.join(out) + '\n')
 )py";

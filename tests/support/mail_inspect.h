@@ -17,7 +17,8 @@ namespace testsupport {
 //   "defects": the names of the defects Python noted, joined by "," ("" when none);
 //   "type": the message's content type; "parts": the number of leaf parts;
 //   "part.<i>.type", "part.<i>.cte", "part.<i>.filename", "part.<i>.bytes" (decoded payload),
-//   "part.<i>.text" (text parts: the payload decoded in its charset).
+//   "part.<i>.text" (text parts: the payload decoded in its charset), or "part.<i>.texterror"
+//   (why it does not decode).
 struct Inspected {
   bool ok = false;
   std::string error;

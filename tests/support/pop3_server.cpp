@@ -36,8 +36,8 @@ bool Pop3Server::CanRun() {
 
 Pop3Server::Pop3Server() : dir_(std::make_unique<TempDir>("kwpop3", 0755)), port_(FreePort()) {
   bool ok = false;
-  const std::string out = RunShell(
-      std::string(kScript) + " start " + dir_->path() + " " + std::to_string(port_), ok);
+  const std::string out =
+      RunShell(std::string(kScript) + " start " + dir_->path() + " " + std::to_string(port_), ok);
   if (!ok) error_ = "dovecot did not start: " + out;
 }
 

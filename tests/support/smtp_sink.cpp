@@ -50,8 +50,8 @@ std::string SinkPython() {
 
 SmtpSink::SmtpSink(const std::vector<std::string>& switches) : dir_("smtpsink") {
   if (SinkPython().empty()) return;
-  std::vector<std::string> args = {kPython, std::string(KELVADON_PEERS_DIR) + "/smtp_sink.py", "--dir",
-                                   dir_.path()};
+  std::vector<std::string> args = {kPython, std::string(KELVADON_PEERS_DIR) + "/smtp_sink.py",
+                                   "--dir", dir_.path()};
   args.insert(args.end(), switches.begin(), switches.end());
   std::vector<char*> argv;
   for (auto& a : args)

@@ -19,28 +19,28 @@
 #include "platform/msg/timer.h"
 #include "platform/win/module.h"
 #include "platform/wsock32/host.h"
-#include "tests/support/mail_inspect.h"
-#include "tests/support/smtp_sink.h"
 #include "tests/net/mail/smtp_support.h"
 #include "tests/support/fake_resolver.h"
 #include "tests/support/files.h"
+#include "tests/support/mail_inspect.h"
 #include "tests/support/peers.h"
 #include "tests/support/pump.h"
+#include "tests/support/smtp_sink.h"
 
 namespace {
 
 using net::mail::ConvertJCode;
 using net::mail::EncodeMimeHeaderJis;
 using net::mail::jcJis;
-using testsupport::InspectWithPython;
 using smtptest::ProbeClient;
 using smtptest::Sjis;
+using testsupport::InspectWithPython;
 using testsupport::SmtpSink;
 
-#define REQUIRE_SINK(sink)                                              \
-  do {                                                                  \
+#define REQUIRE_SINK(sink)                                                 \
+  do {                                                                     \
     if (testsupport::SinkPython().empty()) GTEST_SKIP() << (sink).Error(); \
-    ASSERT_FALSE((sink).Port().empty()) << (sink).Error();              \
+    ASSERT_FALSE((sink).Port().empty()) << (sink).Error();                 \
   } while (0)
 
 // The settings the collector and the console store for their SmtpWatch.
