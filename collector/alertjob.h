@@ -32,8 +32,6 @@ class TAlertJob : public TMailJob {
   // the To address; the rules after a failing one are not sent.
   void Send(TSyncSmtpCli& Smtp, net::mail::TSyncPop3Cli& Pop) override;
 
-  const std::vector<std::string>& Rules() const { return rules_; }
-
  private:
   const TMailEnv env_;
   const std::string body_;

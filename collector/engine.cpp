@@ -117,35 +117,43 @@ void TCollectorEngine::Stop() {
   KelvadonFtp->DisconnectAll();
 }
 
-std::string TCollectorEngine::Guarded(const char* Word, const std::function<void()>& body) {
+namespace {
+
+// An exception caught: its class name as events write it, and its message.
+struct TCaught {
+  const char* ClassName = "Exception";
+  std::string Message;
+};
+
+// Runs body; true when it returned, false with what it raised in caught.
+bool Succeeds(const std::function<void()>& body, TCaught& caught) {
   try {
     body();
-    return std::string();
+    return true;
   } catch (const rtl::Exception& E) {
-    host_.HandlerFailed(Word, E.ClassName(), E.Message);
-    return E.Message;
+    caught = {E.ClassName(), E.Message};
   } catch (const std::exception& e) {
-    host_.HandlerFailed(Word, "Exception", e.what());
-    return e.what();
+    caught = {"Exception", e.what()};
   }
+  return false;
+}
+
+}  // namespace
+
+std::string TCollectorEngine::Guarded(const char* Word, const std::function<void()>& body) {
+  TCaught caught;
+  if (Succeeds(body, caught)) return std::string();
+  host_.HandlerFailed(Word, caught.ClassName, caught.Message);
+  return caught.Message;
 }
 
 void TCollectorEngine::RunMailJob(collector::TMailJob& Job) {
-  const char* className = "Exception";
-  std::string message;
-  try {
-    Job.Send(*SmtpWatch, *PopWatch);
-    return;
-  } catch (const rtl::Exception& E) {
-    className = E.ClassName();
-    message = E.Message;
-  } catch (const std::exception& e) {
-    message = e.what();
-  }
+  TCaught caught;
+  if (Succeeds([&] { Job.Send(*SmtpWatch, *PopWatch); }, caught)) return;
   // Nothing of the failed mail stays open for the next job.
   SmtpWatch->SyncAbort();
   PopWatch->SyncAbort();
-  host_.HandlerFailed(Job.Word(), className, message);
+  host_.HandlerFailed(Job.Word(), caught.ClassName, caught.Message);
 }
 
 void TCollectorEngine::EventWrite(int Code, const std::string& Text) {
@@ -155,23 +163,19 @@ void TCollectorEngine::EventWrite(int Code, const std::string& Text) {
   if (Code == collector::kCodeRecord) Guarded("ChkRecvString", [&] { host_.ChkRecvString(Text); });
   if (Code == collector::kCodeInfo || Code == collector::kCodeError)
     host_.EventWritten(Code, Text, now);
-  const char* className = "Exception";
-  std::string message;
-  try {
-    if (Code == collector::kCodeRecord)
-      collector::AppendRecordLine(ProgramDir, Text, now);
-    else
-      collector::AppendEventEntry(ProgramDir, Code, Text, now);
-    return;
-  } catch (const rtl::Exception& E) {
-    className = E.ClassName();
-    message = E.Message;
-  } catch (const std::exception& e) {
-    message = e.what();
-  }
+  TCaught caught;
+  const bool written = Succeeds(
+      [&] {
+        if (Code == collector::kCodeRecord)
+          collector::AppendRecordLine(ProgramDir, Text, now);
+        else
+          collector::AppendEventEntry(ProgramDir, Code, Text, now);
+      },
+      caught);
+  if (written) return;
   // The failure of an error event is not reported again: that would repeat without end.
   if (Code == collector::kCodeError || writingError_) return;
   writingError_ = true;
-  host_.HandlerFailed("EventWrite", className, message);
+  host_.HandlerFailed("EventWrite", caught.ClassName, caught.Message);
   writingError_ = false;
 }

@@ -11,6 +11,9 @@ TKelvadonManager* KelvadonManager = nullptr;
 
 namespace {
 
+// What a stop's wait hint adds to the time left for mail: the rest of the stop.
+constexpr DWORD kStopWaitHintSpareMs = 5000;
+
 // Handed to the service manager: forwards every control code to the module.
 void ServiceControlHandler(DWORD CtrlCode) {
   if (KelvadonManager) KelvadonManager->Controller(CtrlCode);
@@ -147,6 +150,13 @@ void TKelvadonManager::BeginStop() {
   // The queued mail goes out after the service loop, within the stop's time.
   Engine->MailJobs->Hold();
   Engine->Stop();
+  ReportStopPending();
+}
+
+void TKelvadonManager::ReportStopPending() {
+  const auto left = static_cast<int32_t>(stopDeadline_ - GetTickCount());
+  WaitHint = static_cast<DWORD>(left > 0 ? left : 0) + kStopWaitHintSpareMs;
+  ReportStatus();
 }
 
 bool TKelvadonManager::Terminating() {
@@ -157,13 +167,8 @@ void TKelvadonManager::FinishMail() {
   BeginStop();
   if (Engine->MailJobs->Waiting() == 0) return;
   // STOP_PENDING is reported again after each job, with what is left of the time as its hint.
-  auto progress = [this] {
-    const auto left = static_cast<int32_t>(stopDeadline_ - GetTickCount());
-    WaitHint = static_cast<DWORD>(left > 0 ? left : 0) + 5000;
-    ReportStatus();
-  };
-  progress();
-  const size_t dropped = Engine->MailJobs->RunRemaining([this] { return Terminating(); }, progress);
+  const size_t dropped = Engine->MailJobs->RunRemaining([this] { return Terminating(); },
+                                                        [this] { ReportStopPending(); });
   if (dropped > 0)
     HandlerFailed("ServiceStop", "Exception",
                   std::to_string(dropped) + " queued mail jobs dropped: the stop's " +

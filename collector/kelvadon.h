@@ -57,6 +57,8 @@ class TKelvadonManager : public TService, private TCollectorHost {
 
   // A stop or shutdown begins: its time for mail starts now (once), and the listeners close.
   void BeginStop();
+  // STOP_PENDING again, with the time left for mail (and a spare) as the wait hint.
+  void ReportStopPending();
   // After the service loop: sends the queued mail within the stop's time, reporting STOP_PENDING
   // after each job, and writes one error event with the number of jobs dropped then.
   void FinishMail();

@@ -318,7 +318,7 @@ TEST_F(AlertTest, SlowServerDelaysNoRecord) {
     ++written;
     ASSERT_EQ(folder_.WaitForRecords(written).size(), written);
   }
-  EXPECT_GE(written, 10u);
+  EXPECT_GE(written, 20u);
   EXPECT_EQ(WaitFor([&] { return slow.Messages().size() == 1; }, 30000), true);
   EXPECT_EQ(folder_.Errors(), Strings{});
 }
