@@ -178,12 +178,12 @@ void TKelvadonManager::FinishMail() {
 // ---- alert mail ----
 
 void TKelvadonManager::ChkRecvString(const std::string& Line) {
-  collector::TMailEnv env = collector::ReadMailEnv(*WatchIni);
-  if (!env.Configured()) return;
+  if (!collector::MailConfigured(*WatchIni)) return;
   std::vector<std::string> fired = collector::FiredRules(*WatchIni, Line);
   if (fired.empty()) return;
   auto job = std::make_unique<collector::TAlertJob>(
-      std::move(env), settings::ReadSetting(*WatchIni, settings::kBody), Line, std::move(fired));
+      collector::ReadMailEnv(*WatchIni), settings::ReadSetting(*WatchIni, settings::kBody), Line,
+      std::move(fired));
   if (!Engine->MailJobs->Add(std::move(job)))
     throw rtl::Exception("mail queue full (" + std::to_string(collector::kMaxWaitingMailJobs) +
                          " jobs waiting): the alert for this record is not sent");

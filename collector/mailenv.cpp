@@ -19,4 +19,10 @@ TMailEnv ReadMailEnv(const TIniFileCompo& ini) {
   return env;
 }
 
+bool MailConfigured(const TIniFileCompo& ini) {
+  return !settings::ReadSetting(ini, settings::kToMail).empty() &&
+         !settings::ReadSetting(ini, settings::kFromMail).empty() &&
+         !settings::ReadSetting(ini, settings::kSmtpServer).empty();
+}
+
 }  // namespace collector

@@ -27,4 +27,8 @@ struct TMailEnv {
 // The keys of section "MailEnv" from ini, each with its default when missing.
 TMailEnv ReadMailEnv(const TIniFileCompo& ini);
 
+// Whether ini sets mail up (TMailEnv::Configured), reading only "ToMail", "FromMail" and
+// "SmtpServer": the test made for every record.
+bool MailConfigured(const TIniFileCompo& ini);
+
 }  // namespace collector
