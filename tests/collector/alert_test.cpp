@@ -122,28 +122,24 @@ class AlertTest : public ::testing::Test {
     close(fd);
   }
 
-  // The mails the sink holds once there are count of them (or 60 s passed).
-  std::vector<SmtpSink::Message> WaitForMails(size_t count) const {
-    std::vector<SmtpSink::Message> mails;
+  // What read() gives once it holds at least count items (or 60 s passed).
+  template <typename Read>
+  static auto WaitForCount(Read read, size_t count) {
+    decltype(read()) items;
     WaitFor(
         [&] {
-          mails = sink_.Messages();
-          return mails.size() >= count;
+          items = read();
+          return items.size() >= count;
         },
         60000);
-    return mails;
+    return items;
   }
-
-  // The errors once there are count of them (or 60 s passed).
+  // The mails the sink holds, and the collector's errors, once there are count of them.
+  std::vector<SmtpSink::Message> WaitForMails(size_t count) const {
+    return WaitForCount([this] { return sink_.Messages(); }, count);
+  }
   Strings WaitForErrors(size_t count) const {
-    Strings errors;
-    WaitFor(
-        [&] {
-          errors = folder_.Errors();
-          return errors.size() >= count;
-        },
-        60000);
-    return errors;
+    return WaitForCount([this] { return folder_.Errors(); }, count);
   }
 
   SmtpSink sink_;
