@@ -3,6 +3,7 @@
 #include "collector/engine.h"
 
 #include "collector/dayfiles.h"
+#include "collector/maillimits.h"
 
 TCollectorEngine::TCollectorEngine(rtl::TComponent* Owner, TCollectorHost& Host)
     : rtl::TComponent(Owner), host_(Host) {
@@ -51,6 +52,35 @@ TCollectorEngine::TCollectorEngine(rtl::TComponent* Owner, TCollectorHost& Host)
                                        TFtpString& m,
                                        bool& a) { KelvadonFtpCalculateMd5(s, c, f, m, a); };
   KelvadonFtp->OnAcceptPaused = [this](rtl::TObject* s, WORD e) { KelvadonFtpAcceptPaused(s, e); };
+
+  SmtpWatch = new TSyncSmtpCli(this);
+  SmtpWatch->ShareMode = smtpShareDenyWrite;
+  SmtpWatch->LocalAddr = "0.0.0.0";
+  SmtpWatch->Port = "smtp";
+  SmtpWatch->AuthType = smtpAuthNone;
+  SmtpWatch->ConfirmReceipt = false;
+  SmtpWatch->HdrPriority = smtpPriorityNone;
+  SmtpWatch->CharSet = "ISO-2022-JP";
+  SmtpWatch->SendMode = smtpToSocket;
+  SmtpWatch->DefaultEncoding = smtpEnc7bit;
+  SmtpWatch->Allow8bitChars = false;
+  SmtpWatch->FoldHeaders = false;
+  SmtpWatch->WrapMessageText = false;
+  SmtpWatch->SetContentType(smtpPlainText);
+  SmtpWatch->OwnHeaders = false;
+  SmtpWatch->Timeout = collector::kMailTimeoutSeconds;
+  SmtpWatch->MultiThreaded = false;
+  SmtpWatch->Terminating = [this] { return host_.Terminating(); };
+
+  PopWatch = new net::mail::TSyncPop3Cli(this);
+  PopWatch->LocalAddr = "0.0.0.0";
+  PopWatch->Port = "pop3";
+  PopWatch->Timeout = collector::kMailTimeoutSeconds;
+  PopWatch->MultiThreaded = false;
+  PopWatch->Terminating = [this] { return host_.Terminating(); };
+
+  MailJobs = std::make_unique<collector::TMailJobQueue>(
+      [this](collector::TMailJob& job) { RunMailJob(job); });
 }
 
 TCollectorEngine::~TCollectorEngine() {
@@ -58,6 +88,8 @@ TCollectorEngine::~TCollectorEngine() {
   NetSocketGate->Budget().Give(static_cast<int>(ClientList.size()));
   ClientList.clear();
   LastClient = nullptr;
+  // Jobs still queued go unsent (a host that stops sends them first).
+  MailJobs.reset();
   // The components call back into the engine: they go while it is still whole.
   DestroyComponents();
 }
@@ -85,41 +117,65 @@ void TCollectorEngine::Stop() {
   KelvadonFtp->DisconnectAll();
 }
 
-std::string TCollectorEngine::Guarded(const char* Word, const std::function<void()>& body) {
+namespace {
+
+// An exception caught: its class name as events write it, and its message.
+struct TCaught {
+  const char* ClassName = "Exception";
+  std::string Message;
+};
+
+// Runs body; true when it returned, false with what it raised in caught.
+bool Succeeds(const std::function<void()>& body, TCaught& caught) {
   try {
     body();
-    return std::string();
+    return true;
   } catch (const rtl::Exception& E) {
-    host_.HandlerFailed(Word, E.ClassName(), E.Message);
-    return E.Message;
+    caught = {E.ClassName(), E.Message};
   } catch (const std::exception& e) {
-    host_.HandlerFailed(Word, "Exception", e.what());
-    return e.what();
+    caught = {"Exception", e.what()};
   }
+  return false;
+}
+
+}  // namespace
+
+std::string TCollectorEngine::Guarded(const char* Word, const std::function<void()>& body) {
+  TCaught caught;
+  if (Succeeds(body, caught)) return std::string();
+  host_.HandlerFailed(Word, caught.ClassName, caught.Message);
+  return caught.Message;
+}
+
+void TCollectorEngine::RunMailJob(collector::TMailJob& Job) {
+  TCaught caught;
+  if (Succeeds([&] { Job.Send(*SmtpWatch, *PopWatch); }, caught)) return;
+  // Nothing of the failed mail stays open for the next job.
+  SmtpWatch->SyncAbort();
+  PopWatch->SyncAbort();
+  host_.HandlerFailed(Job.Word(), caught.ClassName, caught.Message);
 }
 
 void TCollectorEngine::EventWrite(int Code, const std::string& Text) {
   // Both clock reads come first: a record goes to the file of the day it arrived.
   const rtl::TDateTime now = rtl::Now();
+  // The rules only queue mail: the record is written at once, in the order records arrive.
+  if (Code == collector::kCodeRecord) Guarded("ChkRecvString", [&] { host_.ChkRecvString(Text); });
   if (Code == collector::kCodeInfo || Code == collector::kCodeError)
     host_.EventWritten(Code, Text, now);
-  const char* className = "Exception";
-  std::string message;
-  try {
-    if (Code == collector::kCodeRecord)
-      collector::AppendRecordLine(ProgramDir, Text, now);
-    else
-      collector::AppendEventEntry(ProgramDir, Code, Text, now);
-    return;
-  } catch (const rtl::Exception& E) {
-    className = E.ClassName();
-    message = E.Message;
-  } catch (const std::exception& e) {
-    message = e.what();
-  }
+  TCaught caught;
+  const bool written = Succeeds(
+      [&] {
+        if (Code == collector::kCodeRecord)
+          collector::AppendRecordLine(ProgramDir, Text, now);
+        else
+          collector::AppendEventEntry(ProgramDir, Code, Text, now);
+      },
+      caught);
+  if (written) return;
   // The failure of an error event is not reported again: that would repeat without end.
   if (Code == collector::kCodeError || writingError_) return;
   writingError_ = true;
-  host_.HandlerFailed("EventWrite", className, message);
+  host_.HandlerFailed("EventWrite", caught.ClassName, caught.Message);
   writingError_ = false;
 }

@@ -1,8 +1,9 @@
 // The collection engine: what the collector service and the console both run while they collect.
 // It holds the TCP listener agents send their records to, the UDP socket that answers their
 // discovery question, the FTP server they upload files through (its one account, the event for a
-// received file and the protection of the programs' own files), and the record and event day
-// files, with the handlers of all of them. It knows no service framework and no window: a host
+// received file and the protection of the programs' own files), the record and event day files,
+// and the mail clients with the queue of mail jobs that go through them, with the handlers of
+// all of them. It knows no service framework and no window: a host
 // (the service module, later the console's main window) owns it, opens and closes its listeners
 // as its life cycle says, and supplies one seam, TCollectorHost, for what the engine reports.
 //
@@ -12,10 +13,14 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "collector/mailqueue.h"
 #include "net/ftp/ftpsrv.h"
+#include "net/mail/pop3sync.h"
+#include "net/mail/syncsmtp.h"
 #include "net/socket/acceptgate.h"
 #include "net/socket/line.h"
 #include "rtl/datetime.h"
@@ -31,6 +36,13 @@ class TCollectorHost {
   // An information (98) or error (99) event has just been written, or tried, at When. The
   // service run in the foreground shows it on the terminal as well.
   virtual void EventWritten(int Code, const std::string& Text, rtl::TDateTime When) {}
+  // A record (code 50) is about to be written: the host checks it against its alert rules and
+  // queues the mail job of the rules that fire. An exception is a failure of "ChkRecvString";
+  // the record is written all the same.
+  virtual void ChkRecvString(const std::string& Line) {}
+  // The mail clients' test of whether the application is terminating: a mail's wait gives up
+  // when it is true. Default: a quit request is pending on the thread.
+  virtual bool Terminating() { return QuitPending(); }
 
  protected:
   ~TCollectorHost() = default;
@@ -47,6 +59,13 @@ class TCollectorEngine : public rtl::TComponent {
   TAcceptGate* NetSocketGate;  // NetSocket's accepts, within the process's descriptors
   TAsyncSocket* NetBroadCast;  // discovery (UDP), on CollectorPort
   TFtpServer* KelvadonFtp;     // agents' uploads, on port 9021
+  // Alert and report mail: the SMTP client (charset ISO-2022-JP, 7 bit, plain text) and the
+  // POP3 client of POP-before-SMTP, both with the host's terminating test and a 15 s time-out.
+  TSyncSmtpCli* SmtpWatch;
+  net::mail::TSyncPop3Cli* PopWatch;
+  // The mail jobs, sent one at a time through SmtpWatch and PopWatch; a failed job is written as
+  // "<job's word> System Error <class> : <message>" after both clients are aborted.
+  std::unique_ptr<collector::TMailJobQueue> MailJobs;
 
   // ---- state ----
   std::string ProgramDir;              // the base of every file, with a trailing "/"
@@ -72,8 +91,10 @@ class TCollectorEngine : public rtl::TComponent {
   std::string Guarded(const char* Word, const std::function<void()>& body);
 
   // Appends a record (code 50) to the day's record file, or an information (98) or error (99)
-  // event to the day's event file. Never raises: a failure is handed to the host as a failure of
-  // "EventWrite", except while an error event is being written (that would repeat without end).
+  // event to the day's event file. A record is first handed to the host's ChkRecvString (after
+  // the clock is read, so it goes to the file of the day it arrived). Never raises: a failure is
+  // handed to the host as a failure of "EventWrite", except while an error event is being written
+  // (that would repeat without end).
   void EventWrite(int Code, const std::string& Text);
 
   // ---- handlers ----
@@ -106,6 +127,8 @@ class TCollectorEngine : public rtl::TComponent {
   // Takes an agent connection out of ClientList (giving its descriptor back) and LastClient, and
   // posts its release.
   void ReleaseClient(TAsyncSocket* Client);
+  // Sends one mail job; a failure aborts both clients and goes to the host.
+  void RunMailJob(collector::TMailJob& Job);
 
   TCollectorHost& host_;
   bool writingError_ = false;

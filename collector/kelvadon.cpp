@@ -1,12 +1,18 @@
 #include "collector/kelvadon.h"
 
+#include "collector/alertjob.h"
+#include "collector/alertrules.h"
 #include "collector/dayfiles.h"
+#include "collector/maillimits.h"
 #include "rtl/files.h"
 #include "settings/keys.h"
 
 TKelvadonManager* KelvadonManager = nullptr;
 
 namespace {
+
+// What a stop's wait hint adds to the time left for mail: the rest of the stop.
+constexpr DWORD kStopWaitHintSpareMs = 5000;
 
 // Handed to the service manager: forwards every control code to the module.
 void ServiceControlHandler(DWORD CtrlCode) {
@@ -40,6 +46,7 @@ TKelvadonManager::TKelvadonManager(rtl::TComponent* Owner) : TService(Owner) {
   OnStart = [this](TService* s, bool& started) { ServiceStart(s, started); };
   OnExecute = [this](TService* s) { ServiceExecute(s); };
   OnStop = [this](TService* s, bool& stopped) { ServiceStop(s, stopped); };
+  OnShutdown = [this](TService* s) { ServiceShutdown(s); };
 }
 
 TKelvadonManager::~TKelvadonManager() {
@@ -123,8 +130,61 @@ void TKelvadonManager::ServiceStart(TService* Sender, bool& Started) {
 void TKelvadonManager::ServiceExecute(TService* Sender) {
   while (!ServiceThread()->Terminated())
     ServiceThread()->ProcessRequests(true);
+  FinishMail();
 }
 
+// A stop may be handled inside a mail's wait (the wait handles the thread's messages): it only
+// closes the listeners and starts the clock; the queued mail is sent once the service loop ends.
 void TKelvadonManager::ServiceStop(TService* Sender, bool& Stopped) {
+  BeginStop();
+}
+
+void TKelvadonManager::ServiceShutdown(TService* Sender) {
+  BeginStop();
+}
+
+void TKelvadonManager::BeginStop() {
+  if (stopping_) return;
+  stopping_ = true;
+  stopDeadline_ = GetTickCount() + collector::kStopMailBudgetMs;
+  // The queued mail goes out after the service loop, within the stop's time.
+  Engine->MailJobs->Hold();
   Engine->Stop();
+  ReportStopPending();
+}
+
+void TKelvadonManager::ReportStopPending() {
+  const auto left = static_cast<int32_t>(stopDeadline_ - GetTickCount());
+  WaitHint = static_cast<DWORD>(left > 0 ? left : 0) + kStopWaitHintSpareMs;
+  ReportStatus();
+}
+
+bool TKelvadonManager::Terminating() {
+  return stopping_ && static_cast<int32_t>(GetTickCount() - stopDeadline_) >= 0;
+}
+
+void TKelvadonManager::FinishMail() {
+  BeginStop();
+  if (Engine->MailJobs->Waiting() == 0) return;
+  // STOP_PENDING is reported again after each job, with what is left of the time as its hint.
+  const size_t dropped = Engine->MailJobs->RunRemaining([this] { return Terminating(); },
+                                                        [this] { ReportStopPending(); });
+  if (dropped > 0)
+    HandlerFailed("ServiceStop", "Exception",
+                  std::to_string(dropped) + " queued mail jobs dropped: the stop's " +
+                      std::to_string(collector::kStopMailBudgetMs / 1000) + " s for mail ran out");
+}
+
+// ---- alert mail ----
+
+void TKelvadonManager::ChkRecvString(const std::string& Line) {
+  if (!collector::MailConfigured(*WatchIni)) return;
+  std::vector<std::string> fired = collector::FiredRules(*WatchIni, Line);
+  if (fired.empty()) return;
+  auto job = std::make_unique<collector::TAlertJob>(
+      collector::ReadMailEnv(*WatchIni), settings::ReadSetting(*WatchIni, settings::kBody), Line,
+      std::move(fired));
+  if (!Engine->MailJobs->Add(std::move(job)))
+    throw rtl::Exception("mail queue full (" + std::to_string(collector::kMaxWaitingMailJobs) +
+                         " jobs waiting): the alert for this record is not sent");
 }

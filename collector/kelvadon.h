@@ -2,7 +2,9 @@
 // (engine.h). It reads the settings file, opens the engine's listeners at creation, starts the
 // FTP server and the report timer when the service starts, stops them when it stops, and writes
 // what the engine reports as error events (and, in the foreground, shows every event on the
-// terminal). Every handler runs on the main thread, one message at a time.
+// terminal). It checks every record against the alert rules of its settings and queues the
+// engine's mail jobs; a stop sends what is queued first, within a bounded time. Every handler
+// runs on the main thread, one message at a time.
 #pragma once
 
 #include <string>
@@ -34,6 +36,13 @@ class TKelvadonManager : public TService, private TCollectorHost {
   void ServiceStart(TService* Sender, bool& Started);
   void ServiceExecute(TService* Sender);
   void ServiceStop(TService* Sender, bool& Stopped);
+  void ServiceShutdown(TService* Sender);
+
+  // Runs the alert rules of section "Mail" for a record (called by EventWrite for code 50):
+  // nothing when "ToMail", "FromMail" or "SmtpServer" is empty; else the values of the rules that
+  // fire, with the mail settings and the alert text, are queued as one mail job. Raises when the
+  // queue is full (the job is not queued).
+  void ChkRecvString(const std::string& Line) override;
 
   // The engine's writer of records and events (see TCollectorEngine::EventWrite).
   void EventWrite(int Code, const std::string& Text) { Engine->EventWrite(Code, Text); }
@@ -43,6 +52,19 @@ class TKelvadonManager : public TService, private TCollectorHost {
   // in the foreground every event is shown on the terminal too.
   void HandlerFailed(const char* Word, const char* ClassName, const std::string& Message) override;
   void EventWritten(int Code, const std::string& Text, rtl::TDateTime When) override;
+  // True once a stop's time for mail has run out.
+  bool Terminating() override;
+
+  // A stop or shutdown begins: its time for mail starts now (once), and the listeners close.
+  void BeginStop();
+  // STOP_PENDING again, with the time left for mail (and a spare) as the wait hint.
+  void ReportStopPending();
+  // After the service loop: sends the queued mail within the stop's time, reporting STOP_PENDING
+  // after each job, and writes one error event with the number of jobs dropped then.
+  void FinishMail();
+
+  bool stopping_ = false;
+  DWORD stopDeadline_ = 0;  // tick count at which the stop's time for mail runs out
 };
 
 // The program's one module.

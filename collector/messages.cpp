@@ -11,5 +11,9 @@ const char kInfoHeading[] = "システムインフォメーション";
 const char kErrorHeading[] = "システムエラーが発生しました。";
 const char kRestartEvent[] = "サービスプログラムの自動再起動処理を行います。";
 const char kReceivedFileEvent[] = "Kelvadon Manager Create Vellistrand ファイルを受信しました。";
+const char kPopLoginFailed[] = "Pop Before SMTPのPopサーバ認証に失敗しました。";
+const char kSmtpOpenFailed[] = "SMTPサーバのオープンに失敗しました。";
+const char kMailToHead[] = "宛先 ";
+const char kMailFailedTail[] = " へのメール送信に失敗しました。";
 
 }  // namespace collector::msg

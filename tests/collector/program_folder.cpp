@@ -68,9 +68,20 @@ ProgramFolder::ProgramFolder(const std::string& dir)
   WriteSettings();
 }
 
-void ProgramFolder::WriteSettings() {
+void ProgramFolder::WriteSettings(const std::string& more) {
   std::ofstream(dir_ + "KelvadonMan.ini", std::ios::binary)
-      << "[KelvadonManager]\r\nPort=" << port_ << "\r\n";
+      << "[KelvadonManager]\r\nPort=" << port_ << "\r\n"
+      << more;
+}
+
+void ProgramFolder::SetMailSettings(const Keys& mailEnv, const Keys& mail) {
+  std::string more;
+  for (const auto& [section, keys] : {std::pair{"MailEnv", &mailEnv}, std::pair{"Mail", &mail}}) {
+    more += std::string("[") + section + "]\r\n";
+    for (const auto& [key, value] : *keys)
+      more += key + "=" + value + "\r\n";
+  }
+  WriteSettings(more);
 }
 
 ProgramFolder::~ProgramFolder() {
@@ -128,12 +139,12 @@ int ProgramFolder::WaitExit(int timeoutMs) {
   return status;
 }
 
-int ProgramFolder::Stop() {
+int ProgramFolder::Stop(int timeoutMs) {
   if (pid_ <= 0) return -1;
   kill(pid_, SIGINT);
   int status = -1;
   const bool ended =
-      testsupport::WaitFor([&] { return waitpid(pid_, &status, WNOHANG) == pid_; }, 15000);
+      testsupport::WaitFor([&] { return waitpid(pid_, &status, WNOHANG) == pid_; }, timeoutMs);
   if (!ended) {
     kill(pid_, SIGKILL);
     waitpid(pid_, &status, 0);

@@ -9,6 +9,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/support/files.h"
@@ -35,6 +36,10 @@ class ProgramFolder {
   std::string Read(const std::string& relative) const {
     return testsupport::ReadFile(dir_ + relative);
   }
+  // Rewrites KelvadonMan.ini with the port and sections "MailEnv" and "Mail" holding these keys
+  // and values (bytes as they are: CP932 text, control bytes), for the next start.
+  using Keys = std::vector<std::pair<std::string, std::string>>;
+  void SetMailSettings(const Keys& mailEnv, const Keys& mail);
   // Today's record and event day files (relative paths).
   static std::string TodayRecords();
   static std::string TodayEvents();
@@ -55,15 +60,15 @@ class ProgramFolder {
   // Waits up to timeoutMs for the collector to end by itself; its exit status, or -1 when it is
   // still running.
   int WaitExit(int timeoutMs);
-  // SIGINT (a stop) and a wait; returns the exit status (or -1).
-  int Stop();
+  // SIGINT (a stop) and a wait of up to timeoutMs (then SIGKILL); returns the exit status.
+  int Stop(int timeoutMs = 15000);
   // The collector's descriptor limit, soft and hard, from the next start on (0: the test's own).
   // The collector starts with no descriptor but 0-2, so the limit is all it has to work with.
   void SetDescriptorLimit(int limit) { descriptorLimit_ = limit; }
   pid_t Pid() const { return pid_; }
 
  private:
-  void WriteSettings();
+  void WriteSettings(const std::string& more = "");
 
   std::optional<testsupport::TempDir> tmp_;
   std::string dir_;

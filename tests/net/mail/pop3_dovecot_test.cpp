@@ -18,27 +18,13 @@
 #include "tests/support/files.h"
 #include "tests/support/netns.h"
 #include "tests/support/peers.h"
+#include "tests/support/pop3_server.h"
 #include "tests/support/pump.h"
 
 namespace net::mail {
 namespace {
 
 using testsupport::PumpFor;
-
-// Runs a shell command and returns what it printed on stdout; ok tells whether it exited with 0.
-std::string RunShell(const std::string& command, bool& ok) {
-  std::string out;
-  FILE* p = popen(command.c_str(), "r");
-  if (!p) {
-    ok = false;
-    return out;
-  }
-  char buf[256];
-  while (fgets(buf, sizeof buf, p))
-    out += buf;
-  ok = pclose(p) == 0;
-  return out;
-}
 
 // One message of a user's Maildir, as the server should give it.
 struct Message {
@@ -49,32 +35,22 @@ struct Message {
 class DovecotTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    if (geteuid() == 0 && !testsupport::UsersCanSwitch()) {
+    if (!testsupport::Pop3Server::CanRun()) {
       skip_ = true;
       return;
     }
-    dir_ = new testsupport::TempDir("kwpop3", 0755);
-    port_ = testsupport::FreePort();
-    bool ok = false;
-    const std::string out = RunShell(std::string(KELVADON_POP3_SERVER) + " start " + dir_->path() +
-                                         " " + std::to_string(port_) + " 2>&1",
-                                     ok);
-    if (!ok) startError_ = "dovecot did not start: " + out;
+    server_ = new testsupport::Pop3Server();
   }
   static void TearDownTestSuite() {
-    if (dir_) {
-      bool ok = false;
-      RunShell(std::string(KELVADON_POP3_SERVER) + " stop " + dir_->path(), ok);
-      delete dir_;
-      dir_ = nullptr;
-    }
+    delete server_;
+    server_ = nullptr;
   }
 
   void SetUp() override {
     if (skip_) GTEST_SKIP() << testsupport::kUsersCannotSwitch;
-    ASSERT_EQ(startError_, "");
+    ASSERT_EQ(server_->Error(), "");
     cli_.Host = "127.0.0.1";
-    cli_.Port = std::to_string(port_);
+    cli_.Port = std::to_string(server_->Port());
     cli_.PassWord = "secret";
     cli_.Timeout = 10;
     cli_.OnMessageLine = [this](rtl::TObject*) { lines_.push_back(cli_.LastResponse()); };
@@ -84,7 +60,7 @@ class DovecotTest : public ::testing::Test {
   static std::vector<Message> Messages(const std::string& user) {
     std::vector<std::string> files;
     for (const auto& e :
-         std::filesystem::directory_iterator(dir_->File("home/" + user + "/Maildir/cur")))
+         std::filesystem::directory_iterator(server_->Dir().File("home/" + user + "/Maildir/cur")))
       files.push_back(e.path().string());
     std::sort(files.begin(), files.end());
     std::vector<Message> out;
@@ -106,9 +82,7 @@ class DovecotTest : public ::testing::Test {
   }
 
   static inline bool skip_ = false;
-  static inline testsupport::TempDir* dir_ = nullptr;
-  static inline int port_ = 0;
-  static inline std::string startError_;
+  static inline testsupport::Pop3Server* server_ = nullptr;
 
   TSyncPop3Cli cli_;
   std::vector<std::string> lines_;  // LastResponse at each OnMessageLine

@@ -11,7 +11,7 @@
 #include "net/mail/smtpauth.h"
 #include "rtl/crypto.h"
 #include "tests/net/mail/smtp_rig.h"
-#include "tests/net/mail/smtp_sink.h"
+#include "tests/support/smtp_sink.h"
 
 namespace {
 
@@ -22,7 +22,7 @@ using smtptest::Entries;
 using smtptest::FakeSmtpServer;
 using smtptest::ProbeClient;
 using smtptest::Rig;
-using smtptest::SmtpSink;
+using testsupport::SmtpSink;
 
 // An AUTH command cut after its mechanism (the credentials and messages are looked at apart).
 std::string Shown(const std::string& command) {

@@ -11,9 +11,9 @@
 
 #include "net/mail/jcode.h"
 #include "tests/net/mail/smtp_fake.h"
-#include "tests/net/mail/smtp_inspect.h"
 #include "tests/net/mail/smtp_support.h"
 #include "tests/support/files.h"
+#include "tests/support/mail_inspect.h"
 
 namespace {
 
@@ -21,11 +21,11 @@ using net::mail::ConvertJCode;
 using net::mail::EncodeMimeHeaderJis;
 using net::mail::jcJis;
 using smtptest::FakeSmtpServer;
-using smtptest::InspectWithPython;
 using smtptest::ProbeClient;
 using smtptest::ScopedClock;
 using smtptest::ScopedZone;
 using smtptest::Sjis;
+using testsupport::InspectWithPython;
 
 // A client set up as the collector's SmtpWatch, aimed at a scripted server.
 struct Composer {

@@ -19,23 +19,23 @@
 #include "platform/msg/timer.h"
 #include "platform/win/module.h"
 #include "platform/wsock32/host.h"
-#include "tests/net/mail/smtp_inspect.h"
-#include "tests/net/mail/smtp_sink.h"
 #include "tests/net/mail/smtp_support.h"
 #include "tests/support/fake_resolver.h"
 #include "tests/support/files.h"
+#include "tests/support/mail_inspect.h"
 #include "tests/support/peers.h"
 #include "tests/support/pump.h"
+#include "tests/support/smtp_sink.h"
 
 namespace {
 
 using net::mail::ConvertJCode;
 using net::mail::EncodeMimeHeaderJis;
 using net::mail::jcJis;
-using smtptest::InspectWithPython;
 using smtptest::ProbeClient;
 using smtptest::Sjis;
-using smtptest::SmtpSink;
+using testsupport::InspectWithPython;
+using testsupport::SmtpSink;
 
 // The settings the collector and the console store for their SmtpWatch.
 void AsSmtpWatch(ProbeClient& smtp) {

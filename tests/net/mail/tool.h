@@ -1,25 +1,20 @@
 // Runs the outside programs the mail tests compare against (nkf, Python's email package) as
-// child processes on files in a temporary folder of the test's own.
+// child processes on files in a temporary folder of the test's own (the runners themselves are
+// tests/support/programs.h).
 #pragma once
 
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "tests/support/programs.h"
+
 namespace net::mail::testing {
 
-// The absolute path of program: itself when it is an absolute path to an executable file, else
-// the first executable of that name on PATH; "" when there is none.
-std::string FindProgram(const std::string& program);
-
-// Runs program with args, stdin from the file input and stdout into the file output (stderr
-// into output + ".err"). Returns true when it exits with status 0.
-bool RunProgram(const std::string& program, const std::vector<std::string>& args,
-                const std::filesystem::path& input, const std::filesystem::path& output);
-
-// Filters bytes through program with args; sets ok to whether it exited with status 0.
-std::string Filter(const std::string& program, const std::vector<std::string>& args,
-                   const std::string& bytes, bool& ok);
+using testsupport::Filter;
+using testsupport::FindProgram;
+using testsupport::PythonPath;
+using testsupport::RunProgram;
 
 // What Python's email package (/usr/bin/python3) reads from a message: the Subject through the
 // classic decode_header/make_header and through the default policy's header parser, and the
@@ -31,9 +26,6 @@ struct PythonMail {
   std::string subjectModern;
   std::string body;
 };
-
-// The path of Debian's Python, or "" when it is not installed.
-std::string PythonPath();
 
 // Lets Python's email package read message (CR LF line ends).
 PythonMail DecodeWithPython(const std::string& message);

@@ -9,7 +9,7 @@
 
 #include "tests/support/files.h"
 
-namespace smtptest {
+namespace testsupport {
 
 // The sink's interpreter: "" when it or aiosmtpd is missing.
 std::string SinkPython();
@@ -45,12 +45,12 @@ class SmtpSink {
   std::string port_;
 };
 
-}  // namespace smtptest
+}  // namespace testsupport
 
 // In a test: skips it when there is no interpreter with aiosmtpd, fails it when the sink did not
 // start.
-#define REQUIRE_SINK(sink)                                              \
-  do {                                                                  \
-    if (smtptest::SinkPython().empty()) GTEST_SKIP() << (sink).Error(); \
-    ASSERT_FALSE((sink).Port().empty()) << (sink).Error();              \
+#define REQUIRE_SINK(sink)                                                 \
+  do {                                                                     \
+    if (testsupport::SinkPython().empty()) GTEST_SKIP() << (sink).Error(); \
+    ASSERT_FALSE((sink).Port().empty()) << (sink).Error();                 \
   } while (0)

@@ -7,7 +7,7 @@
 #include <map>
 #include <string>
 
-namespace smtptest {
+namespace testsupport {
 
 // Keys, each present only when Python found the item (texts UTF-8):
 //   "<Header>" for From, To, Cc, Sender, Reply-To, Subject, Date, Message-ID, X-Priority ...:
@@ -17,7 +17,8 @@ namespace smtptest {
 //   "defects": the names of the defects Python noted, joined by "," ("" when none);
 //   "type": the message's content type; "parts": the number of leaf parts;
 //   "part.<i>.type", "part.<i>.cte", "part.<i>.filename", "part.<i>.bytes" (decoded payload),
-//   "part.<i>.text" (text parts: the payload decoded in its charset).
+//   "part.<i>.text" (text parts: the payload decoded in its charset), or "part.<i>.texterror"
+//   (why it does not decode).
 struct Inspected {
   bool ok = false;
   std::string error;
@@ -29,4 +30,4 @@ struct Inspected {
 
 Inspected InspectWithPython(const std::string& message);
 
-}  // namespace smtptest
+}  // namespace testsupport

@@ -1,4 +1,4 @@
-#include "tests/net/mail/smtp_sink.h"
+#include "tests/support/smtp_sink.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -11,7 +11,7 @@
 #include <fstream>
 #include <thread>
 
-namespace smtptest {
+namespace testsupport {
 
 namespace {
 
@@ -50,8 +50,8 @@ std::string SinkPython() {
 
 SmtpSink::SmtpSink(const std::vector<std::string>& switches) : dir_("smtpsink") {
   if (SinkPython().empty()) return;
-  std::vector<std::string> args = {kPython, std::string(SMTP_PEERS_DIR) + "/smtp_sink.py", "--dir",
-                                   dir_.path()};
+  std::vector<std::string> args = {kPython, std::string(KELVADON_PEERS_DIR) + "/smtp_sink.py",
+                                   "--dir", dir_.path()};
   args.insert(args.end(), switches.begin(), switches.end());
   std::vector<char*> argv;
   for (auto& a : args)
@@ -86,7 +86,7 @@ SmtpSink::~SmtpSink() {
 
 std::string SmtpSink::Error() const {
   if (SinkPython().empty()) return "no /usr/bin/python3 with aiosmtpd";
-  return "the sink did not start: " + testsupport::ReadFile(dir_.File("sink.err"));
+  return "the sink did not start: " + ReadFile(dir_.File("sink.err"));
 }
 
 std::vector<SmtpSink::Message> SmtpSink::Messages() const {
@@ -95,7 +95,7 @@ std::vector<SmtpSink::Message> SmtpSink::Messages() const {
     const std::string env = dir_.File(std::to_string(n) + ".env");
     const std::string eml = dir_.File(std::to_string(n) + ".eml");
     if (access(env.c_str(), F_OK) != 0 || access(eml.c_str(), F_OK) != 0) break;
-    messages.push_back({testsupport::ReadLines(env), testsupport::ReadFile(eml)});
+    messages.push_back({ReadLines(env), ReadFile(eml)});
   }
   return messages;
 }
@@ -106,4 +106,4 @@ std::vector<std::string> SmtpSink::AuthLog() const {
   return testsupport::ReadLines(log);
 }
 
-}  // namespace smtptest
+}  // namespace testsupport

@@ -1,11 +1,11 @@
-#include "tests/net/mail/smtp_inspect.h"
+#include "tests/support/mail_inspect.h"
 
 #include <sstream>
 
-#include "tests/net/mail/tool.h"
 #include "tests/support/files.h"
+#include "tests/support/programs.h"
 
-namespace smtptest {
+namespace testsupport {
 
 namespace {
 
@@ -44,7 +44,10 @@ for i, part in enumerate(parts):
     payload = part.get_payload(decode=True) or b''
     put('part.%d.bytes' % i, payload)
     if part.get_content_maintype() == 'text' and fn is None:
-        put('part.%d.text' % i, payload.decode(part.get_content_charset() or 'ascii'))
+        try:
+            put('part.%d.text' % i, payload.decode(part.get_content_charset() or 'ascii'))
+        except UnicodeDecodeError as e:
+            put('part.%d.texterror' % i, str(e))
 put('defects', ','.join(defects))
 sys.stdout.write('\n'.join(out) + '\n')
 )py";
@@ -65,21 +68,21 @@ std::string Inspected::operator[](const std::string& key) const {
 
 Inspected InspectWithPython(const std::string& message) {
   Inspected r;
-  const std::string python = net::mail::testing::PythonPath();
+  const std::string python = PythonPath();
   if (python.empty()) {
     r.error = "no /usr/bin/python3";
     return r;
   }
-  testsupport::TempDir dir("smtpinspect");
+  TempDir dir("smtpinspect");
   const std::string script = dir.Write("inspect.py", kScript);
   const std::string msg = dir.Write("message.eml", message);
   const std::string none = dir.Write("empty", "");
   const std::string out = dir.File("out");
-  if (!net::mail::testing::RunProgram(python, {script, msg}, none, out)) {
-    r.error = testsupport::ReadFile(out + ".err");
+  if (!RunProgram(python, {script, msg}, none, out)) {
+    r.error = ReadFile(out + ".err");
     return r;
   }
-  std::istringstream lines(testsupport::ReadFile(out));
+  std::istringstream lines(ReadFile(out));
   std::string line;
   while (std::getline(lines, line)) {
     const size_t tab = line.find('\t');
@@ -90,4 +93,4 @@ Inspected InspectWithPython(const std::string& message) {
   return r;
 }
 
-}  // namespace smtptest
+}  // namespace testsupport
