@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <mutex>
 #include <string>
 
 #include "rtl/exception.h"
@@ -55,8 +56,23 @@ std::string ProgramFileName() {
   return name;
 }
 
+namespace {
+// The folder tests put in place of the program's own (empty: none).
+std::mutex g_programDirMutex;
+std::string g_programDirOverride;
+}  // namespace
+
 std::string ProgramDir() {
+  {
+    std::lock_guard<std::mutex> lock(g_programDirMutex);
+    if (!g_programDirOverride.empty()) return g_programDirOverride;
+  }
   return ExtractFilePath(ProgramFileName());
+}
+
+void SetProgramDir(std::string_view dir) {
+  std::lock_guard<std::mutex> lock(g_programDirMutex);
+  g_programDirOverride = IncludeTrailingPathDelimiter(dir);
 }
 
 std::string ExtractFilePath(std::string_view path) {

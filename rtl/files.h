@@ -23,6 +23,10 @@ std::string ProgramFileName();
 // The folder of ProgramFileName() with a trailing "/"; empty when the program file is unknown.
 std::string ProgramDir();
 
+// The seam for tests: ProgramDir() returns dir (a "/" added when missing) instead, until it is
+// called again; an empty dir gives the program's own folder back.
+void SetProgramDir(std::string_view dir);
+
 // The part of path up to and including its last "/"; empty when path holds no "/".
 std::string ExtractFilePath(std::string_view path);
 

@@ -1,0 +1,129 @@
+// The application: its forms, the message loop that serves the display and the thread's
+// platform/msg queue together, exception reporting and message boxes; and the screen (size,
+// forms, the program-wide cursor).
+//
+// One TApplication exists at a time, made by the program (or a test) with the widget set it runs
+// on; Application and Screen point at it and its screen while it lives. It owns the forms made
+// by CreateForm and frees them when it goes. Threads: the GUI thread only (the thread that made
+// it); other threads reach it by posting to a window.
+#pragma once
+
+#include <exception>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/ui/core/boxes.h"
+#include "platform/ui/core/forms.h"
+#include "platform/ui/core/peer.h"
+#include "rtl/exception.h"
+
+RTL_DECLARE_EXCEPTION(EInvalidOperation, rtl::Exception);
+
+// Message boxes nested deeper than this are not shown: their text goes to stderr and they answer
+// as if closed without a button. A box handler that keeps failing cannot stack boxes forever.
+constexpr int kMaxNestedBoxes = 16;
+
+class TScreen {
+ public:
+  explicit TScreen(TWidgetSet* widgetSet) : widgetSet_(widgetSet) {}
+
+  // Shown over every window of the program when not crDefault (crHourGlass while busy).
+  TCursor Cursor() const { return cursor_; }
+  void SetCursor(TCursor value);
+  int Width() const { return widgetSet_->ScreenRect().Width(); }
+  int Height() const { return widgetSet_->ScreenRect().Height(); }
+  TRect WorkAreaRect() const { return widgetSet_->WorkArea(); }
+
+  int FormCount() const { return static_cast<int>(forms_.size()); }
+  TCustomForm* Forms(int index) const { return forms_[index]; }
+  // The form that has the keyboard, or null.
+  TCustomForm* ActiveForm() const { return activeForm_; }
+
+  // Kept by the forms.
+  void AddForm(TCustomForm* form) { forms_.push_back(form); }
+  void RemoveForm(TCustomForm* form);
+  void SetActiveForm(TCustomForm* form) { activeForm_ = form; }
+
+ private:
+  TWidgetSet* widgetSet_;
+  TCursor cursor_ = crDefault;
+  std::vector<TCustomForm*> forms_;
+  TCustomForm* activeForm_ = nullptr;
+};
+
+class TApplication : public rtl::TComponent {
+ public:
+  // Makes widgetSet current (borrowed; it outlives the application). REQUIRES: no other
+  // application exists.
+  explicit TApplication(TWidgetSet* widgetSet);
+  ~TApplication() override;
+
+  std::string Title;
+  // Whether Run shows the main form.
+  bool ShowMainForm = true;
+  // Hints are shown for controls whose ShowHint holds.
+  bool ShowHint = true;
+  // Kept for the forms that set it; metrics never change here.
+  bool UpdateMetricSettings = true;
+
+  // Makes a form of type T owned by the application, stores it in ref (before OnCreate runs, so
+  // handlers can use ref) and finishes it (AfterConstruction). The first form made is the main
+  // form. An exception from OnCreate is shown (HandleException); when that form is the main form
+  // the application is terminated, so Run shows nothing.
+  template <typename T>
+  void CreateForm(T*& ref) {
+    T* form = new T(this);
+    ref = form;
+    FinishForm(form);
+  }
+  TCustomForm* MainForm() const { return mainForm_; }
+
+  // Shows the main form and handles messages until Terminate, the main form's close or a quit
+  // message. Returns at once when already terminated.
+  void Run();
+  // Ends Run (and every modal loop) the next time the loop looks at its queue.
+  void Terminate() { terminated_ = true; }
+  bool Terminated() const { return terminated_; }
+  // Handles the display events and the messages waiting now, without blocking.
+  void ProcessMessages() { DispatchPending(); }
+  // Like ProcessMessages; returns how many queued messages were dispatched.
+  int DispatchPending();
+  // Handles what is waiting, or waits for something and handles that.
+  void HandleMessage();
+
+  // Shows the exception's message in an OK box titled with Title (anything not derived from
+  // std::exception shows a fixed text). Called inside a catch block: HandleException() reports
+  // the exception being handled.
+  void HandleException(const std::exception& e);
+  void HandleException();
+
+  // A message box with text and the buttons and icon of flags (MB_OK, MB_YESNO, MB_YESNOCANCEL,
+  // MB_ICON...); an empty caption gives Title. Messages keep being handled while it is open.
+  // Returns IDOK, IDYES, IDNO or IDCANCEL; closed without a button: IDCANCEL (IDNO for MB_YESNO,
+  // IDOK for MB_OK).
+  int MessageBox(const std::string& text, const std::string& caption, UINT flags);
+  int BoxDepth() const { return boxDepth_; }
+
+  // A window of the GUI thread for the application's own messages (form release).
+  HWND Handle() const { return handle_; }
+  TWidgetSet& WidgetSet() const { return *widgetSet_; }
+
+ private:
+  void FinishForm(TCustomForm* form);
+  void WndProc(TMessage& m);
+
+  TWidgetSet* widgetSet_;
+  std::unique_ptr<TScreen> screen_;
+  TCustomForm* mainForm_ = nullptr;
+  HWND handle_ = 0;
+  bool terminated_ = false;
+  int boxDepth_ = 0;
+};
+
+// The running application and its screen (null when there is none).
+extern TApplication* Application;
+extern TScreen* Screen;
+
+// An OK box with text, titled with the application's title.
+void ShowMessage(const std::string& text);

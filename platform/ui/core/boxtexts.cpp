@@ -1,0 +1,9 @@
+// The message box button captions, compiled to CP932.
+#include <cstddef>
+
+static_assert(sizeof("ソ") == 3, "this file must be compiled with -fexec-charset=CP932");
+
+extern const char* const kBoxCaptionOk = "OK";
+extern const char* const kBoxCaptionYes = "はい(&Y)";
+extern const char* const kBoxCaptionNo = "いいえ(&N)";
+extern const char* const kBoxCaptionCancel = "キャンセル";

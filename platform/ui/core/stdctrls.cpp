@@ -1,0 +1,621 @@
+#include "platform/ui/core/stdctrls.h"
+
+#include <algorithm>
+
+#include "platform/ui/core/drawtext.h"
+#include "platform/ui/core/forms.h"
+#include "rtl/cp932.h"
+
+namespace {
+
+// The check box's and radio button's mark, and the space between it and the caption.
+constexpr int kMarkSize = 13;
+constexpr int kMarkGap = 4;
+// The height of one row of the combo box's list.
+constexpr int kListRowHeight = 16;
+
+bool IsLead(const std::string& s, size_t i) {
+  return rtl::IsLeadByte(static_cast<unsigned char>(s[i])) && i + 1 < s.size();
+}
+
+// The byte index where the character before pos starts.
+int PrevChar(const std::string& s, int pos) {
+  int i = 0, last = 0;
+  while (i < pos) {
+    last = i;
+    i += IsLead(s, static_cast<size_t>(i)) ? 2 : 1;
+  }
+  return last;
+}
+
+int NextChar(const std::string& s, int pos) {
+  if (pos >= static_cast<int>(s.size())) return pos;
+  return pos + (IsLead(s, static_cast<size_t>(pos)) ? 2 : 1);
+}
+
+void FillBackground(TCanvas* canvas, const TRect& r, TColor color) {
+  canvas->Brush()->SetStyle(bsSolid);
+  canvas->Brush()->SetColor(color);
+  canvas->FillRect(r);
+}
+
+}  // namespace
+
+// ---- TLabel ----
+
+TLabel::TLabel(rtl::TComponent* owner) : TGraphicControl(owner) {
+  SetBounds(0, 0, 65, 13);
+}
+
+void TLabel::SetAutoSize(bool value) {
+  autoSize_ = value;
+  AdjustSize();
+}
+
+void TLabel::AdjustSize() {
+  if (!autoSize_ || WordWrap) return;
+  TCanvas* c = Canvas();
+  c->SetFont(*Font());
+  std::string shown = ShowAccelChar ? StripPrefix(Caption()) : Caption();
+  SetBounds(Left(), Top(), c->TextWidth(shown), c->TextHeight(shown));
+}
+
+void TLabel::TextChanged() {
+  AdjustSize();
+  Invalidate();
+}
+
+void TLabel::FontChanged() {
+  AdjustSize();
+  Invalidate();
+}
+
+void TLabel::Paint() {
+  TCanvas* c = Canvas();
+  TRect r = ClientRect();
+  if (!Transparent) FillBackground(c, r, Color());
+  UINT format = (ShowAccelChar ? 0 : DT_NOPREFIX) | (WordWrap ? DT_WORDBREAK : 0);
+  format |= Alignment == taCenter ? DT_CENTER : Alignment == taRightJustify ? DT_RIGHT : DT_LEFT;
+  if (Layout != tlTop) {
+    TRect calc = r;
+    int h = DrawText(c, Caption(), calc, format | DT_CALCRECT);
+    r.Top += Layout == tlCenter ? (r.Height() - h) / 2 : r.Height() - h;
+  }
+  c->Font()->SetColor(IsEnabled() ? Font()->Color() : clGrayText);
+  DrawText(c, Caption(), r, format);
+}
+
+// ---- TCustomEdit ----
+
+TCustomEdit::TCustomEdit(rtl::TComponent* owner) : TWinControl(owner) {
+  SetTakesFocus(true);
+  SetTabStop(true);
+  SetColor(clWindow);
+  Cursor = crIBeam;
+}
+
+void TCustomEdit::SetSelStart(int value) {
+  selStart_ = std::clamp(value, 0, static_cast<int>(Text().size()));
+  selLength_ = 0;
+  Invalidate();
+}
+
+void TCustomEdit::SetSelLength(int value) {
+  selLength_ = std::clamp(value, 0, static_cast<int>(Text().size()) - selStart_);
+  Invalidate();
+}
+
+std::string TCustomEdit::SelText() const {
+  return Text().substr(static_cast<size_t>(selStart_), static_cast<size_t>(selLength_));
+}
+
+void TCustomEdit::SelectAll() {
+  selStart_ = 0;
+  selLength_ = static_cast<int>(Text().size());
+  Invalidate();
+}
+
+void TCustomEdit::ReplaceSelection(const std::string& text) {
+  std::string t = Text();
+  t.replace(static_cast<size_t>(selStart_), static_cast<size_t>(selLength_), text);
+  int caret = selStart_ + static_cast<int>(text.size());
+  editing_ = true;
+  SetText(t);
+  editing_ = false;
+  selStart_ = std::min(caret, static_cast<int>(Text().size()));
+  selLength_ = 0;
+}
+
+void TCustomEdit::TextChanged() {
+  if (!editing_) {
+    selStart_ = std::min(selStart_, static_cast<int>(Text().size()));
+    selLength_ = 0;
+  }
+  Invalidate();
+  if (OnChange && CanFire()) OnChange(this);
+}
+
+void TCustomEdit::CopyToClipboard() {
+  if (selLength_ > 0 && CurrentWidgetSet()) CurrentWidgetSet()->SetClipboardText(SelText());
+}
+
+void TCustomEdit::CutToClipboard() {
+  CopyToClipboard();
+  if (!ReadOnly) ClearSelection();
+}
+
+void TCustomEdit::PasteFromClipboard() {
+  TCustomForm* form = GetParentForm(this);
+  if (!ReadOnly && form && CurrentWidgetSet())
+    CurrentWidgetSet()->PasteClipboardText(form->PeerTarget());
+}
+
+void TCustomEdit::TextInput(const std::string& text) {
+  if (ReadOnly) return;
+  // Single-byte characters still pass KeyPress, which may change or swallow them.
+  std::string accepted;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (IsLead(text, i)) {
+      accepted.append(text, i, 2);
+      ++i;
+      continue;
+    }
+    char k = text[i];
+    if (k == '\r' || k == '\n' || k == '\t') {
+      accepted += k;
+      continue;
+    }
+    if (OnKeyPress && CanFire()) OnKeyPress(this, k);
+    if (k) accepted += k;
+  }
+  std::string filtered = FilterInput(accepted);
+  if (MaxLength > 0) {
+    int room = MaxLength - (static_cast<int>(Text().size()) - selLength_);
+    size_t keep = 0;
+    while (keep < filtered.size()) {
+      size_t n = IsLead(filtered, keep) ? 2 : 1;
+      if (static_cast<int>(keep + n) > room) break;
+      keep += n;
+    }
+    filtered.resize(keep);
+  }
+  if (!filtered.empty()) ReplaceSelection(filtered);
+}
+
+void TCustomEdit::KeyPress(char& Key) {
+  if (Key == '\b' && !ReadOnly) {
+    if (selLength_ == 0 && selStart_ > 0) {
+      int from = PrevChar(Text(), selStart_);
+      selLength_ = selStart_ - from;
+      selStart_ = from;
+    }
+    ClearSelection();
+  }
+}
+
+bool TCustomEdit::WantsKey(WORD key, TShiftState shift) const {
+  return TWinControl::WantsKey(key, shift) || key == VK_HOME || key == VK_END || key == VK_DELETE;
+}
+
+void TCustomEdit::KeyDown(WORD& Key, TShiftState Shift) {
+  const std::string& t = Text();
+  if (Shift.Contains(ssCtrl)) {
+    switch (Key) {
+      case 'A':
+        SelectAll();
+        return;
+      case 'C':
+      case VK_INSERT:
+        CopyToClipboard();
+        return;
+      case 'X':
+        CutToClipboard();
+        return;
+      case 'V':
+        PasteFromClipboard();
+        return;
+    }
+  }
+  switch (Key) {
+    case VK_LEFT:
+      SetSelStart(selLength_ ? selStart_ : PrevChar(t, selStart_));
+      break;
+    case VK_RIGHT:
+      SetSelStart(selLength_ ? selStart_ + selLength_ : NextChar(t, selStart_));
+      break;
+    case VK_HOME:
+      SetSelStart(0);
+      break;
+    case VK_END:
+      SetSelStart(static_cast<int>(t.size()));
+      break;
+    case VK_DELETE:
+      if (ReadOnly) break;
+      if (selLength_ == 0) selLength_ = NextChar(t, selStart_) - selStart_;
+      ClearSelection();
+      break;
+  }
+}
+
+void TCustomEdit::DoEnter() {
+  TWinControl::DoEnter();
+}
+
+// ---- TEdit ----
+
+TEdit::TEdit(rtl::TComponent* owner) : TCustomEdit(owner) {
+  SetBounds(0, 0, 121, 21);
+}
+
+std::string TEdit::FilterInput(const std::string& text) const {
+  std::string out;
+  for (char ch : text)
+    if (ch != '\r' && ch != '\n') out += ch;
+  return out;
+}
+
+void TEdit::Paint() {
+  TCanvas* c = Canvas();
+  FillBackground(c, ClientRect(), IsEnabled() ? Color() : clBtnFace);
+  std::string shown = PasswordChar ? std::string(Text().size(), PasswordChar) : Text();
+  c->Brush()->SetStyle(bsClear);
+  c->Font()->SetColor(IsEnabled() ? Font()->Color() : clGrayText);
+  c->TextOut(1, (ClientHeight() - c->TextHeight(shown)) / 2, shown);
+  if (Focused() && SelLength() > 0) {
+    int x0 = 1 + c->TextWidth(std::string_view(shown).substr(0, SelStart()));
+    int x1 = x0 + c->TextWidth(std::string_view(shown).substr(SelStart(), SelLength()));
+    FillBackground(c, TRect{x0, 1, x1, ClientHeight() - 1}, clHighlight);
+  }
+}
+
+// ---- TMemo ----
+
+std::string NormalizeLineBreaks(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    char ch = text[i];
+    if (ch == '\r') {
+      out += "\r\n";
+      if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    } else if (ch == '\n') {
+      out += "\r\n";
+    } else {
+      out += ch;
+    }
+  }
+  return out;
+}
+
+TMemo::TMemo(rtl::TComponent* owner) : TCustomEdit(owner) {
+  SetBounds(0, 0, 185, 89);
+}
+
+std::string TMemo::FilterInput(const std::string& text) const {
+  return NormalizeLineBreaks(text);
+}
+
+void TMemo::TextChanged() {
+  std::string normal = NormalizeLineBreaks(Text());
+  if (normal != Text()) {
+    SetText(normal);  // comes back here once with the normal text
+    return;
+  }
+  TCustomEdit::TextChanged();
+}
+
+std::vector<std::string> TMemo::Lines() const {
+  std::vector<std::string> lines;
+  const std::string& t = Text();
+  size_t start = 0;
+  while (start < t.size()) {
+    size_t end = t.find("\r\n", start);
+    if (end == std::string::npos) {
+      lines.push_back(t.substr(start));
+      break;
+    }
+    lines.push_back(t.substr(start, end - start));
+    start = end + 2;
+  }
+  return lines;
+}
+
+void TMemo::SetLines(const std::vector<std::string>& lines) {
+  std::string t;
+  for (const std::string& l : lines)
+    t += l + "\r\n";
+  SetText(t);
+}
+
+void TMemo::AddLine(const std::string& line) {
+  std::string t = Text();
+  if (!t.empty() && !t.ends_with("\r\n")) t += "\r\n";
+  SetText(t + line + "\r\n");
+}
+
+bool TMemo::WantsKey(WORD key, TShiftState shift) const {
+  return TCustomEdit::WantsKey(key, shift) || (key == VK_RETURN && WantReturns) ||
+         (key == VK_TAB && WantTabs);
+}
+
+void TMemo::KeyPress(char& Key) {
+  if (Key == '\r' && WantReturns && !ReadOnly) {
+    TextInput("\r\n");
+    return;
+  }
+  TCustomEdit::KeyPress(Key);
+}
+
+void TMemo::Paint() {
+  TCanvas* c = Canvas();
+  FillBackground(c, ClientRect(), Color());
+  c->Brush()->SetStyle(bsClear);
+  c->Font()->SetColor(IsEnabled() ? Font()->Color() : clGrayText);
+  TRect r = ClientRect().Inflate(-1, -1);
+  DrawText(c, Text(), r, DT_NOPREFIX | (WordWrap ? DT_WORDBREAK : 0));
+}
+
+// ---- TButton ----
+
+TButton::TButton(rtl::TComponent* owner) : TWinControl(owner) {
+  SetTakesFocus(true);
+  SetTabStop(true);
+  SetBounds(0, 0, 75, 25);
+}
+
+void TButton::Click() {
+  if (ModalResult != mrNone)
+    if (TCustomForm* form = GetParentForm(this)) form->SetModalResult(ModalResult);
+  TWinControl::Click();
+}
+
+void TButton::KeyDown(WORD& Key, TShiftState Shift) {
+  if (Key == VK_SPACE || Key == VK_RETURN) {
+    Key = 0;
+    Click();
+  }
+}
+
+void TButton::MouseDown(TMouseButton Button, TShiftState Shift, int X, int Y) {
+  if (Button == mbLeft) {
+    down_ = true;
+    Invalidate();
+  }
+  TWinControl::MouseDown(Button, Shift, X, Y);
+}
+
+void TButton::MouseUp(TMouseButton Button, TShiftState Shift, int X, int Y) {
+  if (Button == mbLeft) {
+    down_ = false;
+    Invalidate();
+  }
+  TWinControl::MouseUp(Button, Shift, X, Y);
+}
+
+void TButton::Paint() {
+  TCanvas* c = Canvas();
+  TRect r = ClientRect();
+  FillBackground(c, r, clBtnFace);
+  if (Default || Focused()) Frame3D(*c, r, clWindowFrame, clWindowFrame, 1);
+  Frame3D(*c, r, down_ ? clBtnShadow : clBtnHighlight, down_ ? clBtnHighlight : clBtnShadow, 1);
+  c->Font()->SetColor(IsEnabled() ? Font()->Color() : clGrayText);
+  DrawText(c, Caption(), r, DT_SINGLELINE | DT_CENTER | DT_VCENTER);
+  if (Focused()) c->DrawFocusRect(r.Inflate(-2, -2));
+}
+
+void TBitBtn::Paint() {
+  TButton::Paint();
+  if (Glyph.Empty()) return;
+  TCanvas* c = Canvas();
+  int textWidth = c->TextWidth(StripPrefix(Caption()));
+  int total = Glyph.Width() + (Caption().empty() ? 0 : kMarkGap + textWidth);
+  int x = (ClientWidth() - total) / 2;
+  c->Draw(x, (ClientHeight() - Glyph.Height()) / 2, IsEnabled() ? Glyph : Glyph.Disabled());
+}
+
+// ---- TCheckBox, TRadioButton ----
+
+namespace {
+
+void PaintMarkAndCaption(TControl* control, TCanvas* c, bool round, TCheckBoxState state) {
+  TRect r = control->ClientRect();
+  FillBackground(c, r, control->Color());
+  TRect mark = Bounds(0, (r.Height() - kMarkSize) / 2, kMarkSize, kMarkSize);
+  TRect inner = mark;
+  Frame3D(*c, inner, clBtnShadow, clBtnHighlight, 1);
+  FillBackground(c, inner, state == cbGrayed ? clBtnFace : clWindow);
+  if (state != cbUnchecked) {
+    c->Brush()->SetColor(clWindowText);
+    if (round) {
+      c->Polygon({Point(inner.Left + 3, inner.Top + 5), Point(inner.Left + 5, inner.Top + 3),
+                  Point(inner.Left + 7, inner.Top + 5), Point(inner.Left + 5, inner.Top + 7)});
+    } else {
+      c->FillRect(inner.Inflate(-3, -3));
+    }
+  }
+  TRect text{kMarkSize + kMarkGap, 0, r.Right, r.Bottom};
+  c->Font()->SetColor(control->IsEnabled() ? control->Font()->Color() : clGrayText);
+  DrawText(c, control->Caption(), text, DT_SINGLELINE | DT_VCENTER);
+}
+
+}  // namespace
+
+TCheckBox::TCheckBox(rtl::TComponent* owner) : TWinControl(owner) {
+  SetTakesFocus(true);
+  SetTabStop(true);
+  SetBounds(0, 0, 97, 17);
+}
+
+void TCheckBox::SetState(TCheckBoxState value) {
+  if (value == state_) return;
+  state_ = value;
+  Invalidate();
+  TWinControl::Click();
+}
+
+void TCheckBox::Click() {
+  switch (state_) {
+    case cbUnchecked:
+      SetState(cbChecked);
+      break;
+    case cbChecked:
+      SetState(AllowGrayed ? cbGrayed : cbUnchecked);
+      break;
+    case cbGrayed:
+      SetState(cbUnchecked);
+      break;
+  }
+}
+
+void TCheckBox::KeyDown(WORD& Key, TShiftState) {
+  if (Key == VK_SPACE) {
+    Key = 0;
+    Click();
+  }
+}
+
+void TCheckBox::Paint() {
+  PaintMarkAndCaption(this, Canvas(), false, state_);
+}
+
+TRadioButton::TRadioButton(rtl::TComponent* owner) : TWinControl(owner) {
+  SetTakesFocus(true);
+  SetBounds(0, 0, 113, 17);
+}
+
+void TRadioButton::SetChecked(bool value) {
+  if (value == checked_) return;
+  checked_ = value;
+  Invalidate();
+  if (value && Parent()) {
+    for (int i = 0; i < Parent()->ControlCount(); ++i)
+      if (auto* r = dynamic_cast<TRadioButton*>(Parent()->Controls(i)); r && r != this)
+        r->SetChecked(false);
+  }
+  TWinControl::Click();
+}
+
+void TRadioButton::Paint() {
+  PaintMarkAndCaption(this, Canvas(), true, checked_ ? cbChecked : cbUnchecked);
+}
+
+// ---- TGroupBox ----
+
+TGroupBox::TGroupBox(rtl::TComponent* owner) : TWinControl(owner) {
+  SetBounds(0, 0, 185, 105);
+}
+
+TRect TGroupBox::AlignRect() const {
+  TCanvas measure;
+  measure.SetFont(*Font());
+  TRect r = ClientRect();
+  return TRect{r.Left + 2, r.Top + measure.TextHeight("0") + 2, r.Right - 2, r.Bottom - 2};
+}
+
+void TGroupBox::Paint() {
+  TCanvas* c = Canvas();
+  FillBackground(c, ClientRect(), Color());
+  int h = c->TextHeight("0");
+  TRect frame{0, h / 2, ClientWidth(), ClientHeight()};
+  Frame3D(*c, frame, clBtnShadow, clBtnHighlight, 1);
+  Frame3D(*c, frame, clBtnHighlight, clBtnShadow, 1);
+  if (!Caption().empty()) {
+    TRect text{8, 0, ClientWidth() - 8, h};
+    TRect calc = text;
+    DrawText(c, Caption(), calc, DT_SINGLELINE | DT_CALCRECT);
+    FillBackground(c, calc.Inflate(2, 0), Color());
+    c->Font()->SetColor(IsEnabled() ? Font()->Color() : clGrayText);
+    DrawText(c, Caption(), text, DT_SINGLELINE);
+  }
+}
+
+// ---- TComboBox ----
+
+TComboBox::TComboBox(rtl::TComponent* owner) : TWinControl(owner) {
+  SetTakesFocus(true);
+  SetTabStop(true);
+  SetColor(clWindow);
+  SetBounds(0, 0, 145, 21);
+}
+
+void TComboBox::SetItemIndex(int value) {
+  if (value < -1 || value >= items_.Count()) return;
+  itemIndex_ = value;
+  SetText(value >= 0 ? items_[value] : std::string());
+  Invalidate();
+}
+
+void TComboBox::SetDroppedDown(bool value) {
+  if (value == dropped_) return;
+  dropped_ = value;
+  hot_ = value ? itemIndex_ : -1;
+  Invalidate();
+  if (value && OnDropDown) OnDropDown(this);
+  if (!value && OnCloseUp) OnCloseUp(this);
+}
+
+void TComboBox::Choose(int index) {
+  SetDroppedDown(false);
+  if (index < 0 || index >= items_.Count() || index == itemIndex_) return;
+  SetItemIndex(index);
+  if (OnChange && CanFire()) OnChange(this);
+}
+
+bool TComboBox::WantsKey(WORD key, TShiftState shift) const {
+  return TWinControl::WantsKey(key, shift) || (dropped_ && (key == VK_RETURN || key == VK_ESCAPE));
+}
+
+void TComboBox::KeyDown(WORD& Key, TShiftState Shift) {
+  int n = items_.Count();
+  if (Key == VK_F4 || (Shift.Contains(ssAlt) && Key == VK_DOWN)) {
+    SetDroppedDown(!dropped_);
+    return;
+  }
+  if (dropped_) {
+    if (Key == VK_UP || Key == VK_DOWN) {
+      hot_ = std::clamp(hot_ + (Key == VK_UP ? -1 : 1), 0, std::max(0, n - 1));
+      Invalidate();
+    } else if (Key == VK_RETURN) {
+      Choose(hot_);
+    } else if (Key == VK_ESCAPE) {
+      SetDroppedDown(false);
+    }
+    Key = 0;
+    return;
+  }
+  // Closed, the arrows choose at once.
+  if ((Key == VK_UP || Key == VK_DOWN) && n > 0) {
+    Choose(std::clamp(itemIndex_ + (Key == VK_UP ? -1 : 1), 0, n - 1));
+    Key = 0;
+  }
+}
+
+void TComboBox::MouseDown(TMouseButton Button, TShiftState Shift, int X, int Y) {
+  TWinControl::MouseDown(Button, Shift, X, Y);
+  if (Button != mbLeft) return;
+  if (dropped_ && Y >= Height()) {
+    int row = (Y - Height()) / kListRowHeight;
+    Choose(row < items_.Count() ? row : -1);
+    return;
+  }
+  SetDroppedDown(!dropped_);
+}
+
+void TComboBox::Paint() {
+  TCanvas* c = Canvas();
+  TRect r = ClientRect();
+  FillBackground(c, r, IsEnabled() ? Color() : clBtnFace);
+  TRect text{2, 0, r.Right - 18, r.Bottom};
+  if (Focused() && Style == csDropDownList) {
+    FillBackground(c, text, clHighlight);
+    c->Font()->SetColor(clHighlightText);
+  } else {
+    c->Font()->SetColor(IsEnabled() ? Font()->Color() : clGrayText);
+  }
+  DrawText(c, Text(), text, DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX);
+  TRect button{r.Right - 17, 1, r.Right - 1, r.Bottom - 1};
+  FillBackground(c, button, clBtnFace);
+  c->Brush()->SetColor(clBtnText);
+  int cx = button.Left + button.Width() / 2, cy = button.Top + button.Height() / 2;
+  c->Polygon({Point(cx - 3, cy - 1), Point(cx + 3, cy - 1), Point(cx, cy + 2)});
+}

@@ -1,0 +1,278 @@
+#include "platform/ui/core/forms.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/msg/timer.h"
+#include "platform/ui/core/application.h"
+#include "platform/ui/testkit/testkit.h"
+#include "rtl/files.h"
+
+namespace {
+
+using uitest::TTestApp;
+
+// A form that logs its life-cycle events.
+class LogForm : public TForm {
+ public:
+  explicit LogForm(rtl::TComponent* owner) : TForm(owner) {
+    OnCreate = [this](rtl::TObject*) {
+      log.push_back("create");
+      if (terminateInCreate) Application->Terminate();
+    };
+    OnShow = [this](rtl::TObject*) { log.push_back("show"); };
+    OnHide = [this](rtl::TObject*) { log.push_back("hide"); };
+    OnClose = [this](rtl::TObject*, TCloseAction&) { log.push_back("close"); };
+  }
+  std::vector<std::string> log;
+  static inline bool terminateInCreate = false;
+};
+
+TEST(Form, OnShowFiresEachTimeTheFormBecomesVisible) {
+  TTestApp kit;
+  LogForm* form;
+  kit.App.CreateForm(form);
+  form->Show();
+  form->Show();  // already visible: no second OnShow
+  form->Hide();
+  form->Show();
+  EXPECT_EQ(form->log, (std::vector<std::string>{"create", "show", "hide", "show"}));
+  ASSERT_NE(uitest::WindowOf(form), nullptr);
+  EXPECT_TRUE(uitest::WindowOf(form)->Visible);
+}
+
+TEST(Form, CloseQueryRefusalKeepsTheFormAndARemovedHandlerAsksNothing) {
+  TTestApp kit;
+  LogForm *main, *second;
+  kit.App.CreateForm(main);
+  kit.App.CreateForm(second);
+  second->Show();
+  int asked = 0;
+  second->OnCloseQuery = [&](rtl::TObject*, bool& canClose) {
+    ++asked;
+    canClose = false;
+  };
+  uitest::WindowOf(second)->Target.PeerClose();
+  EXPECT_EQ(asked, 1);
+  EXPECT_TRUE(second->Visible());
+  EXPECT_EQ(second->log.back(), "show");
+
+  second->OnCloseQuery = nullptr;
+  second->Close();
+  EXPECT_EQ(asked, 1);
+  EXPECT_FALSE(second->Visible());
+  EXPECT_FALSE(kit.App.Terminated());
+}
+
+TEST(Form, CloseActionDecidesWhatHappens) {
+  struct Case {
+    TCloseAction action;
+    bool visibleAfter;
+    bool freed;
+  };
+  const Case cases[] = {{caNone, true, false}, {caHide, false, false}, {caFree, false, true}};
+  for (const Case& c : cases) {
+    TTestApp kit;
+    LogForm *main, *second;
+    kit.App.CreateForm(main);
+    kit.App.CreateForm(second);
+    bool freed = false;
+    second->OnDestroy = [&](rtl::TObject*) { freed = true; };
+    second->OnClose = [&](rtl::TObject*, TCloseAction& a) { a = c.action; };
+    second->Show();
+    second->Close();
+    uitest::Pump();
+    EXPECT_EQ(freed, c.freed) << c.action;
+    if (!freed) EXPECT_EQ(second->Visible(), c.visibleAfter) << c.action;
+  }
+}
+
+TEST(Application, ClosingTheMainFormEndsRun) {
+  TTestApp kit;
+  LogForm* form;
+  kit.App.CreateForm(form);
+  // The posted message closes the form from inside Run.
+  HWND w = AllocateHWnd([&](TMessage&) { form->Close(); });
+  PostMessage(w, WM_USER, 0, 0);
+  kit.App.Run();
+  EXPECT_TRUE(kit.App.Terminated());
+  EXPECT_EQ(form->log, (std::vector<std::string>{"create", "show", "close", "hide"}));
+  DeallocateHWnd(w);
+}
+
+TEST(Application, TerminateFromOnCreateShowsNoMainForm) {
+  TTestApp kit;
+  LogForm::terminateInCreate = true;
+  LogForm* form;
+  kit.App.CreateForm(form);
+  LogForm::terminateInCreate = false;
+  kit.App.Run();  // returns at once
+  EXPECT_EQ(form->log, (std::vector<std::string>{"create"}));
+  EXPECT_EQ(uitest::WindowOf(form), nullptr);
+}
+
+class FailingForm : public TForm {
+ public:
+  explicit FailingForm(rtl::TComponent* owner) : TForm(owner) {
+    OnCreate = [](rtl::TObject*) { throw rtl::EInOutError("cannot read settings", 2); };
+  }
+};
+
+TEST(Application, FailedMainFormCreationIsShownAndEndsTheProgram) {
+  TTestApp kit;
+  kit.App.Title = "Console";
+  kit.WidgetSet.ExpectBox("cannot read settings", IDOK);
+  FailingForm* form;
+  kit.App.CreateForm(form);
+  kit.App.Run();
+  EXPECT_EQ(uitest::WindowOf(form), nullptr);
+  ASSERT_EQ(kit.WidgetSet.Shown.size(), 1u);
+  EXPECT_EQ(kit.WidgetSet.Shown[0].Caption, "Console");
+}
+
+TEST(Application, FormHandleReceivesPostedMessages) {
+  TTestApp kit;
+  struct Receiver : TForm {
+    using TForm::TForm;
+    std::vector<UINT> got;
+    void WndProc(TMessage& m) override { got.push_back(m.Msg); }
+  };
+  Receiver* form;
+  kit.App.CreateForm(form);
+  ASSERT_TRUE(PostMessage(form->Handle(), WM_USER + 1, 0, 0));
+  EXPECT_EQ(uitest::Pump(), 1);
+  EXPECT_EQ(form->got, (std::vector<UINT>{WM_USER + 1}));
+}
+
+// ---- message boxes ----
+
+TEST(MessageBox, ButtonsAnswersAndCloseResults) {
+  struct Case {
+    UINT flags;
+    std::vector<std::string> captions;
+    int closeResult;
+  };
+  const Case cases[] = {
+      {MB_OK, {"OK"}, IDOK},
+      {MB_YESNO, {kBoxCaptionYes, kBoxCaptionNo}, IDNO},
+      {MB_YESNOCANCEL, {kBoxCaptionYes, kBoxCaptionNo, kBoxCaptionCancel}, IDCANCEL},
+  };
+  for (const Case& c : cases) {
+    TMessageBoxRequest r = MakeBoxRequest("text", "title", c.flags);
+    std::vector<std::string> captions;
+    for (auto& b : r.Buttons)
+      captions.push_back(b.Caption);
+    EXPECT_EQ(captions, c.captions);
+    EXPECT_EQ(r.CloseResult, c.closeResult);
+  }
+  // The captions are CP932 bytes: "はい(&Y)" is two double-byte characters and four bytes.
+  EXPECT_EQ(std::string(kBoxCaptionYes), "\x82\xcd\x82\xa2(&Y)");
+}
+
+TEST(MessageBox, PumpsPostedMessagesWhileOpen) {
+  TTestApp kit;
+  kit.App.Title = "Console";
+  int delivered = 0;
+  HWND w = AllocateHWnd([&](TMessage&) { ++delivered; });
+  PostMessage(w, WM_USER, 0, 0);
+  PostMessage(w, WM_USER, 0, 0);
+  kit.WidgetSet.ExpectBox(
+      uitest::TBoxScript{"Continue?", {}, IDYES, [&] { return delivered == 2; }});
+  EXPECT_EQ(kit.App.MessageBox("Continue?", "", MB_YESNO), IDYES);
+  EXPECT_EQ(delivered, 2);
+  EXPECT_EQ(kit.WidgetSet.Shown.at(0).Caption, "Console");
+  DeallocateHWnd(w);
+}
+
+TEST(MessageBox, NestingPastTheCapGoesToStderr) {
+  TTestApp kit;
+  // Each box opens another from inside its loop, through a posted message.
+  int opened = 0;
+  std::vector<int> answers;
+  HWND w = 0;
+  w = AllocateHWnd([&](TMessage&) {
+    ++opened;
+    PostMessage(w, WM_USER, 0, 0);
+    answers.push_back(kit.App.MessageBox("again", "", MB_YESNO));
+  });
+  for (int i = 0; i < kMaxNestedBoxes; ++i)
+    kit.WidgetSet.ExpectBox(
+        uitest::TBoxScript{"again", {}, IDYES, [&] { return opened > kMaxNestedBoxes; }});
+  testing::internal::CaptureStderr();
+  PostMessage(w, WM_USER, 0, 0);
+  uitest::Pump(1);
+  std::string err = testing::internal::GetCapturedStderr();
+  DeallocateHWnd(w);
+  EXPECT_EQ(kit.WidgetSet.Shown.size(), static_cast<size_t>(kMaxNestedBoxes));
+  EXPECT_NE(err.find("again"), std::string::npos);
+  // The box beyond the cap answers as closed (No), the shown ones as scripted.
+  ASSERT_FALSE(answers.empty());
+  EXPECT_EQ(answers.front(), IDNO);
+  EXPECT_EQ(answers.back(), IDYES);
+}
+
+TEST(MessageBox, HandleExceptionShowsTheMessage) {
+  TTestApp kit;
+  kit.WidgetSet.ExpectBox("broken", IDOK);
+  try {
+    throw rtl::Exception("broken");
+  } catch (...) {
+    kit.App.HandleException();
+  }
+  EXPECT_EQ(kit.WidgetSet.PendingBoxes(), 0u);
+}
+
+// ---- modal forms ----
+
+TEST(ShowModal, TimerFiresAndMessagesFlowInsideTheModalLoop) {
+  TTestApp kit;
+  LogForm *main, *dialog;
+  kit.App.CreateForm(main);
+  kit.App.CreateForm(dialog);
+  TTimer timer(dialog);
+  timer.SetInterval(1);
+  int ticks = 0;
+  timer.OnTimer = [&](rtl::TObject*) {
+    if (++ticks == 2) dialog->SetModalResult(mrOk);
+  };
+  EXPECT_EQ(dialog->ShowModal(), mrOk);
+  EXPECT_EQ(ticks, 2);
+  EXPECT_FALSE(dialog->Visible());
+  EXPECT_FALSE(dialog->Modal());
+  EXPECT_THROW(
+      {
+        dialog->Show();
+        dialog->ShowModal();
+      },
+      EInvalidOperation);
+}
+
+TEST(ShowModal, RefusedCloseKeepsTheLoopRunning) {
+  TTestApp kit;
+  LogForm *main, *dialog;
+  kit.App.CreateForm(main);
+  kit.App.CreateForm(dialog);
+  int asks = 0;
+  HWND w = AllocateHWnd([&](TMessage&) { dialog->Close(); });
+  // The first close is refused and asks for another one.
+  dialog->OnCloseQuery = [&](rtl::TObject*, bool& can) {
+    can = ++asks >= 2;
+    if (!can) PostMessage(w, WM_USER, 0, 0);
+  };
+  PostMessage(w, WM_USER, 0, 0);
+  EXPECT_EQ(dialog->ShowModal(), mrCancel);
+  EXPECT_EQ(asks, 2);
+  DeallocateHWnd(w);
+}
+
+TEST(ProgramDir, TestsPutATemporaryFolderInPlace) {
+  {
+    uitest::ScopedProgramDir dir("/tmp/kw-ui-prog");
+    EXPECT_EQ(rtl::ProgramDir(), "/tmp/kw-ui-prog/");
+  }
+  EXPECT_EQ(rtl::ProgramDir(), rtl::ExtractFilePath(rtl::ProgramFileName()));
+}
+
+}  // namespace
