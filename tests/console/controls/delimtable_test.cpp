@@ -85,6 +85,12 @@ TEST_F(Table, FieldNamesMatchInAnyLetterCase) {
   for (const char* name : {"Date", "DATE", "date", "dAtE"})
     EXPECT_EQ(table.GetFieldValue(name), date) << name;
   EXPECT_EQ(table.GetFieldValue("Dates"), "");
+
+  // Double-byte names whose trail bytes are "A" and "a" are two fields: trail bytes never fold.
+  const std::string a = rtl::Utf8ToCp932("ア"), di = rtl::Utf8ToCp932("ヂ");
+  Load(a + "\t" + di + "\r\n1\t2\r\n");
+  EXPECT_EQ(Fields(table), (std::vector<std::string>{a, di}));
+  EXPECT_EQ(table.GetFieldValue(di), "2");
 }
 
 TEST_F(Table, FixtureWithoutItsLastLineBreakGivesTheSameRecords) {
