@@ -12,6 +12,13 @@ constexpr bool IsLeadByte(unsigned char b) {
   return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
 }
 
+// Length in bytes of the character that starts at index i of s: two for a lead byte with a byte
+// after it, else one. A lead byte that is the last byte of s is one character, so a walk that
+// steps by this never leaves s. REQUIRES: i < s.size().
+constexpr size_t CharLength(std::string_view s, size_t i) {
+  return IsLeadByte(static_cast<unsigned char>(s[i])) && i + 1 < s.size() ? 2 : 1;
+}
+
 // True when the byte at index i of s is the trail byte of a double-byte character. Walks from the
 // start of s, since a trail byte may itself look like a lead byte.
 bool IsTrailByteAt(std::string_view s, size_t i);

@@ -102,12 +102,8 @@ int CountRun(std::string_view p, size_t i) {
   return n;
 }
 
-// Length of the CP932 character at p[i]: two for a lead byte with a byte after it. A pattern's
-// double-byte characters are literal text; their trail bytes may look like letters ("年" is
-// 0x94 0x4E, an "N").
-size_t CharLength(std::string_view p, size_t i) {
-  return IsLeadByte(static_cast<unsigned char>(p[i])) && i + 1 < p.size() ? 2 : 1;
-}
+// A pattern's double-byte characters are literal text (CharLength): their trail bytes may look
+// like letters ("年" is 0x94 0x4E, an "N").
 
 // True when the next letter token after position i (quoted literals and other characters
 // skipped) is a seconds token.
