@@ -115,6 +115,12 @@ void TCollectorEngine::Stop() {
   NetSocket->Close();
   KelvadonFtp->Stop();
   KelvadonFtp->DisconnectAll();
+  // Closing a connection takes it out of ClientList (ClientSessionClosed).
+  const std::vector<TAsyncSocket*> clients = ClientList;
+  for (TAsyncSocket* client : clients) {
+    Guarded("ClientDataAvailable", [&] { client->ReadArrived(); });
+    Guarded("ClientSessionClosed", [&] { client->Close(); });
+  }
 }
 
 namespace {

@@ -82,8 +82,10 @@ class TCollectorEngine : public rtl::TComponent {
   // SenderFilter := 0 (the listen address 0.0.0.0: every sender is answered); NetBroadCast
   // listens on 0.0.0.0:CollectorPort.
   void OpenNetBroadCast();
-  // Closes NetBroadCast and NetSocket, stops the FTP server and frees its sessions. Agent
-  // connections already accepted stay open; they end with their peers or the engine.
+  // Closes NetBroadCast and NetSocket, stops the FTP server and frees its sessions. Then every
+  // agent connection's lines that have already arrived are stored (without waiting for more), a
+  // last one without its line end too, as at a close by the agent, and the connection is closed:
+  // a stop loses nothing that reached the collector.
   void Stop();
 
   // Runs body; an exception goes to the host's HandlerFailed with Word. Returns the exception's

@@ -282,6 +282,17 @@ bool TCustomLineSocket::TriggerDataAvailable(WORD Error) {
   return true;
 }
 
+void TCustomLineSocket::ReadArrived() {
+  int left = TCustomSocksSocket::GetRcvdCount();
+  while (left > 0 && HSocket() != INVALID_SOCKET) {
+    const int64_t before = FReadCount;
+    TriggerDataAvailable(0);
+    const int64_t got = FReadCount - before;
+    if (got <= 0) break;  // not read here (not line mode): the handler had its notification
+    left -= static_cast<int>(std::min<int64_t>(got, left));
+  }
+}
+
 void TCustomLineSocket::EditLine(int& Len) {
   const int start = FRcvdCnt;
   const char* in = FRcvd.data() + start;

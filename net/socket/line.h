@@ -41,6 +41,13 @@ class TCustomLineSocket : public TCustomSocksSocket {
   // empty Str).
   virtual int SendLine(const std::string& Str);
 
+  // Reads what has already arrived, without waiting for more, and hands out its complete lines as
+  // notifications would (their handlers run inside the call, and their exceptions pass through).
+  // Reads at most what was there when it began, so a peer that keeps sending cannot hold it.
+  // What is left without a line end stays held: a Close after it hands it out as the last line.
+  // Cost: one read per kMaxRead bytes (64 KiB) that have arrived.
+  void ReadArrived();
+
  protected:
   void WndProc(TMessage& Msg) override;
   bool TriggerDataAvailable(WORD Error) override;

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
@@ -13,11 +14,13 @@
 #include <vector>
 
 #include "collector/dayfiles.h"
+#include "net/socket/socklib.h"
 #include "rtl/cp932.h"
 #include "tests/collector/program_folder.h"
 #include "tests/support/files.h"
 #include "tests/support/peers.h"
 #include "tests/support/pump.h"
+#include "tests/support/wait.h"
 
 namespace collectortest {
 namespace {
@@ -72,6 +75,44 @@ TEST_F(EngineTest, RecordsAreStoredAndReleasedConnectionsLeaveTheList) {
   ASSERT_TRUE(PumpUntil([&] { return engine_.ClientList.empty(); }));
   EXPECT_EQ(engine_.LastClient, nullptr);
   EXPECT_TRUE(host_.failures.empty());
+}
+
+// What agents sent before a stop is stored even when the engine had not read it yet: the
+// complete lines, and a last one without its line end.
+TEST_F(EngineTest, AStopStoresWhatHadArrived) {
+  const int first = testsupport::ConnectTcp(Port());
+  const int second = testsupport::ConnectTcp(Port());
+  ASSERT_GE(first, 0);
+  ASSERT_GE(second, 0);
+  ASSERT_TRUE(PumpUntil([&] { return engine_.ClientList.size() == 2; }));
+  // Nothing pumps from here on: the bytes wait in the connections until the stop reads them.
+  const std::string x(20000, 'x');  // a long record
+  const std::string sent[] = {"one\r\ntwo\r\n" + x + "\r\nunterminated", "three\r\n"};
+  ASSERT_TRUE(testsupport::SendAll(first, sent[0]));
+  ASSERT_TRUE(testsupport::SendAll(second, sent[1]));
+  // Loopback hands the bytes over in pieces: the stop comes once all of them wait on the
+  // collector's side (what has not arrived by then is not the stop's to store).
+  const auto arrived = [&] {
+    int total = 0;
+    for (TAsyncSocket* client : engine_.ClientList) {
+      ULONG n = 0;
+      Winsock::ioctlsocket(client->HSocket(), WS_FIONREAD, &n);
+      total += static_cast<int>(n);
+    }
+    return total;
+  };
+  ASSERT_TRUE(
+      testsupport::WaitFor([&] { return arrived() == int(sent[0].size() + sent[1].size()); }));
+  engine_.Stop();
+  std::vector<std::string> records = Records();
+  std::sort(records.begin(), records.end());
+  const std::vector<std::string> expected = {"one", "three", "two", "unterminated", x};
+  EXPECT_TRUE(records == expected) << records.size() << " records";
+  EXPECT_TRUE(engine_.ClientList.empty());
+  EXPECT_EQ(testsupport::ReadUntilClose(first, 5000), "");  // closed by the collector
+  close(first);
+  close(second);
+  EXPECT_TRUE(host_.failures.empty()) << testing::PrintToString(host_.failures);
 }
 
 TEST_F(EngineTest, DiscoveryIsAnswered) {
