@@ -25,6 +25,14 @@ bool WriteScreenshot(TCustomForm& form, const std::string& path, std::string* er
   return WritePng(shot, path, error);
 }
 
+namespace {
+int g_written = 0;
+}  // namespace
+
+int AutomaticScreenshots() {
+  return g_written;
+}
+
 void WriteAutomaticScreenshot(TFltkWindowPeer& peer) {
   static int count = 0;
   std::string name;
@@ -35,7 +43,9 @@ void WriteAutomaticScreenshot(TFltkWindowPeer& peer) {
   std::snprintf(number, sizeof number, "%02d-", ++count);
   std::string path = ScreenshotDir() + "/" + number + name + ".png";
   std::string error;
-  if (!WritePng(CapturePeer(peer), path, &error))
+  if (WritePng(CapturePeer(peer), path, &error))
+    ++g_written;
+  else
     std::fprintf(stderr, "screenshot not written: %s\n", error.c_str());
 }
 

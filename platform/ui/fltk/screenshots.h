@@ -25,5 +25,7 @@ bool WriteScreenshot(TCustomForm& form, const std::string& path, std::string* er
 // The automatic shot of a window that has just been drawn for the first time; a failure is
 // reported on stderr and otherwise ignored (a shot never stops the program).
 void WriteAutomaticScreenshot(TFltkWindowPeer& peer);
+// How many automatic shots have been written so far.
+int AutomaticScreenshots();
 
 }  // namespace fltkpeer
