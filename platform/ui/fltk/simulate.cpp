@@ -23,17 +23,26 @@ int FltkKeyOf(WORD vk) {
 
 char g_noText[] = "";
 
+// A key press that types nothing, dispatched by FLTK as if window w had received it.
+void PressKey(Fl_Window* w, WORD vk) {
+  Fl::e_keysym = FltkKeyOf(vk);
+  Fl::e_state = 0;
+  Fl::e_text = g_noText;
+  Fl::e_length = 0;
+  Fl::handle(FL_KEYDOWN, w);
+}
+
 }  // namespace
 
 void SendKey(TCustomForm& form, WORD vk) {
   Fl_Window* w = WindowOf(form);
   if (!w) return;
   Fl::focus(w);
-  Fl::e_keysym = FltkKeyOf(vk);
-  Fl::e_state = 0;
-  Fl::e_text = g_noText;
-  Fl::e_length = 0;
-  Fl::handle(FL_KEYDOWN, w);
+  PressKey(w, vk);
+}
+
+void SendKeyToDisplay(WORD vk) {
+  if (Fl_Window* w = Fl::grab() ? Fl::grab() : Fl::first_window()) PressKey(w, vk);
 }
 
 void SendUnhandledEscape(TCustomForm& form) {

@@ -11,6 +11,9 @@ namespace fltkpeer {
 void SendKey(TCustomForm& form, WORD vk);
 // What FLTK does with an Escape that no widget takes: it calls the window's callback.
 void SendUnhandledEscape(TCustomForm& form);
+// A key press for whatever holds the keyboard now: a popped-up menu (FLTK's grab) or the
+// focused window.
+void SendKeyToDisplay(WORD vk);
 // The window manager's close button.
 void SendCloseButton(TCustomForm& form);
 

@@ -7,6 +7,7 @@
 #include "platform/msg/msg.h"
 #include "platform/ui/core/application.h"
 #include "platform/ui/fltk/box.h"
+#include "platform/ui/fltk/menu.h"
 #include "platform/ui/fltk/text.h"
 #include "platform/ui/fltk/window.h"
 
@@ -28,18 +29,29 @@ TFltkWidgetSet::TFltkWidgetSet() : queueFd_(MessageQueueFd()) {
 }
 
 TFltkWidgetSet::~TFltkWidgetSet() {
+  Fl::remove_timeout(OnTimerDue, this);
   Fl::remove_fd(queueFd_);
 }
 
 void TFltkWidgetSet::OnQueueReadable(int, void* data) {
   auto* self = static_cast<TFltkWidgetSet*>(data);
   // Inside our own wait the caller dispatches once Fl::wait returns.
-  if (self->loopDepth_ > 0) return;
+  if (self->loopDepth_ == 0) self->DispatchInForeignLoop();
+}
+
+void TFltkWidgetSet::OnTimerDue(void* data) {
+  static_cast<TFltkWidgetSet*>(data)->DispatchInForeignLoop();
+}
+
+void TFltkWidgetSet::DispatchInForeignLoop() {
   try {
     ProcessMessages();
   } catch (...) {
     if (Application) Application->HandleException();
   }
+  Fl::remove_timeout(OnTimerDue, this);
+  DWORD due = NextTimerDue();
+  if (due != INFINITE) Fl::add_timeout(due / 1000.0, OnTimerDue, this);
 }
 
 std::unique_ptr<TWindowPeer> TFltkWidgetSet::CreateWindowPeer(TPeerTarget& target,
@@ -85,6 +97,17 @@ void TFltkWidgetSet::SetClipboardText(const std::string& text) {
 void TFltkWidgetSet::PasteClipboardText(TPeerTarget& target) {
   // The text arrives later, as an FL_PASTE event of the target's window.
   if (TFltkWindowPeer* peer = PeerOfTarget(target)) Fl::paste(*peer->FltkWindow(), 1);
+}
+
+TMenuItem* TFltkWidgetSet::TrackPopupMenu(TMenuItem& parent, TPoint p) {
+  // Not a wait of ours: while FLTK's loop runs, the descriptor's callback dispatches.
+  int outer = loopDepth_;
+  loopDepth_ = 0;
+  DispatchInForeignLoop();  // sets the time-out of the next timer
+  TMenuItem* chosen = TrackMenu(parent, p);
+  Fl::remove_timeout(OnTimerDue, this);
+  loopDepth_ = outer;
+  return chosen;
 }
 
 void TFltkWidgetSet::Beep() {

@@ -6,8 +6,9 @@
 // timer of the queue is due (NextTimerDue), so a message posted from any thread wakes the loop at
 // once and a timer falls due on time while nothing else happens. The caller dispatches the
 // messages (the application's loop); waits nest (a handler may open a box that waits again).
-// When a loop of FLTK's own runs instead (a popped-up menu), the descriptor's callback dispatches
-// the messages itself, so they keep flowing.
+// When a loop of FLTK's own runs instead (a popped-up menu), the descriptor's callback and an
+// FLTK time-out set to the next timer's due time dispatch the messages themselves, so messages
+// and timers keep flowing.
 //
 // Ownership: the program owns the widget set and keeps it beyond its application. One per
 // process, on the GUI thread only.
@@ -37,9 +38,14 @@ class TFltkWidgetSet : public TWidgetSet {
   void SetClipboardText(const std::string& text) override;
   void PasteClipboardText(TPeerTarget& target) override;
   void Beep() override;
+  // FLTK's menu loop runs meanwhile; the queue's descriptor dispatches the messages.
+  TMenuItem* TrackPopupMenu(TMenuItem& parent, TPoint p) override;
 
  private:
   static void OnQueueReadable(int fd, void* data);
+  static void OnTimerDue(void* data);
+  // Inside a loop of FLTK's own: dispatches the queue, then sets the time-out for the next timer.
+  void DispatchInForeignLoop();
 
   TFltkMeasurer measurer_;
   const int queueFd_;

@@ -6,6 +6,7 @@
 
 #include "platform/msg/timer.h"
 #include "platform/ui/core/application.h"
+#include "platform/ui/core/menus.h"
 #include "platform/ui/fltk/simulate.h"
 #include "platform/ui/testkit/gui/gui.h"
 
@@ -131,3 +132,36 @@ TEST(FltkWindow, EscapeLeavesTheWindowOpenAndTheCloseBoxAsksOnCloseQuery) {
 }
 
 }  // namespace
+
+// A popped-up menu runs FLTK's own loop: timers keep firing inside it, keys choose from it, and
+// the chosen item is clicked once the menu is gone.
+TEST(FltkMenu, APopupMenuKeepsTimersRunningAndClicksTheChosenItem) {
+  TGuiApp kit;
+  ASSERT_TRUE(kit.Ready());
+  TForm* form;
+  kit.App->CreateForm(form);
+  form->SetBounds(50, 50, 300, 200);
+  form->Show();
+  Application->ProcessMessages();
+  auto* menu = new TPopupMenu(form);
+  std::string clicked;
+  for (const char* caption : {"&Copy", "-", "a@b&c", "&Paste"}) {
+    auto* item = new TMenuItem(form);
+    item->Caption = caption;
+    item->OnClick = [&clicked, caption](rtl::TObject*) { clicked = caption; };
+    menu->Items()->Add(item);
+  }
+  // Down, Down (over the separator), Enter; Escape from then on should the menu still be up.
+  const WORD script[] = {VK_DOWN, VK_DOWN, VK_RETURN};
+  int ticks = 0;
+  TTimer keys(form);
+  keys.OnTimer = [&](rtl::TObject*) {
+    fltkpeer::SendKeyToDisplay(ticks < 3 ? script[ticks] : VK_ESCAPE);
+    ++ticks;
+  };
+  keys.SetInterval(50);
+  menu->Popup(120, 120);
+  keys.SetEnabled(false);
+  EXPECT_EQ(clicked, "a@b&c");
+  EXPECT_EQ(ticks, 3) << "the menu ended at the third key";
+}
