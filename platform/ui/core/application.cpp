@@ -33,11 +33,17 @@ TApplication::TApplication(TWidgetSet* widgetSet)
 }
 
 TApplication::~TApplication() {
+  hints_.reset();
   DestroyComponents();
   DeallocateHWnd(handle_);
   Screen = nullptr;
   Application = nullptr;
   SetCurrentWidgetSet(nullptr);
+}
+
+THintController& TApplication::Hints() {
+  if (!hints_) hints_ = std::make_unique<THintController>(this);
+  return *hints_;
 }
 
 void TApplication::WndProc(TMessage& m) {

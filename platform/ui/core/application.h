@@ -15,6 +15,7 @@
 
 #include "platform/ui/core/boxes.h"
 #include "platform/ui/core/forms.h"
+#include "platform/ui/core/hintwindow.h"
 #include "platform/ui/core/peer.h"
 #include "rtl/exception.h"
 
@@ -66,6 +67,13 @@ class TApplication : public rtl::TComponent {
   bool ShowHint = true;
   // Kept for the forms that set it; metrics never change here.
   bool UpdateMetricSettings = true;
+  // Milliseconds the pointer rests on a control before its hint shows, and the hint stays.
+  int HintPause = 500;
+  int HintHidePause = 2500;
+  // The hint window and its timers, made on first use.
+  THintController& Hints();
+  // Null while no hint was ever asked for.
+  THintController* HintsIfAny() const { return hints_.get(); }
 
   // Makes a form of type T owned by the application, stores it in ref (before OnCreate runs, so
   // handlers can use ref) and finishes it (AfterConstruction). The first form made is the main
@@ -115,6 +123,7 @@ class TApplication : public rtl::TComponent {
 
   TWidgetSet* widgetSet_;
   std::unique_ptr<TScreen> screen_;
+  std::unique_ptr<THintController> hints_;
   TCustomForm* mainForm_ = nullptr;
   HWND handle_ = 0;
   bool terminated_ = false;

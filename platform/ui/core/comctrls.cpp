@@ -214,6 +214,10 @@ TToolButton::TToolButton(rtl::TComponent* owner) : TGraphicControl(owner) {
   SetBounds(0, 0, 23, 22);
 }
 
+void TToolButton::RealignBar() {
+  if (auto* bar = dynamic_cast<TToolBar*>(Parent())) bar->Realign();
+}
+
 void TToolButton::SetDown(bool value) {
   if (value == down_) return;
   down_ = value;
@@ -288,50 +292,6 @@ void TToolBar::AlignControls(TRect& rect) {
     x += w;
   }
   TWinControl::AlignControls(rect);
-}
-
-// ---- THintWindow ----
-
-std::string GetShortHint(const std::string& hint) {
-  size_t bar = hint.find('|');
-  return bar == std::string::npos ? hint : hint.substr(0, bar);
-}
-
-THintWindow::THintWindow(rtl::TComponent* owner) : TCustomControl(owner) {
-  SetColor(clInfoBk);
-  TControl::SetVisible(false);
-}
-
-TRect THintWindow::CalcHintRect(int maxWidth, const std::string& hint) const {
-  TCanvas measure;
-  measure.SetFont(*Font());
-  TRect r{0, 0, maxWidth, 0};
-  DrawText(&measure, hint, r, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
-  return TRect{0, 0, r.Right + 6, r.Bottom + 2};
-}
-
-void THintWindow::ActivateHint(const TRect& rect, const std::string& hint) {
-  SetCaption(hint);
-  rect_ = rect;
-  SetBounds(rect.Left, rect.Top, rect.Width(), rect.Height());
-  active_ = true;
-  TControl::SetVisible(true);
-  Invalidate();
-}
-
-void THintWindow::ReleaseHandle() {
-  active_ = false;
-  TControl::SetVisible(false);
-}
-
-void THintWindow::Paint() {
-  TCanvas* c = Canvas();
-  TRect r = ClientRect();
-  Fill(c, r, Color());
-  Frame3D(*c, r, clWindowFrame, clWindowFrame, 1);
-  c->Font()->SetColor(clInfoText);
-  r = r.Inflate(-2, 0);
-  DrawText(c, Caption(), r, DT_WORDBREAK | DT_NOPREFIX);
 }
 
 // ---- THeaderControl ----

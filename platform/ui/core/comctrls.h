@@ -1,5 +1,5 @@
-// The common controls: image lists, page controls with tab sheets, tool bars with tool buttons,
-// the hint window and the header control. Ownership and threads as for every control
+// The common controls: image lists, page controls with tab sheets, tool bars with tool buttons
+// and the header control. Ownership and threads as for every control
 // (control.h); an image list is a plain component.
 #pragma once
 
@@ -111,8 +111,12 @@ class TToolButton : public TGraphicControl {
   void Paint() override;
   void MouseDown(TMouseButton Button, TShiftState Shift, int X, int Y) override;
   void MouseUp(TMouseButton Button, TShiftState Shift, int X, int Y) override;
+  // A button put on, taken off or shown on a tool bar has the bar lay out its buttons again.
+  void ParentChanged() override { RealignBar(); }
+  void VisibleChanged() override { RealignBar(); }
 
  private:
+  void RealignBar();
   bool down_ = false;
   bool pressed_ = false;
 };
@@ -133,29 +137,6 @@ class TToolBar : public TWinControl {
  protected:
   void AlignControls(TRect& rect) override;
 };
-
-// A small window with a hint text, shown over everything near the pointer.
-class THintWindow : public TCustomControl {
- public:
-  explicit THintWindow(rtl::TComponent* owner);
-  // The size the text needs (lines broken at maxWidth), placed at the origin.
-  TRect CalcHintRect(int maxWidth, const std::string& hint) const;
-  // Shows the hint in rect (screen coordinates).
-  void ActivateHint(const TRect& rect, const std::string& hint);
-  void ReleaseHandle();
-  bool Active() const { return active_; }
-  TRect ScreenRect() const { return rect_; }
-
- protected:
-  void Paint() override;
-
- private:
-  bool active_ = false;
-  TRect rect_;
-};
-
-// The part of a hint shown: up to its first "|".
-std::string GetShortHint(const std::string& hint);
 
 class THeaderControl;
 

@@ -42,7 +42,10 @@ class TCustomForm::Target : public TPeerTarget {
     });
   }
   void PeerMouseLeave() override {
-    form_->Guarded([&] { form_->SetHover(nullptr); });
+    form_->Guarded([&] {
+      form_->SetHover(nullptr);
+      if (Application && Application->HintsIfAny()) Application->HintsIfAny()->Cancel();
+    });
   }
   void PeerKeyDown(WORD key, TShiftState shift) override {
     form_->Guarded([&] { form_->RouteKeyDown(key, shift); });
@@ -163,7 +166,9 @@ TPeerTarget& TCustomForm::PeerTarget() {
 void TCustomForm::CreatePeer() {
   if (peer_ || !Application) return;
   TWindowStyle style;
-  style.Kind = borderStyle_ == bsNone ? TWindowKind::Borderless : TWindowKind::Normal;
+  style.Kind = popup_                   ? TWindowKind::Popup
+               : borderStyle_ == bsNone ? TWindowKind::Borderless
+                                        : TWindowKind::Normal;
   style.Sizeable = borderStyle_ == bsSizeable || borderStyle_ == bsSizeToolWin;
   style.CloseButton = BorderIcons.Contains(biSystemMenu);
   style.MinimizeButton = style.CloseButton && BorderIcons.Contains(biMinimize);
@@ -203,7 +208,7 @@ void TCustomForm::SetVisible(bool value) {
   }
   if (value) {
     if (OnShow) OnShow(this);
-    if (peer_) peer_->Activate();
+    if (peer_ && !popup_) peer_->Activate();
   } else {
     if (OnHide) OnHide(this);
     if (Screen && Screen->ActiveForm() == this) Screen->SetActiveForm(nullptr);
@@ -351,6 +356,7 @@ void TCustomForm::ControlRemoved(TControl* control) {
   if (inside(activeControl_)) activeControl_ = nullptr;
   if (inside(capture_)) capture_ = nullptr;
   if (inside(hover_)) hover_ = nullptr;
+  if (Application && Application->HintsIfAny()) Application->HintsIfAny()->Forget(control);
 }
 
 void TCustomForm::Paint() {
@@ -396,6 +402,7 @@ void TCustomForm::RouteMouseDown(TMouseButton button, TShiftState shift, TPoint 
     }
     return;
   }
+  if (Application && Application->HintsIfAny()) Application->HintsIfAny()->Cancel();
   TControl* c = EnabledControlAt(this, p);
   if (!c) return;
   if (auto* w = dynamic_cast<TWinControl*>(c); w && w->TakesFocus() && w->CanFocus()) w->SetFocus();
@@ -418,6 +425,8 @@ void TCustomForm::RouteMouseMove(TShiftState shift, TPoint p) {
   if (c) hoverPoint_ = c->WindowToClient(p);
   SetHover(c);
   UpdateCursor();
+  if (Application && !popup_)
+    Application->Hints().MouseOver(c, c ? c->ClientToScreen(hoverPoint_) : p);
   if (c) c->DispatchMouseMove(shift, c->WindowToClient(p));
 }
 

@@ -42,6 +42,8 @@ class TCustomForm : public TWinControl {
   TPosition Position = poDesigned;
   TBorderStyle BorderStyle() const { return borderStyle_; }
   void SetBorderStyle(TBorderStyle value);
+  // A popup form (hints, lists) has no border and never takes the keyboard.
+  bool Popup() const { return popup_; }
   // biHelp is kept and has no effect: the window managers offer no help button.
   TBorderIcons BorderIcons{biSystemMenu, biMinimize, biMaximize};
   // The form sees keys before its active control (OnKeyDown, OnKeyPress).
@@ -108,6 +110,7 @@ class TCustomForm : public TWinControl {
   TPoint ClientOriginInWindow() const override;
   void Resize() override;
   virtual void DoClose(TCloseAction& action);
+  void SetPopup(bool value) { popup_ = value; }
   void TextChanged() override;
 
  private:
@@ -139,6 +142,7 @@ class TCustomForm : public TWinControl {
   bool modal_ = false;
   bool placed_ = false;
   bool closing_ = false;
+  bool popup_ = false;
 };
 
 class TForm : public TCustomForm {

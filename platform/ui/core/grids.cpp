@@ -11,6 +11,83 @@ constexpr int kSizingGrip = 3;
 // The narrowest a column can be dragged.
 constexpr int kMinColWidth = 2;
 
+// Rows and columns are laid out alike along their axis: the fixed ones first, then the
+// scrolling ones from `first`, each followed by a grid line.
+struct Axis {
+  const std::vector<int>& sizes;
+  int fixed;
+  int first;
+  int line;
+  int space;  // the client extent
+
+  int Count() const { return static_cast<int>(sizes.size()); }
+  // The indexes that show, wholly or in part, in order.
+  std::vector<int> Shown() const {
+    std::vector<int> out;
+    int pos = 0;
+    for (int i = 0; i < Count() && pos < space; ++i) {
+      if (i == fixed) i = std::max(i, first);
+      if (i >= Count()) break;
+      out.push_back(i);
+      pos += sizes[i] + line;
+    }
+    return out;
+  }
+  // The start of index, or -1 when it is scrolled out.
+  int Offset(int index) const {
+    int pos = 0;
+    for (int i : Shown()) {
+      if (i == index) return pos;
+      pos += sizes[i] + line;
+    }
+    return -1;
+  }
+  // The index at position v, or -1.
+  int At(int v) const {
+    int pos = 0;
+    for (int i : Shown()) {
+      if (v < pos + sizes[i] + line) return i;
+      pos += sizes[i] + line;
+    }
+    return -1;
+  }
+  int FixedExtent() const {
+    int pos = 0;
+    for (int i = 0; i < fixed; ++i)
+      pos += sizes[i] + line;
+    return pos;
+  }
+  // Whether the scrolling ones first..last all show whole.
+  bool Fits(int from, int last) const {
+    int pos = FixedExtent();
+    for (int i = from; i <= last; ++i)
+      pos += sizes[i] + line;
+    return pos - line <= space;
+  }
+  // How many scrolling ones from `first` show whole.
+  int WholeCount() const {
+    int n = 0;
+    while (first + n < Count() && Fits(first, first + n))
+      ++n;
+    return n;
+  }
+  // The largest first that still fills the space (the end shows whole at the far edge).
+  int MaxFirst() const {
+    int from = Count() - 1;
+    while (from > fixed && Fits(from - 1, Count() - 1))
+      --from;
+    return std::max(fixed, from);
+  }
+  // The first that brings index into view with the least scrolling.
+  int FirstShowing(int index) const {
+    if (index < first) return index;
+    int from = first;
+    while (from < index && !Fits(from, index))
+      ++from;
+    return from;
+  }
+};
+
 }  // namespace
 
 // ---- TInplaceEdit ----
@@ -181,31 +258,11 @@ void TCustomGrid::ClampFocus() {
 // ---- geometry ----
 
 int TCustomGrid::ColLeft(int col) const {
-  int x = 0;
-  for (int c = 0; c < fixedCols_; ++c) {
-    if (c == col) return x;
-    x += colWidths_[c] + GridLineWidth;
-  }
-  if (col < top_.X) return -1;
-  for (int c = top_.X; c < ColCount(); ++c) {
-    if (c == col) return x;
-    x += colWidths_[c] + GridLineWidth;
-  }
-  return -1;
+  return Axis{colWidths_, fixedCols_, top_.X, GridLineWidth, ClientWidth()}.Offset(col);
 }
 
 int TCustomGrid::RowTop(int row) const {
-  int y = 0;
-  for (int r = 0; r < fixedRows_; ++r) {
-    if (r == row) return y;
-    y += rowHeights_[r] + GridLineWidth;
-  }
-  if (row < top_.Y) return -1;
-  for (int r = top_.Y; r < RowCount(); ++r) {
-    if (r == row) return y;
-    y += rowHeights_[r] + GridLineWidth;
-  }
-  return -1;
+  return Axis{rowHeights_, fixedRows_, top_.Y, GridLineWidth, ClientHeight()}.Offset(row);
 }
 
 TRect TCustomGrid::CellRect(int col, int row) const {
@@ -216,21 +273,10 @@ TRect TCustomGrid::CellRect(int col, int row) const {
 }
 
 TGridCoord TCustomGrid::MouseCoord(int x, int y) const {
-  TGridCoord out{-1, -1};
-  if (x < 0 || y < 0 || x >= ClientWidth() || y >= ClientHeight()) return out;
-  auto find = [](int v, int fixed, int first, const std::vector<int>& sizes, int line) {
-    int pos = 0;
-    for (int i = 0; i < static_cast<int>(sizes.size()); ++i) {
-      if (i == fixed) i = std::max(i, first);
-      if (i >= static_cast<int>(sizes.size())) break;
-      if (v < pos + sizes[i] + line) return i;
-      pos += sizes[i] + line;
-    }
-    return -1;
-  };
-  int c = find(x, fixedCols_, top_.X, colWidths_, GridLineWidth);
-  int r = find(y, fixedRows_, top_.Y, rowHeights_, GridLineWidth);
-  if (c < 0 || r < 0) return out;
+  if (x < 0 || y < 0 || x >= ClientWidth() || y >= ClientHeight()) return TGridCoord{-1, -1};
+  int c = Axis{colWidths_, fixedCols_, top_.X, GridLineWidth, ClientWidth()}.At(x);
+  int r = Axis{rowHeights_, fixedRows_, top_.Y, GridLineWidth, ClientHeight()}.At(y);
+  if (c < 0 || r < 0) return TGridCoord{-1, -1};
   return TGridCoord{c, r};
 }
 
@@ -241,56 +287,19 @@ void TCustomGrid::MouseToCell(int x, int y, int& col, int& row) const {
 }
 
 int TCustomGrid::VisibleRowCount() const {
-  int y = 0;
-  for (int r = 0; r < fixedRows_; ++r)
-    y += rowHeights_[r] + GridLineWidth;
-  int n = 0;
-  for (int r = top_.Y; r < RowCount(); ++r) {
-    y += rowHeights_[r] + GridLineWidth;
-    if (y - GridLineWidth > ClientHeight()) break;
-    ++n;
-  }
-  return n;
+  return Axis{rowHeights_, fixedRows_, top_.Y, GridLineWidth, ClientHeight()}.WholeCount();
 }
 
 int TCustomGrid::VisibleColCount() const {
-  int x = 0;
-  for (int c = 0; c < fixedCols_; ++c)
-    x += colWidths_[c] + GridLineWidth;
-  int n = 0;
-  for (int c = top_.X; c < ColCount(); ++c) {
-    x += colWidths_[c] + GridLineWidth;
-    if (x - GridLineWidth > ClientWidth()) break;
-    ++n;
-  }
-  return n;
+  return Axis{colWidths_, fixedCols_, top_.X, GridLineWidth, ClientWidth()}.WholeCount();
 }
 
 int TCustomGrid::MaxTopRow() const {
-  // The highest top row that still fills the space below the fixed rows.
-  int space = ClientHeight();
-  for (int r = 0; r < fixedRows_; ++r)
-    space -= rowHeights_[r] + GridLineWidth;
-  int top = RowCount() - 1, used = 0;
-  while (top >= fixedRows_) {
-    used += rowHeights_[top] + GridLineWidth;
-    if (used - GridLineWidth > space) return std::max(fixedRows_, top + 1);
-    --top;
-  }
-  return fixedRows_;
+  return Axis{rowHeights_, fixedRows_, top_.Y, GridLineWidth, ClientHeight()}.MaxFirst();
 }
 
 int TCustomGrid::MaxLeftCol() const {
-  int space = ClientWidth();
-  for (int c = 0; c < fixedCols_; ++c)
-    space -= colWidths_[c] + GridLineWidth;
-  int left = ColCount() - 1, used = 0;
-  while (left >= fixedCols_) {
-    used += colWidths_[left] + GridLineWidth;
-    if (used - GridLineWidth > space) return std::max(fixedCols_, left + 1);
-    --left;
-  }
-  return fixedCols_;
+  return Axis{colWidths_, fixedCols_, top_.X, GridLineWidth, ClientWidth()}.MaxFirst();
 }
 
 void TCustomGrid::SetTopRow(int value) {
@@ -314,41 +323,12 @@ void TCustomGrid::TopLeftChanged() {
 }
 
 void TCustomGrid::ScrollInView(int col, int row) {
-  if (row >= fixedRows_) {
-    if (row < top_.Y) {
-      SetTopRow(row);
-    } else {
-      int top = top_.Y;
-      while (top < row && RowTop(row) >= 0) {
-        // Scroll while the row's bottom is below the client area.
-        int y = 0;
-        for (int r = 0; r < fixedRows_; ++r)
-          y += rowHeights_[r] + GridLineWidth;
-        for (int r = top; r <= row; ++r)
-          y += rowHeights_[r] + GridLineWidth;
-        if (y - GridLineWidth <= ClientHeight()) break;
-        ++top;
-      }
-      SetTopRow(top);
-    }
-  }
-  if (col >= fixedCols_ && !options_.Contains(goRowSelect)) {
-    if (col < top_.X) {
-      SetLeftCol(col);
-    } else {
-      int left = top_.X;
-      while (left < col) {
-        int x = 0;
-        for (int c = 0; c < fixedCols_; ++c)
-          x += colWidths_[c] + GridLineWidth;
-        for (int c = left; c <= col; ++c)
-          x += colWidths_[c] + GridLineWidth;
-        if (x - GridLineWidth <= ClientWidth()) break;
-        ++left;
-      }
-      SetLeftCol(left);
-    }
-  }
+  if (row >= fixedRows_)
+    SetTopRow(
+        Axis{rowHeights_, fixedRows_, top_.Y, GridLineWidth, ClientHeight()}.FirstShowing(row));
+  if (col >= fixedCols_ && !options_.Contains(goRowSelect))
+    SetLeftCol(
+        Axis{colWidths_, fixedCols_, top_.X, GridLineWidth, ClientWidth()}.FirstShowing(col));
 }
 
 void TCustomGrid::Resize() {
@@ -526,23 +506,11 @@ void TCustomGrid::Paint() {
   c->FillRect(ClientRect());
   const TGridRect sel = Selection();
   const bool focused = Focused() || (editor_ && editor_->Focused());
-  // Visible rows and columns: the fixed ones, then from TopRow / LeftCol while they show.
-  auto visible = [](int fixed, int first, int count, const std::vector<int>& sizes, int line,
-                    int space) {
-    std::vector<int> out;
-    int pos = 0;
-    for (int i = 0; i < count && pos < space; ++i) {
-      if (i == fixed) i = std::max(i, first);
-      if (i >= count) break;
-      out.push_back(i);
-      pos += sizes[i] + line;
-    }
-    return out;
-  };
+  // The rows and columns that show: the fixed ones, then from TopRow / LeftCol.
   const std::vector<int> rows =
-      visible(fixedRows_, top_.Y, RowCount(), rowHeights_, GridLineWidth, ClientHeight());
+      Axis{rowHeights_, fixedRows_, top_.Y, GridLineWidth, ClientHeight()}.Shown();
   const std::vector<int> cols =
-      visible(fixedCols_, top_.X, ColCount(), colWidths_, GridLineWidth, ClientWidth());
+      Axis{colWidths_, fixedCols_, top_.X, GridLineWidth, ClientWidth()}.Shown();
   for (int pass = 0; pass < 2; ++pass) {  // fixed cells first
     for (int row : rows)
       for (int col : cols) {

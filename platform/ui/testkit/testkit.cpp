@@ -15,6 +15,20 @@ void TRecordingDevice::SetTarget(const TControl* control, TPoint, const TRect& c
   clip_ = clip;
 }
 
+namespace {
+
+TPaintOp MakeOp(TPaintOp::Kind kind, const TRect& rect, TColor color = clNone,
+                TColor outline = clNone) {
+  TPaintOp op;
+  op.kind = kind;
+  op.rect = rect;
+  op.color = color;
+  op.outline = outline;
+  return op;
+}
+
+}  // namespace
+
 void TRecordingDevice::Add(TPaintOp op) {
   if (IntersectRect(op.rect, clip_).IsEmpty() && !op.rect.IsEmpty()) return;
   op.control = control_;
@@ -22,13 +36,13 @@ void TRecordingDevice::Add(TPaintOp op) {
 }
 
 void TRecordingDevice::FillRect(const TRect& rect, TColor color) {
-  Add(TPaintOp{TPaintOp::Fill, nullptr, rect, color});
+  Add(MakeOp(TPaintOp::Fill, rect, color));
 }
 
 void TRecordingDevice::Line(TPoint from, TPoint to, TColor color, int, TPenStyle) {
   TRect r{std::min(from.X, to.X), std::min(from.Y, to.Y), std::max(from.X, to.X) + 1,
           std::max(from.Y, to.Y) + 1};
-  TPaintOp op{TPaintOp::Line, nullptr, r, color};
+  TPaintOp op = MakeOp(TPaintOp::Line, r, color);
   op.points = {from, to};
   Add(std::move(op));
 }
@@ -38,25 +52,26 @@ void TRecordingDevice::Polygon(const std::vector<TPoint>& points, TColor fill, T
   for (TPoint p : points)
     r = TRect{std::min(r.Left, p.X), std::min(r.Top, p.Y), std::max(r.Right, p.X + 1),
               std::max(r.Bottom, p.Y + 1)};
-  TPaintOp op{TPaintOp::Polygon, nullptr, r, fill, outline};
+  TPaintOp op = MakeOp(TPaintOp::Polygon, r, fill, outline);
   op.points = points;
   Add(std::move(op));
 }
 
 void TRecordingDevice::Text(int x, int y, std::string_view text, const TFontData& font) {
-  TPaintOp op{TPaintOp::Text, nullptr,
-              Bounds(x, y, kCharWidth * static_cast<int>(text.size()), kLineHeight), font.Color};
+  TPaintOp op =
+      MakeOp(TPaintOp::Text, Bounds(x, y, kCharWidth * static_cast<int>(text.size()), kLineHeight),
+             font.Color);
   op.text = std::string(text);
   op.font = font;
   Add(std::move(op));
 }
 
 void TRecordingDevice::FocusRect(const TRect& rect) {
-  Add(TPaintOp{TPaintOp::FocusRect, nullptr, rect});
+  Add(MakeOp(TPaintOp::FocusRect, rect));
 }
 
 void TRecordingDevice::Bitmap(int x, int y, const TBitmap& bitmap) {
-  Add(TPaintOp{TPaintOp::Bitmap, nullptr, Bounds(x, y, bitmap.Width(), bitmap.Height())});
+  Add(MakeOp(TPaintOp::Bitmap, Bounds(x, y, bitmap.Width(), bitmap.Height())));
 }
 
 std::vector<std::string> TRecordingDevice::Texts(const TControl* control) const {

@@ -37,8 +37,8 @@ class TFixedMeasurer : public TTextMeasurer {
 
 // One recorded primitive, in the client coordinates of the control that drew it.
 struct TPaintOp {
-  enum Kind { Fill, Line, Polygon, Text, FocusRect, Bitmap } kind;
-  const TControl* control;
+  enum Kind { Fill, Line, Polygon, Text, FocusRect, Bitmap } kind = Fill;
+  const TControl* control = nullptr;
   TRect rect;               // the filled rectangle, the text's box, the line's or polygon's bounds
   TColor color = clNone;    // fill, line or text colour (Polygon: the fill)
   TColor outline = clNone;  // Polygon
@@ -129,7 +129,9 @@ class THeadlessWidgetSet : public TWidgetSet {
   // Boxes, in the order they are expected. A box that was not expected fails the test and
   // answers as closed without a button.
   void ExpectBox(TBoxScript script) { expected_.push_back(std::move(script)); }
-  void ExpectBox(const std::string& text, int answer) { ExpectBox(TBoxScript{text, {}, answer}); }
+  void ExpectBox(const std::string& text, int answer) {
+    ExpectBox(TBoxScript{text, {}, answer, nullptr});
+  }
   // Every box shown, and how many expected ones are still to come.
   std::vector<TMessageBoxRequest> Shown;
   size_t PendingBoxes() const { return expected_.size(); }

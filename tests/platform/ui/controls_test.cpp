@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "platform/ui/core/application.h"
@@ -147,15 +148,27 @@ TEST(Layout, AdminPageInAFullSizeForm) {
 
 // ---- focus and pages ----
 
+// A form filled by a page control with the pages "One" and "Two".
+struct PagesFixture : Fixture {
+  TPageControl* pages;
+  TTabSheet* first;
+  TTabSheet* second;
+  PagesFixture() {
+    pages = new TPageControl(form);
+    pages->SetParent(form);
+    pages->SetAlign(alClient);
+    first = new TTabSheet(form);
+    first->SetCaption("One");
+    first->SetPageControl(pages);
+    second = new TTabSheet(form);
+    second->SetCaption("Two");
+    second->SetPageControl(pages);
+  }
+};
+
 TEST(Focus, SetFocusOnAHiddenPageShowsThatPage) {
-  Fixture f;
-  auto* pages = new TPageControl(f.form);
-  pages->SetParent(f.form);
-  pages->SetAlign(alClient);
-  auto* first = new TTabSheet(f.form);
-  first->SetPageControl(pages);
-  auto* second = new TTabSheet(f.form);
-  second->SetPageControl(pages);
+  PagesFixture f;
+  auto [pages, first, second] = std::tuple(f.pages, f.first, f.second);
   auto* edit = new TEdit(f.form);
   edit->SetParent(second);
   ASSERT_EQ(pages->ActivePage(), first);
@@ -177,16 +190,8 @@ TEST(Focus, SetFocusOnAHiddenPageShowsThatPage) {
 }
 
 TEST(Focus, ClickingATabAsksOnChanging) {
-  Fixture f;
-  auto* pages = new TPageControl(f.form);
-  pages->SetParent(f.form);
-  pages->SetAlign(alClient);
-  auto* first = new TTabSheet(f.form);
-  first->SetCaption("One");
-  first->SetPageControl(pages);
-  auto* second = new TTabSheet(f.form);
-  second->SetCaption("Two");
-  second->SetPageControl(pages);
+  PagesFixture f;
+  auto [pages, first, second] = std::tuple(f.pages, f.first, f.second);
   bool allow = false;
   int changes = 0;
   pages->OnChanging = [&](rtl::TObject*, bool& a) { a = allow; };

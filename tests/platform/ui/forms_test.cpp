@@ -85,7 +85,9 @@ TEST(Form, CloseActionDecidesWhatHappens) {
     second->Close();
     uitest::Pump();
     EXPECT_EQ(freed, c.freed) << c.action;
-    if (!freed) EXPECT_EQ(second->Visible(), c.visibleAfter) << c.action;
+    if (!freed) {
+      EXPECT_EQ(second->Visible(), c.visibleAfter) << c.action;
+    }
   }
 }
 

@@ -1,0 +1,102 @@
+#include "platform/ui/core/hintwindow.h"
+
+#include "platform/ui/core/application.h"
+#include "platform/ui/core/drawtext.h"
+
+namespace {
+// The widest a hint gets before its lines break, and its offset below the pointer.
+constexpr int kHintMaxWidth = 300;
+constexpr int kHintOffsetY = 20;
+}  // namespace
+
+std::string GetShortHint(const std::string& hint) {
+  size_t bar = hint.find('|');
+  return bar == std::string::npos ? hint : hint.substr(0, bar);
+}
+
+THintWindow::THintWindow(rtl::TComponent* owner) : TCustomForm(owner) {
+  SetBorderStyle(bsNone);
+  SetPopup(true);
+  SetColor(clInfoBk);
+  AfterConstruction();
+}
+
+TRect THintWindow::CalcHintRect(int maxWidth, const std::string& hint) const {
+  TCanvas measure;
+  measure.SetFont(*Font());
+  TRect r{0, 0, maxWidth, 0};
+  DrawText(&measure, hint, r, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
+  return TRect{0, 0, r.Right + 6, r.Bottom + 2};
+}
+
+void THintWindow::ActivateHint(const TRect& rect, const std::string& hint) {
+  SetCaption(hint);
+  SetBounds(rect.Left, rect.Top, rect.Width(), rect.Height());
+  Show();
+  Invalidate();
+}
+
+void THintWindow::Paint() {
+  TCanvas* c = Canvas();
+  TRect r = ClientRect();
+  c->Brush()->SetStyle(bsSolid);
+  c->Brush()->SetColor(Color());
+  c->FillRect(r);
+  Frame3D(*c, r, clWindowFrame, clWindowFrame, 1);
+  c->Font()->SetColor(clInfoText);
+  r = r.Inflate(-2, 0);
+  DrawText(c, Caption(), r, DT_WORDBREAK | DT_NOPREFIX);
+}
+
+THintController::THintController(rtl::TComponent* owner)
+    : window_(new THintWindow(owner)),
+      showTimer_(new TTimer(owner)),
+      hideTimer_(new TTimer(owner)) {
+  showTimer_->SetEnabled(false);
+  hideTimer_->SetEnabled(false);
+  showTimer_->OnTimer = [this](rtl::TObject*) { ShowHintNow(); };
+  hideTimer_->OnTimer = [this](rtl::TObject*) { Cancel(); };
+}
+
+THintController::~THintController() {
+  delete showTimer_;
+  delete hideTimer_;
+  delete window_;
+}
+
+void THintController::MouseOver(TControl* control, TPoint p) {
+  point_ = p;
+  if (control == control_) return;
+  Cancel();
+  if (!control || !Application || !Application->ShowHint || !control->ShowHint() ||
+      GetShortHint(control->Hint).empty())
+    return;
+  control_ = control;
+  showTimer_->SetInterval(static_cast<UINT>(Application->HintPause));
+  showTimer_->SetEnabled(true);
+}
+
+void THintController::Cancel() {
+  showTimer_->SetEnabled(false);
+  hideTimer_->SetEnabled(false);
+  control_ = nullptr;
+  if (window_->Visible()) window_->ReleaseHandle();
+}
+
+void THintController::Forget(TControl* control) {
+  for (TControl* c = control_; c; c = c->Parent())
+    if (c == control) {
+      Cancel();
+      return;
+    }
+}
+
+void THintController::ShowHintNow() {
+  showTimer_->SetEnabled(false);
+  if (!control_) return;
+  std::string text = GetShortHint(control_->Hint);
+  TRect r = window_->CalcHintRect(kHintMaxWidth, text);
+  window_->ActivateHint(r.Offset(point_.X, point_.Y + kHintOffsetY), text);
+  hideTimer_->SetInterval(static_cast<UINT>(Application->HintHidePause));
+  hideTimer_->SetEnabled(true);
+}
