@@ -118,10 +118,6 @@ TDemoForm::TDemoForm(rtl::TComponent* owner) : TForm(owner) {
   BitBtn->SetBounds(116, 194, 116, 25);
   BitBtn->SetCaption("&Send");
   BitBtn->Glyph = Swatch(16, 0xFFE04040u, 0xFF601010u);
-  Hint = new THintWindow(this);
-  Hint->SetParent(LeftPanel);
-  Hint->SetBounds(8, 230, 224, 20);
-  Hint->SetCaption(kDemoUserText);
 
   Splitter = new TSplitter(this);
   Splitter->SetParent(this);
@@ -187,7 +183,15 @@ TDemoForm::TDemoForm(rtl::TComponent* owner) : TForm(owner) {
   DrawGrid = new TDrawGrid(this);
   DrawGrid->SetParent(MoreSheet);
   DrawGrid->SetBounds(8, 140, 300, 120);
+  Tree = new TTreeView(this);
+  Tree->SetParent(MoreSheet);
+  Tree->SetBounds(320, 140, 250, 180);
+  TTreeNode* root = Tree->Items()->AddChild(nullptr, "All Computer");
+  for (const char* host : {kDemoComputer, kDemoUserText})
+    Tree->Items()->AddChild(root, host);
+  root->Expand(false);
   Pages->SetActivePage(ConsoleSheet);
+  Hint = new THintWindow(this);
 
   Timer = new TTimer(this);
   Timer->SetEnabled(false);

@@ -1,7 +1,7 @@
-// A form that holds one of every control class of platform/ui, laid out in a 1024 x 768 client
-// area with Japanese and ASCII texts, for looking at the display peer (screenshots, the demo
-// program) and for the screenshot tests, which find its texts and colours where its layout puts
-// them. The controls are public so the tests can ask where they are.
+// A form that holds one of every control class of platform/ui (and owns a hint window), laid out in
+// a 1024 x 768 client area with Japanese and ASCII texts, for looking at the display peer
+// (screenshots, the demo program) and for the screenshot tests, which find its texts and colours
+// where its layout puts them. The controls are public so the tests can ask where they are.
 //
 // Ownership: the form owns its controls; the application owns the form (CreateForm). GUI thread.
 #pragma once
@@ -11,8 +11,10 @@
 #include "platform/ui/core/extctrls.h"
 #include "platform/ui/core/forms.h"
 #include "platform/ui/core/grids.h"
+#include "platform/ui/core/hintwindow.h"
 #include "platform/ui/core/menus.h"
 #include "platform/ui/core/stdctrls.h"
+#include "platform/ui/core/treeview.h"
 
 extern const char* const kDemoFontName;       // the proportional Japanese gothic face
 extern const char* const kDemoFixedFontName;  // the fixed-pitch one
@@ -47,7 +49,6 @@ class TDemoForm : public TForm {
   TComboBox* ComboBox;
   TButton* Button;
   TBitBtn* BitBtn;
-  THintWindow* Hint;
   TSplitter* Splitter;
   TPageControl* Pages;
   TTabSheet* ConsoleSheet;
@@ -58,5 +59,8 @@ class TDemoForm : public TForm {
   TImage* Image;
   TPaintBox* PaintBox;
   TDrawGrid* DrawGrid;
+  TTreeView* Tree;
+  // A window of its own, shown by ActivateHint.
+  THintWindow* Hint;
   TTimer* Timer;
 };

@@ -85,6 +85,26 @@ TEST(FltkShots, TheDemoFormShowsItsTextsColoursAndGlyphsWhereItsLayoutPutsThem) 
                           form->Memo->Font()->Data(), form->Memo->Color()));
 }
 
+// The hint window is a borderless window of its own that leaves the keyboard where it was.
+TEST(FltkShots, TheHintWindowShowsItsTextOnTheInfoColourAndTakesNoFocus) {
+  TGuiApp kit;
+  ASSERT_TRUE(kit.Ready());
+  TDemoForm* form;
+  kit.App->CreateForm(form);
+  ASSERT_FALSE(Shot(form, "before-hint").Empty());
+  TCustomForm* active = Screen->ActiveForm();
+  TRect r = form->Hint->CalcHintRect(300, kDemoMailText);
+  form->Hint->ActivateHint(r.Offset(form->Left() + 40, form->Top() + 60), kDemoMailText);
+  TBitmap shot = Shot(form->Hint, "hint");
+  ASSERT_FALSE(shot.Empty());
+  EXPECT_EQ(shot.Width(), r.Width());
+  EXPECT_EQ(shot.Height(), r.Height());
+  EXPECT_TRUE(ColorAt(shot, shot.Width() / 2, 2, clInfoBk));
+  EXPECT_TRUE(TextDrawnIn(shot, Bounds(0, 0, shot.Width(), shot.Height()), kDemoMailText,
+                          form->Hint->Font()->Data(), clInfoBk));
+  EXPECT_EQ(Screen->ActiveForm(), active);
+}
+
 // Texts are converted from CP932 once; bytes that are no CP932 character show as "?".
 TEST(FltkShots, BytesThatAreNoCp932CharacterAreDrawnAsQuestionMarks) {
   TGuiApp kit;
