@@ -28,8 +28,8 @@ int main() {
     TDemoForm* form;
     app.CreateForm(form);
     TTimer watch(&app);
+    const DWORD start = GetTickCount();
     if (!fltkpeer::ScreenshotDir().empty()) {
-      DWORD start = GetTickCount();
       watch.OnTimer = [&](rtl::TObject*) {
         if (fltkpeer::AutomaticScreenshots() > 0) {
           app.Terminate();
