@@ -53,18 +53,20 @@ void TFltkPaintDevice::Line(TPoint from, TPoint to, TColor color, int width, TPe
 
 void TFltkPaintDevice::Polygon(const std::vector<TPoint>& points, TColor fill, TColor outline) {
   if (points.empty()) return;
+  auto vertices = [&] {
+    for (TPoint p : points)
+      fl_vertex(origin_.X + p.X, origin_.Y + p.Y);
+  };
   if (fill != clNone) {
     SetColor(fill);
     fl_begin_complex_polygon();
-    for (TPoint p : points)
-      fl_vertex(origin_.X + p.X, origin_.Y + p.Y);
+    vertices();
     fl_end_complex_polygon();
   }
   if (outline != clNone) {
     SetColor(outline);
     fl_begin_loop();
-    for (TPoint p : points)
-      fl_vertex(origin_.X + p.X, origin_.Y + p.Y);
+    vertices();
     fl_end_loop();
   }
 }

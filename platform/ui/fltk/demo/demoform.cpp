@@ -21,6 +21,16 @@ TMenuItem* AddItem(rtl::TComponent* owner, TMenuItem* parent, const char* captio
   return item;
 }
 
+// A control of type T made by owner, placed in parent at bounds, with caption.
+template <typename T>
+T* Place(rtl::TComponent* owner, TWinControl* parent, const TRect& bounds, const char* caption) {
+  T* control = new T(owner);
+  control->SetParent(parent);
+  control->SetBoundsRect(bounds);
+  control->SetCaption(caption);
+  return control;
+}
+
 }  // namespace
 
 TDemoForm::TDemoForm(rtl::TComponent* owner) : TForm(owner) {
@@ -73,34 +83,16 @@ TDemoForm::TDemoForm(rtl::TComponent* owner) : TForm(owner) {
   LeftPanel->SetAlign(alLeft);
   LeftPanel->SetWidth(240);
 
-  GroupBox = new TGroupBox(this);
-  GroupBox->SetParent(LeftPanel);
-  GroupBox->SetBounds(8, 8, 224, 92);
-  GroupBox->SetCaption(kDemoComputer);
-  Radio1 = new TRadioButton(this);
-  Radio1->SetParent(GroupBox);
-  Radio1->SetBounds(10, 20, 200, 18);
-  Radio1->SetCaption("&All Computer");
+  GroupBox = Place<TGroupBox>(this, LeftPanel, Bounds(8, 8, 224, 92), kDemoComputer);
+  Radio1 = Place<TRadioButton>(this, GroupBox, Bounds(10, 20, 200, 18), "&All Computer");
   Radio1->SetChecked(true);
-  Radio2 = new TRadioButton(this);
-  Radio2->SetParent(GroupBox);
-  Radio2->SetBounds(10, 42, 200, 18);
-  Radio2->SetCaption(kDemoRecord);
-  CheckBox = new TCheckBox(this);
-  CheckBox->SetParent(GroupBox);
-  CheckBox->SetBounds(10, 64, 200, 18);
-  CheckBox->SetCaption("&Report");
+  Radio2 = Place<TRadioButton>(this, GroupBox, Bounds(10, 42, 200, 18), kDemoRecord);
+  CheckBox = Place<TCheckBox>(this, GroupBox, Bounds(10, 64, 200, 18), "&Report");
   CheckBox->SetChecked(true);
-
-  MailLabel = new TLabel(this);
-  MailLabel->SetParent(LeftPanel);
-  MailLabel->ShowAccelChar = false;
-  MailLabel->SetBounds(8, 112, 224, 16);
+  MailLabel = Place<TLabel>(this, LeftPanel, Bounds(8, 112, 224, 16), "");
+  MailLabel->ShowAccelChar = false;  // before the text, which sizes the label
   MailLabel->SetCaption(kDemoMailText);
-  MailEdit = new TEdit(this);
-  MailEdit->SetParent(LeftPanel);
-  MailEdit->SetBounds(8, 132, 224, 22);
-  MailEdit->SetText(kDemoMailText);
+  MailEdit = Place<TEdit>(this, LeftPanel, Bounds(8, 132, 224, 22), kDemoMailText);
   ComboBox = new TComboBox(this);
   ComboBox->SetParent(LeftPanel);
   ComboBox->SetBounds(8, 162, 224, 22);
@@ -108,15 +100,9 @@ TDemoForm::TDemoForm(rtl::TComponent* owner) : TForm(owner) {
   ComboBox->Items()->Add(kDemoComputer);
   ComboBox->Items()->Add(kDemoRecord);
   ComboBox->SetItemIndex(0);
-  Button = new TButton(this);
-  Button->SetParent(LeftPanel);
-  Button->SetBounds(8, 194, 100, 25);
-  Button->SetCaption("&OK");
+  Button = Place<TButton>(this, LeftPanel, Bounds(8, 194, 100, 25), "&OK");
   Button->Default = true;
-  BitBtn = new TBitBtn(this);
-  BitBtn->SetParent(LeftPanel);
-  BitBtn->SetBounds(116, 194, 116, 25);
-  BitBtn->SetCaption("&Send");
+  BitBtn = Place<TBitBtn>(this, LeftPanel, Bounds(116, 194, 116, 25), "&Send");
   BitBtn->Glyph = Swatch(16, 0xFFE04040u, 0xFF601010u);
 
   Splitter = new TSplitter(this);

@@ -49,7 +49,8 @@ TBitmap Shot(TCustomForm* form, const std::string& name);
 // The pixel at x, y has the RGB of color (system colours through the fixed table).
 ::testing::AssertionResult ColorAt(const TBitmap& shot, int x, int y, TColor color);
 // text (CP932) drawn in font on background is found, pixel for pixel, inside rect (window
-// coordinates) of shot. The block compared is the text's ink (its box trimmed of background).
+// coordinates) of shot. The block compared is the text's ink (its box trimmed of background),
+// which must span most of the text's measured width (no character read as markup and dropped).
 ::testing::AssertionResult TextDrawnIn(const TBitmap& shot, const TRect& rect,
                                        std::string_view text, const TFontData& font,
                                        TColor background);
