@@ -57,4 +57,8 @@ void SendCloseButton(TCustomForm& form) {
   if (Fl_Window* w = WindowOf(form)) Fl::handle(FL_CLOSE, w);
 }
 
+void SendCloseButtonToDisplay() {
+  if (Fl_Window* w = Fl::first_window()) Fl::handle(FL_CLOSE, w);
+}
+
 }  // namespace fltkpeer

@@ -14,7 +14,9 @@ void SendUnhandledEscape(TCustomForm& form);
 // A key press for whatever holds the keyboard now: a popped-up menu (FLTK's grab) or the
 // focused window.
 void SendKeyToDisplay(WORD vk);
-// The window manager's close button.
+// The window manager's close button, of form's window or of the program's topmost window (a
+// message box, say).
 void SendCloseButton(TCustomForm& form);
+void SendCloseButtonToDisplay();
 
 }  // namespace fltkpeer

@@ -165,3 +165,40 @@ TEST(FltkMenu, APopupMenuKeepsTimersRunningAndClicksTheChosenItem) {
   EXPECT_EQ(clicked, "a@b&c");
   EXPECT_EQ(ticks, 3) << "the menu ended at the third key";
 }
+
+// A message box on the display: Enter takes the default button, the close box gives the answer
+// of a box closed without a button, Escape closes nothing.
+TEST(FltkBox, EnterTakesTheDefaultTheCloseBoxGivesTheCloseAnswerAndEscapeNothing) {
+  TGuiApp kit;
+  ASSERT_TRUE(kit.Ready());
+  constexpr WORD kCloseBox = 0;  // a step that presses the close box instead of a key
+  struct Case {
+    UINT flags;
+    std::vector<WORD> steps;
+    int answer;
+  } cases[] = {
+      {MB_YESNO | MB_DEFBUTTON2, {VK_RETURN}, IDNO},
+      {MB_OKCANCEL, {VK_ESCAPE, VK_RETURN}, IDOK},
+      {MB_YESNOCANCEL | MB_ICONQUESTION, {VK_ESCAPE, kCloseBox}, IDCANCEL},
+      {MB_YESNO | MB_ICONERROR, {kCloseBox}, IDNO},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.flags);
+    size_t step = 0;
+    TTimer driver;
+    driver.OnTimer = [&](rtl::TObject*) {
+      // Past the script, the close box ends a box that is still open.
+      WORD s = step < c.steps.size() ? c.steps[step] : kCloseBox;
+      ++step;
+      if (s == kCloseBox)
+        fltkpeer::SendCloseButtonToDisplay();
+      else
+        fltkpeer::SendKeyToDisplay(s);
+    };
+    driver.SetInterval(50);
+    int answer = Application->MessageBox("user@host\nline 2", "Kelvadon", c.flags);
+    driver.SetEnabled(false);
+    EXPECT_EQ(answer, c.answer);
+    EXPECT_EQ(step, c.steps.size()) << "the box ended at another step";
+  }
+}
