@@ -76,6 +76,13 @@ std::string ShotDir() {
   return KELVADON_SCREENSHOT_DIR;
 }
 
+std::string ShotPath(const std::string& name) {
+  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+  std::error_code ec;
+  std::filesystem::create_directories(ShotDir(), ec);
+  return ShotDir() + "/" + info->test_suite_name() + "." + info->name() + "-" + name + ".png";
+}
+
 TBitmap Shot(TCustomForm* form, const std::string& name) {
   if (!form->Visible()) form->Show();
   auto* peer = dynamic_cast<fltkpeer::TFltkWindowPeer*>(form->WindowPeer());

@@ -35,8 +35,10 @@ class TGuiApp {
   std::unique_ptr<TApplication> App;
 };
 
-// Where Shot() writes (the build's screenshots folder).
+// Where Shot() writes (the build's screenshots folder), and the path of the current test's shot
+// called name there: ShotDir()/<suite>.<test>-<name>.png, the folder made when missing.
 std::string ShotDir();
+std::string ShotPath(const std::string& name);
 
 // Shows form when it is not yet visible, runs the loop until its window has been drawn on the
 // display, then draws the window offscreen, writes it to ShotDir()/<suite>.<test>-<name>.png,

@@ -135,8 +135,7 @@ TEST(FltkShots, TheScreenshotsVariableMakesTheDemoProgramWriteItsWindowAndEnd) {
   EXPECT_EQ(shot.Height(), kDemoClientHeight + kMenuBarHeight);
   EXPECT_TRUE(LooksDrawn(shot, clBtnFace));
   // Kept beside the tests' own shots for people to look at.
-  EXPECT_TRUE(fltkpeer::WritePng(shot, uitest::gui::ShotDir() + "/kelvadon-uidemo.png", &error))
-      << error;
+  EXPECT_TRUE(fltkpeer::WritePng(shot, uitest::gui::ShotPath("program"), &error)) << error;
 }
 
 }  // namespace
