@@ -132,10 +132,9 @@ int TApplication::MessageBox(const std::string& text, const std::string& caption
   } depth{boxDepth_};
   std::unique_ptr<TBoxPeer> box = widgetSet_->CreateMessageBox(request);
   int result;
-  while ((result = box->Result()) == 0) {
-    if (terminated_) return request.CloseResult;
+  // A box stays until it is answered, also once the application is ending: its text may say why.
+  while ((result = box->Result()) == 0)
     HandleMessage();
-  }
   return result;
 }
 

@@ -109,7 +109,7 @@ class TApplication : public rtl::TComponent {
   // A message box with text and the buttons and icon of flags (MB_OK, MB_YESNO, MB_YESNOCANCEL,
   // MB_ICON...); an empty caption gives Title. Messages keep being handled while it is open.
   // Returns IDOK, IDYES, IDNO or IDCANCEL; closed without a button: IDCANCEL (IDNO for MB_YESNO,
-  // IDOK for MB_OK).
+  // IDOK for MB_OK). A box shown while the application ends still waits for its answer.
   int MessageBox(const std::string& text, const std::string& caption, UINT flags);
   int BoxDepth() const { return boxDepth_; }
 

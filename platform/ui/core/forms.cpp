@@ -94,6 +94,13 @@ TCustomForm::TCustomForm(rtl::TComponent* owner)
 }
 
 TCustomForm::~TCustomForm() {
+  BeforeDestruction();
+  if (Screen) Screen->RemoveForm(this);
+}
+
+void TCustomForm::BeforeDestruction() {
+  if (destroyed_) return;
+  destroyed_ = true;
   if (OnDestroy) {
     try {
       OnDestroy(this);
@@ -103,7 +110,6 @@ TCustomForm::~TCustomForm() {
   }
   peer_.reset();
   DestroyComponents();
-  if (Screen) Screen->RemoveForm(this);
 }
 
 template <typename Fn>

@@ -38,6 +38,10 @@ class TCustomForm : public TWinControl {
   // CreateForm calls it; code that makes a form with new calls it itself. An exception from
   // OnCreate passes to the caller.
   virtual void AfterConstruction();
+  // Starts destruction, once: OnDestroy, then the window goes and the owned controls are freed.
+  // The base destructor calls it, but by then a derived form's members are gone: a form class
+  // whose OnDestroy or controls use its own members calls it first in its destructor.
+  void BeforeDestruction();
 
   TPosition Position = poDesigned;
   TBorderStyle BorderStyle() const { return borderStyle_; }
@@ -143,6 +147,7 @@ class TCustomForm : public TWinControl {
   bool placed_ = false;
   bool closing_ = false;
   bool popup_ = false;
+  bool destroyed_ = false;
 };
 
 class TForm : public TCustomForm {

@@ -7,6 +7,7 @@
 
 #include "platform/msg/timer.h"
 #include "platform/ui/core/application.h"
+#include "platform/ui/core/stdctrls.h"
 #include "platform/ui/testkit/testkit.h"
 #include "rtl/files.h"
 
@@ -267,6 +268,70 @@ TEST(ShowModal, RefusedCloseKeepsTheLoopRunning) {
   EXPECT_EQ(dialog->ShowModal(), mrCancel);
   EXPECT_EQ(asks, 2);
   DeallocateHWnd(w);
+}
+
+TEST(Form, PositionPlacesTheWindowOnItsFirstShow) {
+  // The headless screen is 1280 x 1024 with a work area of 1280 x 994.
+  const struct {
+    TPosition position;
+    TBorderStyle border;
+    TRect window;  // the peer's client area on the screen
+  } cases[] = {
+      {poDesigned, bsSizeable, Bounds(10 + 4, 20 + 23, 392, 273)},
+      {poScreenCenter, bsSizeable, Bounds(440 + 4, 362 + 23, 392, 273)},
+      {poDesktopCenter, bsSizeable, Bounds(440 + 4, 347 + 23, 392, 273)},
+      {poScreenCenter, bsNone, Bounds(440, 362, 400, 300)},
+  };
+  for (const auto& c : cases) {
+    TTestApp kit;
+    TForm* form;
+    kit.App.CreateForm(form);
+    form->SetBorderStyle(c.border);
+    form->SetBounds(10, 20, 400, 300);
+    form->Position = c.position;
+    form->Show();
+    EXPECT_EQ(uitest::WindowOf(form)->Bounds, c.window) << c.position << " " << c.border;
+    EXPECT_EQ(uitest::WindowOf(form)->Style.Kind,
+              c.border == bsNone ? TWindowKind::Borderless : TWindowKind::Normal);
+  }
+}
+
+TEST(Form, ScreenCursorCoversEveryWindowUntilReset) {
+  TTestApp kit;
+  TForm* form;
+  kit.App.CreateForm(form);
+  auto* edit = new TEdit(form);
+  edit->SetParent(form);
+  form->Show();
+  uitest::Move(edit, 3, 3);
+  EXPECT_EQ(uitest::WindowOf(form)->Cursor, crIBeam);
+  Screen->SetCursor(crHourGlass);
+  EXPECT_EQ(uitest::WindowOf(form)->Cursor, crHourGlass);
+  Screen->SetCursor(crDefault);
+  EXPECT_EQ(uitest::WindowOf(form)->Cursor, crIBeam);
+}
+
+// A form whose OnDestroy reads a member of its own class.
+class MemberForm : public TForm {
+ public:
+  explicit MemberForm(rtl::TComponent* owner) : TForm(owner) {
+    OnDestroy = [this](rtl::TObject*) { seen->push_back(name); };
+  }
+  ~MemberForm() override { BeforeDestruction(); }
+  std::string name = "settings form";
+  std::vector<std::string>* seen = nullptr;
+};
+
+TEST(Form, OnDestroyRunsWhileTheFormIsWhole) {
+  std::vector<std::string> seen;
+  {
+    TTestApp kit;
+    MemberForm* form;
+    kit.App.CreateForm(form);
+    form->seen = &seen;
+    form->Show();
+  }
+  EXPECT_EQ(seen, (std::vector<std::string>{"settings form"}));
 }
 
 TEST(ProgramDir, TestsPutATemporaryFolderInPlace) {
