@@ -242,7 +242,9 @@ TEST_F(FrameworkTest, AFailedStartGoesStraightToStoppedAndFailuresAreLogged) {
     std::remove(dir_.File("trace").c_str());
     ASSERT_TRUE(StartServiceA(s, 0, nullptr)) << GetLastError();
     ASSERT_TRUE(testsupport::WaitFor([&] { return TraceHas("exit 0"); }));
-    EXPECT_EQ(Status(s).dwCurrentState, DWORD(SERVICE_STOPPED));
+    // The process writes its trace before scmd has seen it end.
+    EXPECT_TRUE(
+        testsupport::WaitFor([&] { return Status(s).dwCurrentState == DWORD(SERVICE_STOPPED); }));
     std::vector<std::string> want = {"START_PENDING 0", "START_PENDING 0", "START_PENDING 1"};
     if (c.running) want.push_back("RUNNING 0");
     want.push_back("STOPPED 0");
