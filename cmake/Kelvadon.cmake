@@ -7,15 +7,17 @@ function(kelvadon_messages)
     COMPILE_OPTIONS "-finput-charset=UTF-8;-fexec-charset=CP932")
 endfunction()
 
-# kelvadon_test(<name> SOURCES <files...> LIBS <targets...> [NETNS] [LABELS <labels...>]
+# kelvadon_test(<name> SOURCES <files...> LIBS <targets...> [NETNS] [GUI] [LABELS <labels...>]
 #               [PROPERTIES <ctest properties...>])
 # One GoogleTest program, linked with the base of the test helpers (tests/support); its cases are
 # found when the tests run. NETNS runs the program (its listing and every case) in a network
 # namespace of its own through tests/support/netns-run: for programs that start a collector, scmd
-# or anything else on a fixed port. Label "nosan" keeps a test out of the sanitizer run, "gui"
-# marks tests that need a display.
+# or anything else on a fixed port. GUI runs it on a display of its own through
+# tests/support/xvfb-run-test, labelled "gui", one at a time (RESOURCE_LOCK "xvfb": parallel
+# "xvfb-run -a" starts race for a display number), with leaks inside fontconfig's caches not
+# reported. Label "nosan" keeps a test out of the sanitizer run.
 function(kelvadon_test name)
-  cmake_parse_arguments(T "NETNS" "" "SOURCES;LIBS;LABELS;PROPERTIES" ${ARGN})
+  cmake_parse_arguments(T "NETNS;GUI" "" "SOURCES;LIBS;LABELS;PROPERTIES" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} test_support GTest::gtest GTest::gmock
     GTest::gtest_main)
@@ -26,6 +28,14 @@ function(kelvadon_test name)
     set_target_properties(${name} PROPERTIES
       CROSSCOMPILING_EMULATOR ${PROJECT_SOURCE_DIR}/tests/support/netns-run
       TEST_LAUNCHER ${PROJECT_SOURCE_DIR}/tests/support/netns-run)
+  endif()
+  if(T_GUI)
+    set_target_properties(${name} PROPERTIES
+      CROSSCOMPILING_EMULATOR ${PROJECT_SOURCE_DIR}/tests/support/xvfb-run-test
+      TEST_LAUNCHER ${PROJECT_SOURCE_DIR}/tests/support/xvfb-run-test)
+    list(APPEND T_LABELS gui)
+    list(APPEND T_PROPERTIES RESOURCE_LOCK xvfb ENVIRONMENT
+      "LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/support/lsan-gui.supp")
   endif()
   set(props TIMEOUT 300)
   if(T_LABELS)

@@ -396,7 +396,16 @@ TButton* FindButton(const TWinControl* w, bool isDefault) {
 
 void TCustomForm::RouteMouseDown(TMouseButton button, TShiftState shift, TPoint p) {
   if (menu_ && p.Y < MenuHeight()) {
-    if (button == mbLeft) ClickMenuBar(*menu_, p.X);
+    if (button != mbLeft) return;
+    ClickMenuBar(*menu_, p.X);
+    // An item with a submenu drops it down below the bar, where it was clicked.
+    TMenuItem* item = MenuBarItemAt(*menu_, p.X);
+    if (item && item->Count() > 0 && Application) {
+      TRect ins = NonClientInsets();
+      TPoint below{Left() + ins.Left + p.X, Top() + ins.Top};
+      if (TMenuItem* chosen = Application->WidgetSet().TrackPopupMenu(*item, below))
+        chosen->Click();
+    }
     return;
   }
   if (Application && Application->HintsIfAny()) Application->HintsIfAny()->Cancel();

@@ -83,6 +83,8 @@ TMenu::~TMenu() {
 void TPopupMenu::Popup(int x, int y) {
   popupPoint_ = Point(x, y);
   if (OnPopup) OnPopup(this);
+  if (TWidgetSet* ws = CurrentWidgetSet())
+    if (TMenuItem* chosen = ws->TrackPopupMenu(*Items(), popupPoint_)) chosen->Click();
 }
 
 int MenuBarHeight(const TMainMenu& menu) {

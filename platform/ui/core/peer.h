@@ -27,6 +27,7 @@
 #include "platform/ui/core/types.h"
 
 class TControl;
+class TMenuItem;
 
 // Paint: the primitives a canvas draws with. Coordinates are the client coordinates of the
 // control named by the last SetTarget; the device adds the origin and clips. A colour may be a
@@ -169,6 +170,11 @@ class TWidgetSet {
   // clipboard holds no text.
   virtual void PasteClipboardText(TPeerTarget& target) = 0;
   virtual void Beep() = 0;
+  // Shows the visible children of parent as a pop-up menu (submenus for items with children)
+  // with its top left at screen point p, and waits until the user chooses or dismisses it; the
+  // thread's messages keep being handled meanwhile. Returns the chosen item (not clicked), or
+  // null. Without a screen nothing is shown (null).
+  virtual TMenuItem* TrackPopupMenu(TMenuItem& parent, TPoint p) { return nullptr; }
 };
 
 // The widget set of the running application (null before one is made and after it is gone).

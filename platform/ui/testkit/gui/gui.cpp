@@ -1,0 +1,185 @@
+#include "platform/ui/testkit/gui/gui.h"
+
+#include <filesystem>
+#include <set>
+
+#include "platform/ui/fltk/fltk.h"
+#include "platform/ui/fltk/offscreen.h"
+#include "platform/ui/fltk/png.h"
+#include "platform/ui/fltk/window.h"
+
+namespace uitest::gui {
+
+namespace {
+
+std::string Hex(uint32_t rgb) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "#%06X", rgb & 0xFFFFFFu);
+  return buf;
+}
+
+// 0xRRGGBB of a TColor.
+uint32_t RgbOf(TColor c) {
+  TColor v = ColorToRGB(c);
+  return (uint32_t(GetRValue(v)) << 16) | (uint32_t(GetGValue(v)) << 8) | uint32_t(GetBValue(v));
+}
+
+uint32_t PixelRgb(const TBitmap& b, int x, int y) {
+  return b.Pixel(x, y) & 0xFFFFFFu;
+}
+
+// The part of picture that differs from background (its ink); empty when none does.
+TBitmap Ink(const TBitmap& picture, uint32_t background) {
+  int left = picture.Width(), top = picture.Height(), right = -1, bottom = -1;
+  for (int y = 0; y < picture.Height(); ++y)
+    for (int x = 0; x < picture.Width(); ++x)
+      if (PixelRgb(picture, x, y) != background) {
+        left = std::min(left, x);
+        right = std::max(right, x);
+        top = std::min(top, y);
+        bottom = std::max(bottom, y);
+      }
+  if (right < 0) return TBitmap();
+  return picture.Copy(left, top, right - left + 1, bottom - top + 1);
+}
+
+bool BlockAt(const TBitmap& shot, const TBitmap& block, int x0, int y0) {
+  for (int y = 0; y < block.Height(); ++y)
+    for (int x = 0; x < block.Width(); ++x)
+      if (PixelRgb(shot, x0 + x, y0 + y) != PixelRgb(block, x, y)) return false;
+  return true;
+}
+
+bool SamePixels(const TBitmap& a, const TBitmap& b) {
+  return a.Width() == b.Width() && a.Height() == b.Height() && a.Pixels() == b.Pixels();
+}
+
+}  // namespace
+
+TGuiApp::TGuiApp() {
+  std::string error;
+  WidgetSet = fltkpeer::CreateFltkWidgetSet(&error);
+  if (!WidgetSet) {
+    ADD_FAILURE() << "no display for a gui test (run it under xvfb-run): " << error;
+    return;
+  }
+  App = std::make_unique<TApplication>(WidgetSet.get());
+}
+
+TGuiApp::~TGuiApp() {
+  App.reset();
+  // Lets FLTK delete the windows the forms left behind.
+  if (WidgetSet) WidgetSet->ProcessEvents();
+}
+
+std::string ShotDir() {
+  return KELVADON_SCREENSHOT_DIR;
+}
+
+std::string ShotPath(const std::string& name) {
+  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+  std::error_code ec;
+  std::filesystem::create_directories(ShotDir(), ec);
+  return ShotDir() + "/" + info->test_suite_name() + "." + info->name() + "-" + name + ".png";
+}
+
+TBitmap Shot(TCustomForm* form, const std::string& name) {
+  if (!form->Visible()) form->Show();
+  auto* peer = dynamic_cast<fltkpeer::TFltkWindowPeer*>(form->WindowPeer());
+  if (!peer) {
+    ADD_FAILURE() << "the form has no window on the display";
+    return TBitmap();
+  }
+  DWORD start = GetTickCount();
+  while (!peer->Exposed()) {
+    if (TickElapsed(start, GetTickCount()) > kExposeLimitMs) {
+      ADD_FAILURE() << "the window was never drawn on the display";
+      return TBitmap();
+    }
+    Application->WidgetSet().WaitForEvents(100);
+    Application->ProcessMessages();
+  }
+  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+  std::string path =
+      ShotDir() + "/" + info->test_suite_name() + "." + info->name() + "-" + name + ".png";
+  std::error_code ec;
+  std::filesystem::create_directories(ShotDir(), ec);
+  std::string error;
+  TBitmap read;
+  if (!fltkpeer::WritePng(fltkpeer::CapturePeer(*peer), path, &error) ||
+      !fltkpeer::ReadPng(path, &read, &error)) {
+    ADD_FAILURE() << "screenshot: " << error;
+    return TBitmap();
+  }
+  return read;
+}
+
+::testing::AssertionResult LooksDrawn(const TBitmap& shot, TColor background) {
+  if (shot.Empty()) return ::testing::AssertionFailure() << "the screenshot is empty";
+  std::set<uint32_t> colours;
+  size_t plain = 0;
+  uint32_t bg = RgbOf(background);
+  for (uint32_t p : shot.Pixels()) {
+    colours.insert(p & 0xFFFFFFu);
+    if ((p & 0xFFFFFFu) == bg) ++plain;
+  }
+  if (colours.size() < 3)
+    return ::testing::AssertionFailure() << "only " << colours.size() << " colour(s) drawn";
+  if (plain == shot.Pixels().size())
+    return ::testing::AssertionFailure() << "the background " << Hex(bg) << " covers everything";
+  return ::testing::AssertionSuccess();
+}
+
+::testing::AssertionResult ColorAt(const TBitmap& shot, int x, int y, TColor color) {
+  if (x < 0 || y < 0 || x >= shot.Width() || y >= shot.Height())
+    return ::testing::AssertionFailure() << "(" << x << ", " << y << ") lies outside the "
+                                         << shot.Width() << " x " << shot.Height() << " shot";
+  uint32_t got = PixelRgb(shot, x, y), want = RgbOf(color);
+  if (got != want)
+    return ::testing::AssertionFailure()
+           << "(" << x << ", " << y << ") is " << Hex(got) << ", not " << Hex(want);
+  return ::testing::AssertionSuccess();
+}
+
+::testing::AssertionResult TextDrawnIn(const TBitmap& shot, const TRect& rect,
+                                       std::string_view text, const TFontData& font,
+                                       TColor background) {
+  TBitmap block = Ink(fltkpeer::RenderText(text, font, background), RgbOf(background));
+  if (block.Empty())
+    return ::testing::AssertionFailure() << "\"" << text << "\" draws nothing on its own";
+  // Drawn as given, the ink spans most of the measured width; a text read for "@" symbols or
+  // "&" shortcuts loses characters.
+  int measured = Application->WidgetSet().Measurer().TextWidth(font, text);
+  if (block.Width() * 4 < measured * 3)
+    return ::testing::AssertionFailure()
+           << "\"" << text << "\" draws " << block.Width() << " pixels of ink for " << measured
+           << " measured: characters are lost";
+  TRect area = IntersectRect(rect, Bounds(0, 0, shot.Width(), shot.Height()));
+  for (int y = area.Top; y + block.Height() <= area.Bottom; ++y)
+    for (int x = area.Left; x + block.Width() <= area.Right; ++x)
+      if (BlockAt(shot, block, x, y)) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure()
+         << "\"" << text << "\" (" << block.Width() << " x " << block.Height()
+         << " pixels of ink) is not drawn inside (" << rect.Left << ", " << rect.Top << ")-("
+         << rect.Right << ", " << rect.Bottom << ")";
+}
+
+::testing::AssertionResult RealJapaneseGlyphs(const TFontData& font) {
+  std::string wanted = fltkpeer::FontNameOf(font).substr(1);
+  std::string family = fltkpeer::ResolvedFamilyOf(font);
+  if (family != wanted)
+    return ::testing::AssertionFailure() << "fontconfig resolves \"" << wanted << "\" to \""
+                                         << family << "\": install fonts-ipafont-gothic";
+  // "管" (CP932 8A C7) against a user-defined character (F0 40), which no installed font draws.
+  TBitmap kanji = fltkpeer::RenderText("\x8A\xC7", font, clWhite);
+  TBitmap missing = fltkpeer::RenderText("\xF0\x40", font, clWhite);
+  if (Ink(kanji, 0xFFFFFF).Empty())
+    return ::testing::AssertionFailure() << "a kanji in \"" << wanted << "\" draws nothing";
+  if (SamePixels(kanji, missing))
+    return ::testing::AssertionFailure()
+           << "a kanji in \"" << wanted
+           << "\" is drawn as the box of a missing glyph: install fonts-ipafont-gothic";
+  return ::testing::AssertionSuccess();
+}
+
+}  // namespace uitest::gui

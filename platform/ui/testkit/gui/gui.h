@@ -1,0 +1,63 @@
+// Screenshot tests on a real display (run under xvfb-run): an application on the FLTK widget
+// set, Shot() to write a form's window to build/screenshots/<suite>.<test>-<name>.png, and the
+// checks a screenshot must pass (drawn at all, a text exactly where the layout puts it, colours
+// at known points, Japanese glyphs that are real glyphs). Checks return AssertionResults whose
+// messages say what was looked for and where.
+//
+// Ownership: TGuiApp owns the widget set and the application (in that order). Threads: the
+// test's thread, which is the GUI thread.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "platform/ui/core/application.h"
+#include "platform/ui/core/graphics.h"
+
+namespace uitest::gui {
+
+// How long Shot() lets the loop run for a window's first expose before the test fails.
+constexpr DWORD kExposeLimitMs = 10000;
+
+// The FLTK application of a test. A display that cannot be opened fails the test (never a skip).
+class TGuiApp {
+ public:
+  TGuiApp();
+  ~TGuiApp();
+  TGuiApp(const TGuiApp&) = delete;
+  TGuiApp& operator=(const TGuiApp&) = delete;
+
+  bool Ready() const { return App != nullptr; }
+  std::unique_ptr<TWidgetSet> WidgetSet;
+  std::unique_ptr<TApplication> App;
+};
+
+// Where Shot() writes (the build's screenshots folder), and the path of the current test's shot
+// called name there: ShotDir()/<suite>.<test>-<name>.png, the folder made when missing.
+std::string ShotDir();
+std::string ShotPath(const std::string& name);
+
+// Shows form when it is not yet visible, runs the loop until its window has been drawn on the
+// display, then draws the window offscreen, writes it to ShotDir()/<suite>.<test>-<name>.png,
+// reads that file back and returns its pixels (0xFFRRGGBB). Fails the test and returns an empty
+// picture when the window never shows or the file cannot be written or read.
+TBitmap Shot(TCustomForm* form, const std::string& name);
+
+// At least three colours, and background (a TColor) does not cover the whole picture.
+::testing::AssertionResult LooksDrawn(const TBitmap& shot, TColor background);
+// The pixel at x, y has the RGB of color (system colours through the fixed table).
+::testing::AssertionResult ColorAt(const TBitmap& shot, int x, int y, TColor color);
+// text (CP932) drawn in font on background is found, pixel for pixel, inside rect (window
+// coordinates) of shot. The block compared is the text's ink (its box trimmed of background),
+// which must span most of the text's measured width (no character read as markup and dropped).
+::testing::AssertionResult TextDrawnIn(const TBitmap& shot, const TRect& rect,
+                                       std::string_view text, const TFontData& font,
+                                       TColor background);
+// font resolves through fontconfig to the family its FLTK name asks for, and a kanji drawn in it
+// differs from the box drawn for a character the font lacks: the font is installed and used.
+::testing::AssertionResult RealJapaneseGlyphs(const TFontData& font);
+
+}  // namespace uitest::gui

@@ -1,0 +1,141 @@
+// Screenshots of forms on a real display (under xvfb-run): the demo form's texts, colours and
+// glyphs where its layout puts them, and the unattended screenshot run of the demo program.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "platform/ui/core/application.h"
+#include "platform/ui/fltk/demo/demoform.h"
+#include "platform/ui/fltk/offscreen.h"
+#include "platform/ui/fltk/png.h"
+#include "platform/ui/fltk/screenshots.h"
+#include "platform/ui/testkit/gui/gui.h"
+#include "rtl/files.h"
+#include "tests/support/files.h"
+
+namespace {
+
+using uitest::gui::ColorAt;
+using uitest::gui::LooksDrawn;
+using uitest::gui::RealJapaneseGlyphs;
+using uitest::gui::Shot;
+using uitest::gui::TextDrawnIn;
+using uitest::gui::TGuiApp;
+
+// rect (client coordinates of control) in its window's coordinates.
+TRect InWindow(const TControl* control, const TRect& rect) {
+  TPoint p = control->ClientToWindow(rect.TopLeft());
+  return Bounds(p.X, p.Y, rect.Width(), rect.Height());
+}
+
+// The whole control, border included, in window coordinates.
+TRect WholeInWindow(const TControl* control) {
+  TRect ins = control->NonClientInsets();
+  return InWindow(
+      control, Rect(-ins.Left, -ins.Top, control->Width() - ins.Left, control->Height() - ins.Top));
+}
+
+TEST(FltkShots, TheDemoFormShowsItsTextsColoursAndGlyphsWhereItsLayoutPutsThem) {
+  TGuiApp kit;
+  ASSERT_TRUE(kit.Ready());
+  TDemoForm* form;
+  kit.App->CreateForm(form);
+  TBitmap shot = Shot(form, "demo");
+  ASSERT_FALSE(shot.Empty());
+  EXPECT_EQ(shot.Width(), kDemoClientWidth);
+  EXPECT_EQ(shot.Height(), kDemoClientHeight + kMenuBarHeight);
+  EXPECT_TRUE(LooksDrawn(shot, form->Color()));
+
+  TFontData highlighted = form->Grid->Font()->Data();
+  highlighted.Color = clHighlightText;
+  struct TextCase {
+    const char* where;
+    TRect rect;
+    std::string text;
+    TFontData font;
+    TColor background;
+  } texts[] = {
+      {"console tab", InWindow(form->Pages, form->Pages->TabRect(form->ConsoleSheet)),
+       kDemoConsoleTab, form->Pages->Font()->Data(), form->Pages->Color()},
+      {"label", WholeInWindow(form->MailLabel), kDemoMailText, form->MailLabel->Font()->Data(),
+       form->LeftPanel->Color()},
+      {"edit", WholeInWindow(form->MailEdit), kDemoMailText, form->MailEdit->Font()->Data(),
+       form->MailEdit->Color()},
+      {"selected grid row", InWindow(form->Grid, form->Grid->CellRect(1, 2)), kDemoUserText,
+       highlighted, clHighlight},
+      {"status panel", WholeInWindow(form->StatusPanel), kDemoUserText,
+       form->StatusPanel->Font()->Data(), form->StatusPanel->Color()},
+  };
+  for (const TextCase& t : texts)
+    EXPECT_TRUE(TextDrawnIn(shot, t.rect, t.text, t.font, t.background)) << t.where;
+
+  TPoint panelFloor = form->LeftPanel->ClientToWindow(
+      Point(form->LeftPanel->ClientWidth() / 2, form->LeftPanel->ClientHeight() - 10));
+  EXPECT_TRUE(ColorAt(shot, panelFloor.X, panelFloor.Y, clBtnFace)) << "panel";
+  TRect cell = InWindow(form->Grid, form->Grid->CellRect(2, 2));
+  EXPECT_TRUE(ColorAt(shot, cell.Right - 3, cell.Bottom - 3, clHighlight)) << "selected row";
+
+  EXPECT_TRUE(RealJapaneseGlyphs(form->Font()->Data()));
+  EXPECT_TRUE(RealJapaneseGlyphs(form->Memo->Font()->Data()));
+
+  form->Pages->SetActivePage(form->MoreSheet);
+  TBitmap more = Shot(form, "more");
+  EXPECT_TRUE(LooksDrawn(more, form->Color()));
+  EXPECT_TRUE(TextDrawnIn(more, WholeInWindow(form->Memo), kDemoMemoLine,
+                          form->Memo->Font()->Data(), form->Memo->Color()));
+}
+
+// The hint window is a borderless window of its own that leaves the keyboard where it was.
+TEST(FltkShots, TheHintWindowShowsItsTextOnTheInfoColourAndTakesNoFocus) {
+  TGuiApp kit;
+  ASSERT_TRUE(kit.Ready());
+  TDemoForm* form;
+  kit.App->CreateForm(form);
+  ASSERT_FALSE(Shot(form, "before-hint").Empty());
+  TCustomForm* active = Screen->ActiveForm();
+  TRect r = form->Hint->CalcHintRect(300, kDemoMailText);
+  form->Hint->ActivateHint(r.Offset(form->Left() + 40, form->Top() + 60), kDemoMailText);
+  TBitmap shot = Shot(form->Hint, "hint");
+  ASSERT_FALSE(shot.Empty());
+  EXPECT_EQ(shot.Width(), r.Width());
+  EXPECT_EQ(shot.Height(), r.Height());
+  EXPECT_TRUE(ColorAt(shot, shot.Width() / 2, 2, clInfoBk));
+  EXPECT_TRUE(TextDrawnIn(shot, Bounds(0, 0, shot.Width(), shot.Height()), kDemoMailText,
+                          form->Hint->Font()->Data(), clInfoBk));
+  EXPECT_EQ(Screen->ActiveForm(), active);
+}
+
+// Texts are converted from CP932 once; bytes that are no CP932 character show as "?".
+TEST(FltkShots, BytesThatAreNoCp932CharacterAreDrawnAsQuestionMarks) {
+  TGuiApp kit;
+  ASSERT_TRUE(kit.Ready());
+  TFontData font;
+  font.Name = kDemoFontName;
+  font.PixelHeight = 14;
+  for (const char* bad : {"x\x81", "x\xA0y", "\xFF"}) {
+    std::string expected;
+    for (const char* p = bad; *p; ++p)
+      expected += static_cast<unsigned char>(*p) >= 0x80 ? '?' : *p;
+    EXPECT_EQ(fltkpeer::RenderText(bad, font, clWhite).Pixels(),
+              fltkpeer::RenderText(expected, font, clWhite).Pixels())
+        << expected;
+  }
+}
+
+TEST(FltkShots, TheScreenshotsVariableMakesTheDemoProgramWriteItsWindowAndEnd) {
+  testsupport::TempDir dir;
+  std::string program = rtl::ProgramDir() + "kelvadon-uidemo";
+  std::string command =
+      std::string(fltkpeer::kScreenshotsVariable) + "='" + dir.path() + "' '" + program + "'";
+  ASSERT_EQ(std::system(command.c_str()), 0) << command;
+  TBitmap shot;
+  std::string error;
+  ASSERT_TRUE(fltkpeer::ReadPng(dir.File("01-KelvadonUIdemo.png"), &shot, &error)) << error;
+  EXPECT_EQ(shot.Width(), kDemoClientWidth);
+  EXPECT_EQ(shot.Height(), kDemoClientHeight + kMenuBarHeight);
+  EXPECT_TRUE(LooksDrawn(shot, clBtnFace));
+  // Kept beside the tests' own shots for people to look at.
+  EXPECT_TRUE(fltkpeer::WritePng(shot, uitest::gui::ShotPath("program"), &error)) << error;
+}
+
+}  // namespace
