@@ -10,6 +10,7 @@ endif()
 
 set(kelvadon_installed
     KelvadonService
+    Rekindler
     scmd
     scmctl
     # Linked by the programs.

@@ -8,5 +8,6 @@ static_assert(sizeof("ソ") == 3, "this file must be compiled with -fexec-charse
 namespace rtl::msg {
 
 const char kOSErrorFormat[] = "システムエラー。コード：%d.\r\n%s";
+const char kExceptionReportFormat[] = "%s がモジュール %s の %p で発生しました。\r\n%s%s\r\n";
 
 }  // namespace rtl::msg

@@ -6,5 +6,9 @@ namespace rtl::msg {
 
 // The operating-system error text: "システムエラー。コード：%d.\r\n%s" (code, system message).
 extern const char kOSErrorFormat[];
+// The report of an exception nothing handled: "%s がモジュール %s の %p
+// で発生しました。\r\n%s%s\r\n" (class, module, address, message, the message's ending: "." unless
+// it ends in one already).
+extern const char kExceptionReportFormat[];
 
 }  // namespace rtl::msg

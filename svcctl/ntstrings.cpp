@@ -8,6 +8,26 @@ const char* PCharOrNil(const std::string& s) {
   return s.empty() ? nullptr : s.c_str();
 }
 
+std::u16string AnsiToWide(const std::string& text) {
+  if (text.empty()) return std::u16string();
+  const int size = static_cast<int>(text.size());
+  const int length = MultiByteToWideChar(CP_ACP, 0, text.data(), size, nullptr, 0);
+  if (length <= 0) return std::u16string();
+  std::u16string wide(static_cast<size_t>(length), u'\0');
+  MultiByteToWideChar(CP_ACP, 0, text.data(), size, wide.data(), length);
+  return wide;
+}
+
+std::string WideToAnsi(const WCHAR* wide) {
+  if (!wide || !*wide) return std::string();
+  const int length = WideCharToMultiByte(CP_ACP, 0, wide, -1, nullptr, 0, nullptr, nullptr);
+  if (length <= 1) return std::string();
+  std::string text(static_cast<size_t>(length), '\0');
+  WideCharToMultiByte(CP_ACP, 0, wide, -1, text.data(), length, nullptr, nullptr);
+  text.pop_back();  // the NUL
+  return text;
+}
+
 void MultiStringToList(const char* buffer, size_t limit, rtl::TStringList& list) {
   list.Clear();
   const size_t first = limit ? strnlen(buffer, limit) : 0;

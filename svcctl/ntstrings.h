@@ -8,11 +8,17 @@
 #include <string>
 #include <string_view>
 
+#include "platform/win/win.h"
 #include "rtl/classes.h"
 
 // The text, or null when it is empty: how optional system arguments (machine, database, display
 // name) are passed. The pointer is borrowed from s.
 const char* PCharOrNil(const std::string& s);
+
+// CP932 text as UTF-16 and back, as the wide system calls take and give it. A null or empty wide
+// text gives an empty text; bytes that do not convert are replaced as the code-page layer does.
+std::u16string AnsiToWide(const std::string& text);
+std::string WideToAnsi(const WCHAR* wide);
 
 // Clears list and fills it from the multi-string in buffer, reading no byte at or past limit: the
 // first string, then each further one (a string starts at a byte other than NUL after a NUL), up

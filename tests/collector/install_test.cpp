@@ -36,9 +36,9 @@ const std::string kRecord =
 
 // Everything the folder should hold, folders with a trailing "/".
 std::set<std::string> ExpectedEntries() {
-  std::set<std::string> entries = {"KelvadonService",     "scmd", "scmctl",
-                                   "RecvData/",           "Log/", "KelvadonMan.ini",
-                                   "kelvadon-scm.service"};
+  std::set<std::string> entries = {"KelvadonService", "Rekindler",           "scmd",
+                                   "scmctl",          "RecvData/",           "Log/",
+                                   "KelvadonMan.ini", "kelvadon-scm.service"};
   entries.insert(kLibraries.begin(), kLibraries.end());
   return entries;
 }

@@ -54,6 +54,8 @@ ProgramFolder::ProgramFolder()
     : tmp_(std::in_place, "kwcollector"), dir_(tmp_->path() + "/"), port_(testsupport::FreePort()) {
   const std::string bin = rtl::ProgramDir();
   fs::copy_file(bin + "KelvadonService", dir_ + "KelvadonService");
+  // The daily restart runs the helper from the service's own folder.
+  fs::copy_file(bin + "Rekindler", dir_ + "Rekindler");
   for (const auto& e : fs::directory_iterator(bin)) {
     const std::string name = e.path().filename();
     if (name.starts_with("lib") && name.ends_with(".so")) fs::copy_file(e.path(), dir_ + name);
