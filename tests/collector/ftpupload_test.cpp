@@ -157,6 +157,7 @@ TEST_F(CollectorUploads, TheCollectorsOwnFilesAreOutOfReach) {
   const std::string today = ProgramFolder::TodayEvents();  // "Log/yyyymmdd.log"
   const std::string ini = ReadFile(dir + "KelvadonMan.ini");
   const std::string program = ReadFile(dir + "KelvadonService");
+  const std::string helper = ReadFile(dir + "Rekindler");
   WriteFile(local + "evil", "#!/bin/sh\n");
   WriteFile(dir + "mine.txt", "an agent's file");
   struct Case {
@@ -203,7 +204,7 @@ TEST_F(CollectorUploads, TheCollectorsOwnFilesAreOutOfReach) {
   EXPECT_EQ(Agent("passive", actions), expected);
   EXPECT_EQ(ReadFile(dir + "KelvadonMan.ini"), ini);
   EXPECT_TRUE(ReadFile(dir + "KelvadonService") == program);
-  EXPECT_FALSE(fs::exists(dir + "Rekindler"));
+  EXPECT_TRUE(ReadFile(dir + "Rekindler") == helper);  // the rename onto it was refused
   EXPECT_FALSE(fs::exists(dir + "RecvData/x.log"));
   EXPECT_TRUE(fs::is_directory(dir + "Log"));
   EXPECT_TRUE(ReceivedEvents(folder).empty());
