@@ -13,11 +13,18 @@
 #include <vector>
 
 #include "platform/win/token.h"
+#include "svcctl/apibind.h"
+#include "svcctl/secbind.h"
 
 namespace svcctltest {
 
 inline std::string RunAs(uid_t uid, gid_t gid, const std::vector<gid_t>& groups,
                          const std::function<std::string()>& check) {
+  // The system libraries are bound here, before the switch: the other user may not reach the
+  // build folder (a clone in a 0700 folder), and the child keeps what its parent had bound.
+  for (TBindingUnit* unit : {&nt::ServiceUnit(), &nt::AccountUnit(), &nt::NetUnit(),
+                             &nt::Win2000Unit(), &nt::SecurityUnit()})
+    unit->Loaded();
   int fds[2];
   if (pipe(fds) != 0) return "pipe failed";
   const pid_t pid = fork();
