@@ -12,7 +12,7 @@ using O = TPop3Outcome;
 constexpr int kSame = kPop3StateUnchanged;
 
 // One entry per command request, in the order of TPop3Request.
-constexpr TPop3CommandSpec kCommands[] = {
+constexpr TPop3CommandEntry kCommands[] = {
     {rqUser, "USER", A::UpToWaitingUser, pop3WaitingPass, G::UserName, O::Done},
     {rqPass, "PASS", A::UpToWaitingPass, pop3Transaction, G::PassWord, O::Done},
     {rqRpop, "RPOP", A::UpToWaitingPass, pop3Transaction, G::PassWord, O::Done},
@@ -32,9 +32,9 @@ constexpr TPop3CommandSpec kCommands[] = {
 
 }  // namespace
 
-const TPop3CommandSpec& Pop3Command(TPop3Request rq) {
-  for (const TPop3CommandSpec& spec : kCommands)
-    if (spec.Request == rq) return spec;
+const TPop3CommandEntry& Pop3Command(TPop3Request rq) {
+  for (const TPop3CommandEntry& entry : kCommands)
+    if (entry.Request == rq) return entry;
   throw Pop3Exception("No POP3 command for request " + std::to_string(static_cast<int>(rq)));
 }
 
@@ -54,9 +54,9 @@ bool Pop3Allows(TPop3Allowed allowed, TPop3ProtocolState state) {
   return false;
 }
 
-std::string Pop3CommandLine(const TPop3CommandSpec& spec, const TPop3Arguments& args) {
-  std::string line = spec.Keyword;
-  switch (spec.Argument) {
+std::string Pop3CommandLine(const TPop3CommandEntry& entry, const TPop3Arguments& args) {
+  std::string line = entry.Keyword;
+  switch (entry.Argument) {
     case G::None:
       break;
     case G::UserName:

@@ -48,7 +48,7 @@ enum class TPop3Outcome {
 // The protocol state a positive reply leaves as it is.
 constexpr int kPop3StateUnchanged = -1;
 
-struct TPop3CommandSpec {
+struct TPop3CommandEntry {
   TPop3Request Request;
   const char*
       Keyword;  // sent first; also names the command in "-ERR <keyword> command invalid now"
@@ -60,7 +60,7 @@ struct TPop3CommandSpec {
 
 // The entry of a command request. REQUIRES: rq is not rqConnect or rqLogin (they send no
 // command of their own); raises Pop3Exception otherwise.
-const TPop3CommandSpec& Pop3Command(TPop3Request rq);
+const TPop3CommandEntry& Pop3Command(TPop3Request rq);
 
 // True when a command with this rule may start in state.
 bool Pop3Allows(TPop3Allowed allowed, TPop3ProtocolState state);
@@ -78,7 +78,7 @@ struct TPop3Arguments {
 // The command line without its line end: keyword, and for an argument a blank and the argument
 // (numbers in decimal without padding; user name and password trimmed of bytes 0x00-0x20 at both
 // ends).
-std::string Pop3CommandLine(const TPop3CommandSpec& spec, const TPop3Arguments& args);
+std::string Pop3CommandLine(const TPop3CommandEntry& entry, const TPop3Arguments& args);
 
 // True when line holds no CR, LF or NUL, so that it goes out as exactly one command line.
 bool Pop3LineIsSafe(std::string_view line);

@@ -10,9 +10,9 @@ namespace net::mail {
 // ---- starting commands ----
 
 void TCustomPop3Cli::RunCommand(TPop3Request rq, const std::string& mechanism, THandler exchange) {
-  const TPop3CommandSpec& spec = Pop3Command(rq);
-  const std::string keyword = spec.Keyword;
-  if (!Pop3Allows(spec.Allowed, protocolState_)) Refuse("-ERR " + keyword + kPop3InvalidNow);
+  const TPop3CommandEntry& entry = Pop3Command(rq);
+  const std::string keyword = entry.Keyword;
+  if (!Pop3Allows(entry.Allowed, protocolState_)) Refuse("-ERR " + keyword + kPop3InvalidNow);
   if (rq == rqTop && MsgLines < 0) throw Pop3Exception(kPop3BadTopLines);
   if (rq == rqApop && timestamp_.empty()) Refuse(kPop3NoApop);
 
@@ -23,17 +23,17 @@ void TCustomPop3Cli::RunCommand(TPop3Request rq, const std::string& mechanism, T
   args.Mechanism = mechanism;
   args.MsgNum = MsgNum;
   args.MsgLines = MsgLines;
-  const std::string line = Pop3CommandLine(spec, args);
+  const std::string line = Pop3CommandLine(entry, args);
 
   CheckReady();
   if (!connected_) throw Pop3Exception(kPop3NotConnected);
-  if (spec.Allowed == TPop3Allowed::Transaction) {
+  if (entry.Allowed == TPop3Allowed::Transaction) {
     headers_.Start();
     ClearHeaderFields();
   }
   withArgument_ = args.MsgNum > 0;
-  SendCommand(rq, keyword.c_str(), line, spec.NewState,
-              exchange ? exchange : ContinuationOf(spec.Outcome));
+  SendCommand(rq, keyword.c_str(), line, entry.NewState,
+              exchange ? exchange : ContinuationOf(entry.Outcome));
 }
 
 // Every command line goes out here: the last checks, the request's bookkeeping, then the line.
@@ -149,9 +149,9 @@ void TCustomPop3Cli::Auth() {
       {popAuthCramMD5, "CRAM-MD5", &TCustomPop3Cli::CramMd5Reply},
       {popAuthCramSHA1, "CRAM-SHA1", &TCustomPop3Cli::CramSha1Reply},
   };
-  const TPop3CommandSpec& spec = Pop3Command(rqAuth);
-  if (!Pop3Allows(spec.Allowed, protocolState_))
-    Refuse(std::string("-ERR ") + spec.Keyword + kPop3InvalidNow);
+  const TPop3CommandEntry& entry = Pop3Command(rqAuth);
+  if (!Pop3Allows(entry.Allowed, protocolState_))
+    Refuse(std::string("-ERR ") + entry.Keyword + kPop3InvalidNow);
   for (const auto& m : kMechanisms) {
     if (m.type != AuthType) continue;
     RunCommand(rqAuth, m.mechanism, m.exchange);

@@ -18,7 +18,7 @@
 #include "net/mail/jcode.h"
 #include "rtl/cp932.h"
 #include "tests/collector/program_folder.h"
-#include "tests/support/mail_inspect.h"
+#include "tests/support/mail_reader.h"
 #include "tests/support/peers.h"
 #include "tests/support/pop3_server.h"
 #include "tests/support/smtp_sink.h"

@@ -48,11 +48,11 @@ TEST(Pop3CommandTable, LinesStatesAndOutcomes) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.line);
-    const TPop3CommandSpec& spec = Pop3Command(row.rq);
-    EXPECT_EQ(spec.Request, row.rq);
-    EXPECT_EQ(Pop3CommandLine(spec, args), row.line);
-    EXPECT_EQ(spec.Allowed, row.allowed);
-    EXPECT_EQ(spec.NewState, row.newState);
+    const TPop3CommandEntry& entry = Pop3Command(row.rq);
+    EXPECT_EQ(entry.Request, row.rq);
+    EXPECT_EQ(Pop3CommandLine(entry, args), row.line);
+    EXPECT_EQ(entry.Allowed, row.allowed);
+    EXPECT_EQ(entry.NewState, row.newState);
   }
   EXPECT_THROW(Pop3Command(rqLogin), Pop3Exception);
 

@@ -13,7 +13,7 @@
 #include "tests/net/mail/smtp_fake.h"
 #include "tests/net/mail/smtp_support.h"
 #include "tests/support/files.h"
-#include "tests/support/mail_inspect.h"
+#include "tests/support/mail_reader.h"
 
 namespace {
 

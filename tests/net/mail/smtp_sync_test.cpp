@@ -22,7 +22,7 @@
 #include "tests/net/mail/smtp_support.h"
 #include "tests/support/fake_resolver.h"
 #include "tests/support/files.h"
-#include "tests/support/mail_inspect.h"
+#include "tests/support/mail_reader.h"
 #include "tests/support/peers.h"
 #include "tests/support/pump.h"
 #include "tests/support/smtp_sink.h"

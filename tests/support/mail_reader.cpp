@@ -1,4 +1,4 @@
-#include "tests/support/mail_inspect.h"
+#include "tests/support/mail_reader.h"
 
 #include <sstream>
 
