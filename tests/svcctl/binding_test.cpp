@@ -12,6 +12,7 @@
 
 #include "svcctl/ntexception.h"
 #include "svcctl/secbind.h"
+#include "svcctl/servicemanager.h"
 #include "tests/support/files.h"
 
 namespace {
@@ -203,6 +204,19 @@ TEST(Binding, AFunctionMissingFromTheLibraryRaisesOnItsCallOnly) {
       Raised([&] { nt::ChangeServiceConfig2W(nullptr, 1, nullptr); }),
       std::make_pair(std::string("Cannot load library \"advapi32.dll\" or linked libraries"), 0));
   EXPECT_EQ(Of(nt::CloseServiceHandle(nullptr)), (Outcome{1, 4203}));
+}
+
+// No security library where the binding looks: the service manager component reports the
+// binding's message on its first call and stays closed.
+TEST(Binding, AnEmptyLibraryFolderGivesTheBindingMessage) {
+  testsupport::TempDir empty;
+  SetEnv("KELVADON_LIBDIR", empty.path());
+  EXPECT_FALSE(nt::ServiceUnit().Loaded());
+  TNTServiceManager nts;
+  EXPECT_EQ(
+      Raised([&] { nts.SetActiveManager(true); }),
+      std::make_pair(std::string("Cannot load library \"advapi32.dll\" or linked libraries"), 0));
+  EXPECT_FALSE(nts.ActiveManager());
 }
 
 }  // namespace

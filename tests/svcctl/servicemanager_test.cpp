@@ -167,6 +167,10 @@ TEST_F(ServiceManager, FailureActionsAreWrittenAtOnce) {
   options.Actions().Add(SC_ACTION_RESTART, 1000);
   options.Actions().Add(SC_ACTION_RUN_COMMAND, 2000);
   options.SetCommandLine("/bin/true");
+  rtl::TStringList message;
+  message.Add(rtl::Utf8ToCp932("再起動します"));
+  message.Add("second line");
+  options.SetRebootMessage(message);
 
   TNTServiceManager other;
   other.SetServiceName("KelvadonManager");
@@ -177,6 +181,7 @@ TEST_F(ServiceManager, FailureActionsAreWrittenAtOnce) {
   EXPECT_EQ(read.Actions().Items(1)->Delay(), 2000u);
   EXPECT_EQ(read.ResetPeriod(), 600u);
   EXPECT_EQ(read.CommandLine(), "/bin/true");
+  EXPECT_EQ(read.RebootMessage().Text(), message.Text());
 
   // Clearing removes the service's actions.
   options.Actions().Clear();
