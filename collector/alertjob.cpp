@@ -1,10 +1,8 @@
 #include "collector/alertjob.h"
 
-#include "collector/alertrules.h"
+#include "collector/mailsend.h"
 #include "collector/messages.h"
-#include "collector/password.h"
 #include "net/mail/jcode.h"
-#include "net/mail/pop3sync.h"
 #include "net/mail/syncsmtp.h"
 #include "rtl/exception.h"
 #include "settings/keys.h"
@@ -13,7 +11,6 @@ namespace collector {
 
 namespace {
 
-constexpr char kAlertSubject[] = "Kelvadon Report";
 constexpr char kWordField[] = "%Word%";
 constexpr char kSearchLineField[] = "%SearchLine%";
 
@@ -48,28 +45,8 @@ TAlertJob::TAlertJob(TMailEnv Env, std::string Body, std::string Record,
       rules_(std::move(Rules)) {}
 
 void TAlertJob::Send(TSyncSmtpCli& Smtp, net::mail::TSyncPop3Cli& Pop) {
-  Smtp.RcptName.Clear();
-  Smtp.EmailFiles.Clear();
-  Smtp.MailMessage.Clear();
-  Smtp.HdrCc.clear();
-  Smtp.FromName = env_.FromMail;
-  Smtp.HdrFrom = env_.FromMail;
-  const std::vector<std::string> to = CommaList(env_.ToMail);
-  Smtp.HdrTo = to.empty() ? std::string() : to.front();
-  for (const std::string& address : to)
-    Smtp.AddRecipients(address, "", "");
-  Smtp.HdrSubject = net::mail::EncodeMimeHeaderJis(kAlertSubject);
-  Smtp.Host = env_.SmtpServer;
-  Smtp.Port = env_.SmtpPort;
-
-  if (settings::ServiceFlagOn(env_.PopBeforeSmtp)) {
-    Pop.SyncAbort();
-    Pop.Host = env_.PopServer;
-    Pop.Port = env_.PopPort;
-    Pop.UserName = env_.PopUser;
-    Pop.PassWord = DecryptSetting(env_.PopPasswd, kSettingPassphrase);
-    if (!Pop.SyncLogin()) throw rtl::Exception(msg::kPopLoginFailed);
-  }
+  AddressMail(Smtp, env_);
+  LoginBeforeSmtp(Pop, env_);
 
   for (const std::string& rule : rules_) {
     Smtp.SyncAbort();

@@ -2,6 +2,7 @@
 // (records and discovery) and ftphooks.cpp (the FTP server's hooks).
 #include "collector/engine.h"
 
+#include "collector/caught.h"
 #include "collector/dayfiles.h"
 #include "collector/maillimits.h"
 
@@ -123,28 +124,8 @@ void TCollectorEngine::Stop() {
   }
 }
 
-namespace {
-
-// An exception caught: its class name as events write it, and its message.
-struct TCaught {
-  const char* ClassName = "Exception";
-  std::string Message;
-};
-
-// Runs body; true when it returned, false with what it raised in caught.
-bool Succeeds(const std::function<void()>& body, TCaught& caught) {
-  try {
-    body();
-    return true;
-  } catch (const rtl::Exception& E) {
-    caught = {E.ClassName(), E.Message};
-  } catch (const std::exception& e) {
-    caught = {"Exception", e.what()};
-  }
-  return false;
-}
-
-}  // namespace
+using collector::Succeeds;
+using collector::TCaught;
 
 std::string TCollectorEngine::Guarded(const char* Word, const std::function<void()>& body) {
   TCaught caught;

@@ -1,15 +1,24 @@
 #include "collector/kelvadon.h"
 
+#include <cmath>
+
 #include "collector/alertjob.h"
 #include "collector/alertrules.h"
 #include "collector/dayfiles.h"
 #include "collector/maillimits.h"
+#include "collector/messages.h"
+#include "collector/reportjob.h"
+#include "platform/win/errtext.h"
+#include "platform/win/shell.h"
 #include "rtl/files.h"
 #include "settings/keys.h"
 
 TKelvadonManager* KelvadonManager = nullptr;
 
 namespace {
+
+// The restart helper, beside the program: it stops this service and starts it again.
+constexpr char kRestartHelper[] = "Rekindler";
 
 // What a stop's wait hint adds to the time left for mail: the rest of the stop.
 constexpr DWORD kStopWaitHintSpareMs = 5000;
@@ -39,6 +48,7 @@ TKelvadonManager::TKelvadonManager(rtl::TComponent* Owner) : TService(Owner) {
   TimWatchReport = new TTimer(this);
   TimWatchReport->SetEnabled(false);
   TimWatchReport->SetInterval(60000);
+  TimWatchReport->OnTimer = [this](rtl::TObject* s) { TimWatchReportTimer(s); };
 
   Engine = new TCollectorEngine(this, *this);
 
@@ -147,6 +157,7 @@ void TKelvadonManager::BeginStop() {
   if (stopping_) return;
   stopping_ = true;
   stopDeadline_ = GetTickCount() + collector::kStopMailBudgetMs;
+  TimWatchReport->SetEnabled(false);
   // The queued mail goes out after the service loop, within the stop's time.
   Engine->MailJobs->Hold();
   Engine->Stop();
@@ -187,4 +198,42 @@ void TKelvadonManager::ChkRecvString(const std::string& Line) {
   if (!Engine->MailJobs->Add(std::move(job)))
     throw rtl::Exception("mail queue full (" + std::to_string(collector::kMaxWaitingMailJobs) +
                          " jobs waiting): the alert for this record is not sent");
+}
+
+// ---- change of day ----
+
+void TKelvadonManager::TimWatchReportTimer(rtl::TObject* Sender) {
+  if (!collector::MailConfigured(*WatchIni)) return;
+  TimWatchReport->SetEnabled(false);
+  Engine->Guarded("TimWatchReportTimer", [&] {
+    const rtl::TDateTime now = rtl::Now();
+    if (std::floor(LastReportDate) >= std::floor(now)) return;  // calendar dates only
+    // The day's jobs come after the alerts queued before them, and are never refused.
+    if (settings::ServiceFlagOn(settings::ReadSetting(*WatchIni, settings::kReportSend))) {
+      Engine->MailJobs->AddAlways(std::make_unique<collector::TReportJob>(
+          collector::ReadMailEnv(*WatchIni),
+          Engine->ProgramDir + collector::kRecordFolder + collector::DayFileName(LastReportDate),
+          [this](const char* ClassName, const std::string& Message) {
+            EventWrite(collector::kCodeError, std::string("TimWatchReportTimer MailSend Error ") +
+                                                  ClassName + " : " + Message);
+          }));
+    }
+    LastReportDate = now;
+    Engine->MailJobs->AddAlways(
+        std::make_unique<collector::TRestartJob>([this] { RestartService(); }));
+  });
+  TimWatchReport->SetEnabled(!stopping_);
+}
+
+void TKelvadonManager::RestartService() {
+  if (stopping_) return;
+  EventWrite(collector::kCodeInfo, collector::msg::kRestartEvent);
+  if (Application().Foreground()) return;
+  const std::string helper = Engine->ProgramDir + kRestartHelper;
+  const auto started = reinterpret_cast<UINT_PTR>(
+      ShellExecuteA(0, nullptr, helper.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
+  if (started <= 32) {
+    const DWORD error = GetLastError();
+    throw rtl::EOSError(OSErrorText(error), error);
+  }
 }

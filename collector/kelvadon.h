@@ -37,6 +37,12 @@ class TKelvadonManager : public TService, private TCollectorHost {
   void ServiceExecute(TService* Sender);
   void ServiceStop(TService* Sender, bool& Stopped);
   void ServiceShutdown(TService* Sender);
+  // Once a minute while the service runs: on the first tick of a new calendar date (dates compared,
+  // times ignored) with mail set up ("FromMail", "ToMail" and "SmtpServer" non-empty), queues the
+  // report mail of LastReportDate's day when "ReportSend" is "1", moves LastReportDate to now and
+  // queues the restart. Without mail set up nothing happens and LastReportDate stays. The timer is
+  // off while the tick runs.
+  void TimWatchReportTimer(rtl::TObject* Sender);
 
   // Runs the alert rules of section "Mail" for a record (called by EventWrite for code 50):
   // nothing when "ToMail", "FromMail" or "SmtpServer" is empty; else the values of the rules that
@@ -54,6 +60,12 @@ class TKelvadonManager : public TService, private TCollectorHost {
   void EventWritten(int Code, const std::string& Text, rtl::TDateTime When) override;
   // True once a stop's time for mail has run out.
   bool Terminating() override;
+
+  // The restart job: the restart event, then the restart helper beside the program, started
+  // detached (in the foreground only the event). Nothing once a stop has begun: the service is
+  // going anyway, and a stop asked for by someone else must not turn into a restart. Raises
+  // rtl::EOSError when the helper cannot be started.
+  void RestartService();
 
   // A stop or shutdown begins: its time for mail starts now (once), and the listeners close.
   void BeginStop();

@@ -19,9 +19,13 @@ TMailJobQueue::~TMailJobQueue() {
 
 bool TMailJobQueue::Add(std::unique_ptr<TMailJob> Job) {
   if (jobs_.size() >= kMaxWaitingMailJobs) return false;
+  AddAlways(std::move(Job));
+  return true;
+}
+
+void TMailJobQueue::AddAlways(std::unique_ptr<TMailJob> Job) {
   jobs_.push_back(std::move(Job));
   if (!running_ && !held_) PostStart();
-  return true;
 }
 
 void TMailJobQueue::PostStart() {

@@ -1,5 +1,5 @@
-// The collector's mail jobs and their queue. A record that fires alert rules queues one job (and
-// the daily report will queue its own); the queue sends them one at a time on the thread that
+// The collector's mail jobs and their queue. A record that fires alert rules queues one job, a
+// change of day the report and the restart; the queue sends them one at a time on the thread that
 // made it, each started by a message posted to the queue's own hidden window, so a job never
 // starts inside the handler that queued it nor inside another job: records that arrive while a
 // mail waits on its server are read, written and, when they fire rules, only queued.
@@ -47,6 +47,9 @@ class TMailJobQueue {
   // one. False, and Job is dropped, when kMaxWaitingMailJobs jobs wait already (the running one
   // does not count).
   bool Add(std::unique_ptr<TMailJob> Job);
+  // Queues Job as Add does, whatever the number of jobs waiting (the jobs of a day change, which
+  // come at most twice a day).
+  void AddAlways(std::unique_ptr<TMailJob> Job);
 
   // From now on posted starts run nothing: only RunRemaining sends what waits (a stop).
   void Hold() { held_ = true; }
