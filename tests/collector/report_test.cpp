@@ -5,11 +5,15 @@
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <fstream>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -18,6 +22,7 @@
 #include "collector/kelvadon.h"
 #include "collector/password.h"
 #include "net/mail/jcode.h"
+#include "platform/advapi32/winsvc.h"
 #include "platform/msg/timer.h"
 #include "platform/win/errtext.h"
 #include "rtl/cp932.h"
@@ -25,9 +30,11 @@
 #include "settings/keys.h"
 #include "tests/collector/program_folder.h"
 #include "tests/support/mail_reader.h"
+#include "tests/support/netns.h"
 #include "tests/support/peers.h"
 #include "tests/support/pop3_server.h"
 #include "tests/support/pump.h"
+#include "tests/support/scmd.h"
 #include "tests/support/smtp_sink.h"
 #include "tests/support/wait.h"
 
@@ -321,6 +328,150 @@ TEST_F(ReportTest, AlertsGoFirstAndRecordsFlowDuringTheReport) {
   EXPECT_EQ(Inspect(mails[1])["part.1.filename"], "20261209.log");
   EXPECT_EQ(written(), static_cast<size_t>(kRecords));
   EXPECT_EQ(Starts(1), 1u);
+}
+
+// ---- end to end ----
+
+// One record over a fresh connection; waits for the collector's close.
+void SendRecord(int port, const std::string& record) {
+  const int fd = testsupport::ConnectTcp(port);
+  ASSERT_GE(fd, 0);
+  testsupport::SendAll(fd, record + "\r\n");
+  shutdown(fd, SHUT_WR);
+  testsupport::ReadUntilClose(fd, 5000);
+  close(fd);
+}
+
+// Runs a command, returns its exit code.
+int RunCommand(const std::string& command) {
+  const int status = std::system(command.c_str());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+SERVICE_STATUS_PROCESS StatusOf(SC_HANDLE service) {
+  SERVICE_STATUS_PROCESS st{};
+  DWORD needed = 0;
+  QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&st), sizeof st,
+                       &needed);
+  return st;
+}
+
+// The collector as the service "KelvadonManager" under scmd, everything under libfaketime with
+// the wall clock moved so that local midnight comes 30 s after the start (the monotonic clock is
+// left alone). The first report tick, 60 s after the start, mails the finished day and restarts
+// the service through the real restart helper; an agent sending all along loses nothing it sent
+// before the restart began.
+TEST(ReportUnderTheServiceManager, MidnightReportAndRestart) {
+  SmtpSink sink;
+  REQUIRE_SINK(sink);
+  const std::string faketime = "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1";
+  if (access(faketime.c_str(), R_OK) != 0) GTEST_SKIP() << "libfaketime is not installed";
+  testsupport::FixedPort ftpPort(ProgramFolder::kFtpPort);
+  ASSERT_TRUE(ftpPort.Take()) << ftpPort.Error();
+
+  // The offset that puts local midnight 30 s ahead, and the two days as the services see them.
+  const int64_t realNow = rtl::WallClockMicros();
+  const rtl::TSystemTime today = rtl::LocalTimeOf(realNow);
+  const int64_t midnight = rtl::EpochOfLocal(
+      rtl::DateTimeToSystemTime(rtl::EncodeDate(today.Year, today.Month, today.Day) + 1));
+  const int64_t offset = (midnight - realNow) / 1000000 - 30;
+  const rtl::TDateTime fakeNow = rtl::EpochMicrosToDateTime(realNow + offset * 1000000);
+  const std::string dayBefore = collector::DayFileName(fakeNow);
+  const std::string dayAfter = collector::DayFileName(fakeNow + 1);
+
+  testsupport::TempDir state("kwscm", 0755);
+  setenv("KELVADON_SCM_DIR", state.path().c_str(), 1);
+  std::string asan = getenv("ASAN_OPTIONS") ? getenv("ASAN_OPTIONS") : "";
+  testsupport::Scmd scmd(
+      SCMD_PATH, state.path(),
+      {{"LD_PRELOAD", faketime},
+       {"FAKETIME", "+" + std::to_string(offset)},
+       {"FAKETIME_DONT_FAKE_MONOTONIC", "1"},
+       {"ASAN_OPTIONS", asan + (asan.empty() ? "" : ":") + "verify_asan_link_order=0"}});
+  ASSERT_TRUE(scmd.Start()) << scmd.Log();
+  ProgramFolder folder;
+  folder.SetMailSettings({{"SmtpServer", "127.0.0.1"},
+                          {"SmtpPort", sink.Port()},
+                          {"FromMail", "kelvadon@collector.test"},
+                          {"ToMail", "admin@example.test"},
+                          {"ReportSend", "1"}},
+                         {});
+  ASSERT_EQ(RunCommand(folder.Dir() + "KelvadonService /INSTALL /SILENT"), 0);
+  SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+  ASSERT_TRUE(manager);
+  SC_HANDLE service = OpenServiceA(manager, "KelvadonManager", SERVICE_ALL_ACCESS);
+  ASSERT_TRUE(service) << GetLastError();
+  ASSERT_TRUE(StartServiceA(service, 0, nullptr)) << GetLastError();
+  ASSERT_TRUE(testsupport::WaitFor([&] {
+    return StatusOf(service).dwCurrentState == SERVICE_RUNNING;
+  })) << scmd.Log();
+  const DWORD firstPid = StatusOf(service).dwProcessId;
+  SendRecord(folder.Port(), "before midnight");
+
+  // The agent: numbered lines on one connection until the collector goes away.
+  std::atomic<int> sent{0};
+  std::atomic<bool> done{false};
+  std::thread agent([&] {
+    const int fd = testsupport::ConnectTcp(folder.Port());
+    if (fd < 0) return;
+    while (!done && testsupport::SendAll(fd, "agent " + std::to_string(sent) + "\r\n")) {
+      ++sent;
+      usleep(20000);
+    }
+    close(fd);
+  });
+  // What the agent had sent while the restart event was not yet written: sent before the stop.
+  const std::string events = "Log/" + dayAfter;
+  int beforeStop = 0;
+  ASSERT_TRUE(testsupport::WaitFor(
+      [&] {
+        const int count = sent;
+        if (folder.Read(events).find(kRestart) != std::string::npos) return true;
+        beforeStop = count;
+        return false;
+      },
+      150000))
+      << scmd.Log();
+  ASSERT_TRUE(testsupport::WaitFor(
+      [&] {
+        const auto st = StatusOf(service);
+        return st.dwCurrentState == SERVICE_RUNNING && st.dwProcessId != firstPid;
+      },
+      60000))
+      << scmd.Log();
+  done = true;
+  agent.join();
+
+  const auto mails = sink.Messages();
+  ASSERT_EQ(mails.size(), 1u);
+  const auto m = testsupport::InspectWithPython(mails[0].data);
+  EXPECT_EQ(m["part.1.filename"], dayBefore);
+  // Nothing is written to the finished day's file after midnight: the attachment is all of it.
+  const std::string before = folder.Read("RecvData/" + dayBefore);
+  EXPECT_EQ(m["part.1.bytes"], before);
+  EXPECT_EQ(RecordLines(before).at(0), "before midnight");
+
+  std::set<std::string> stored;
+  for (const std::string& day : {dayBefore, dayAfter})
+    for (const std::string& line : RecordLines(folder.Read("RecvData/" + day)))
+      stored.insert(line);
+  EXPECT_GT(beforeStop, 0);
+  for (int i = 0; i < beforeStop; ++i)
+    EXPECT_TRUE(stored.count("agent " + std::to_string(i))) << "agent line " << i << " lost";
+
+  SendRecord(folder.Port(), "after the restart");
+  EXPECT_TRUE(testsupport::WaitFor([&] {
+    const auto lines = RecordLines(folder.Read("RecvData/" + dayAfter));
+    return std::find(lines.begin(), lines.end(), "after the restart") != lines.end();
+  }));
+  EXPECT_EQ(sink.Messages().size(), 1u);
+
+  SERVICE_STATUS st{};
+  ControlService(service, SERVICE_CONTROL_STOP, &st);
+  testsupport::WaitFor([&] { return StatusOf(service).dwCurrentState == SERVICE_STOPPED; });
+  CloseServiceHandle(service);
+  CloseServiceHandle(manager);
+  unsetenv("KELVADON_SCM_DIR");
 }
 
 }  // namespace
