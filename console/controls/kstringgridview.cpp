@@ -306,8 +306,9 @@ void TKStringGrid::MouseDown(TMouseButton Button, TShiftState Shift, int X, int 
 
 void TKStringGrid::MouseMove(TShiftState Shift, int X, int Y) {
   if (fixedSizing_ >= 0) {
-    const int width = fixedSizingWidth_ + X - fixedSizingX_;
-    if (width > 0 && fixedSizing_ < visible_.Count()) visible_[fixedSizing_]->SetWidth(width);
+    // The column follows the mouse, but never gets narrower than one pixel.
+    const int width = std::max(1, fixedSizingWidth_ + X - fixedSizingX_);
+    if (fixedSizing_ < visible_.Count()) visible_[fixedSizing_]->SetWidth(width);
     TCustomControl::MouseMove(Shift, X, Y);
     return;
   }
