@@ -127,18 +127,17 @@ void TKSGInplaceEdit::DoExit() {
 }
 
 void TKSGInplaceEdit::PaintNonClient(TCanvas& canvas) {
-  if (!multiLine_) return;
   TRect r = Bounds(0, 0, Width(), Height());
   canvas.Brush()->SetStyle(bsSolid);
+  canvas.Brush()->SetColor(Color());
+  canvas.FillRect(r);
+  if (!multiLine_) return;
   canvas.Brush()->SetColor(clWindowFrame);
   canvas.FrameRect(r);
-  canvas.Brush()->SetColor(clBtnFace);
   TRect bar{r.Right - kBorder - kScrollBarWidth, kBorder, r.Right - kBorder, r.Bottom - kBorder};
+  canvas.Brush()->SetColor(clBtnFace);
   canvas.FillRect(bar);
   Frame3D(canvas, bar, clBtnHighlight, clBtnShadow, 1);
-  // The room between the text and the bar, and below the text.
-  canvas.Brush()->SetColor(Color());
-  canvas.FillRect(TRect{kBorder, kBorder, bar.Left - 1, r.Bottom - kBorder});
 }
 
 // Line by line, the selection highlighted whether or not the editor has the focus.
@@ -157,17 +156,18 @@ void TKSGInplaceEdit::Paint() {
     size_t end = text.find("\r\n", start);
     if (end == std::string::npos) end = text.size();
     const std::string_view line = std::string_view(text).substr(start, end - start);
-    const size_t from = std::clamp(selFrom, start, end), to = std::clamp(selTo, start, end);
-    if (from < to) {
-      const int x0 = c->TextWidth(line.substr(0, from - start));
-      const int x1 = x0 + c->TextWidth(line.substr(from - start, to - from));
-      c->Brush()->SetColor(clHighlight);
-      c->FillRect(TRect{x0, y, x1, y + lineHeight});
-    }
     c->Brush()->SetStyle(bsClear);
     c->Font()->SetColor(Font()->Color());
     c->TextOut(0, y, line);
-    c->Brush()->SetStyle(bsSolid);
+    const size_t from = std::clamp(selFrom, start, end), to = std::clamp(selTo, start, end);
+    if (from < to) {
+      const std::string_view selected = line.substr(from - start, to - from);
+      const int x = c->TextWidth(line.substr(0, from - start));
+      c->Brush()->SetStyle(bsSolid);
+      c->Brush()->SetColor(clHighlight);
+      c->Font()->SetColor(clHighlightText);
+      c->TextOut(x, y, selected);
+    }
     y += lineHeight;
     start = end + 2;
   }
