@@ -4,14 +4,11 @@
 
 #include "console/controls/gridtext.h"
 #include "platform/ui/core/application.h"
-#include "platform/ui/core/drawtext.h"
 #include "rtl/cp932.h"
 
 namespace {
 
 constexpr int kDefaultRowHeight = 18;
-// Text is drawn this far inside its cell.
-constexpr int kCellPadding = 2;
 
 // Shows the hourglass while it lives, and puts back the cursor that was there.
 class THourGlass {
@@ -99,6 +96,7 @@ void TKStringGrid::DeleteRows(int first, int last) {
   CheckRow(first);
   CheckRow(last);
   HideEditor();
+  HideButton();
   for (int r = last; r >= first; --r)
     columns_->DeleteRow(r);
   userData_.erase(userData_.begin() + first, userData_.begin() + last + 1);
@@ -109,6 +107,7 @@ void TKStringGrid::DeleteRows(int first, int last) {
 
 void TKStringGrid::ClearRows() {
   HideEditor();
+  HideButton();
   columns_->ClearRows();
   userData_.clear();
   empty_ = true;
@@ -326,6 +325,7 @@ bool TKStringGrid::SelectCell(int ACol, int ARow) {
     if (!allow) return false;
     InvalidateRow(Row());
     InvalidateRow(ARow);
+    HideButton();
   }
   TKGridColumn* column = visible_[ACol];
   if (column != active_) {
@@ -334,84 +334,6 @@ bool TKStringGrid::SelectCell(int ACol, int ARow) {
     ActiveColChanged(old, column);
   }
   return true;
-}
-
-bool TKStringGrid::CanEditShow() {
-  if (empty_ || !TCustomGrid::CanEditShow()) return false;
-  if (Col() >= visible_.Count() || visible_[Col()]->ReadOnly) return false;
-  return (GetCellFlags(Col(), Row() - 1) & kCellLocked) == 0;
-}
-
-std::string TKStringGrid::GetEditText(int ACol, int ARow) {
-  if (empty_ || ACol >= visible_.Count() || ARow < 1) return "";
-  // A multi-line cell is edited in its storage form.
-  const TKGridColumn::TCell& cell = visible_[ACol]->cells_[ARow - 1];
-  std::string text =
-      (cell.word & kCellMultiLine) ? cell.text : visible_[ACol]->GetRowText(ARow - 1);
-  if (OnGetEditText && CanFire()) OnGetEditText(this, ACol, ARow - 1, text);
-  return text;
-}
-
-void TKStringGrid::SetEditText(int ACol, int ARow, const std::string& Value) {
-  if (empty_ || ACol >= visible_.Count() || ARow < 1) return;
-  TKGridColumn* column = visible_[ACol];
-  if (column->cells_[ARow - 1].word & kCellMultiLine)
-    column->SetRowText(ARow - 1, CommaTextToLines(Value));
-  else
-    column->SetRowText(ARow - 1, Value);
-  if (OnSetEditText && CanFire()) OnSetEditText(this, ACol, ARow - 1, Value);
-}
-
-void TKStringGrid::DoContextPopup(TPoint MousePos, bool& Handled) {
-  TCustomGrid::DoContextPopup(MousePos, Handled);
-  if (Handled || !OnContextPopup || !CanFire()) return;
-  const TPoint p = ClientToScreen(MousePos);
-  OnContextPopup(this, p.X, p.Y);
-  Handled = true;
-}
-
-// ---- drawing (plain: header captions and cell texts in storage form) ----
-
-void TKStringGrid::DrawCell(int ACol, int ARow, const TRect& ARect, TGridDrawState AState) {
-  TCanvas* c = Canvas();
-  if (ACol >= visible_.Count()) {
-    c->FillRect(ARect);
-    return;
-  }
-  TKGridColumn* column = visible_[ACol];
-  if (ARow == 0) {
-    if (!DefaultLook) {
-      c->Brush()->SetColor(column->headerColor_ != clNone ? column->headerColor_ : HeaderColor);
-      c->SetFont(column->headerFont_);
-    }
-    c->FillRect(ARect);
-    TRect r = ARect.Inflate(-kCellPadding, 0);
-    DrawText(c, column->DisplayName(), r, DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX);
-    if (OnDrawHeader && CanFire()) OnDrawHeader(this, ACol, ARect, AState);
-    return;
-  }
-  if (empty_) {
-    c->FillRect(ARect);
-    return;
-  }
-  TKCellProps props{&column->font_, column->color_ != clNone ? column->color_ : Color(),
-                    column->Alignment};
-  if (OnGetCellProps && CanFire()) OnGetCellProps(this, ACol, ARow - 1, props);
-  if (!DefaultLook && !AState.Contains(gdSelected)) {
-    c->SetFont(*props.Font);
-    c->Brush()->SetColor(props.Color);
-    if (ARow == Row() && ActiveRowColor != clNone) c->Brush()->SetColor(ActiveRowColor);
-    if (ARow == Row() && ActiveRowFontColor != clNone) c->Font()->SetColor(ActiveRowFontColor);
-  } else if (!DefaultLook) {
-    c->Brush()->SetColor(SelectedColor);
-    c->Font()->SetColor(SelectedFontColor);
-  }
-  c->FillRect(ARect);
-  static constexpr UINT kAlign[] = {DT_LEFT, DT_RIGHT, DT_CENTER};
-  TRect r = ARect.Inflate(-kCellPadding, 0);
-  DrawText(c, column->cells_[ARow - 1].text, r,
-           DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX | kAlign[props.Alignment]);
-  if (OnDrawCell && CanFire()) OnDrawCell(this, ACol, ARow - 1, ARect, AState);
 }
 
 // ---- sorting ----

@@ -5,6 +5,11 @@
 // sorted by key columns, exchanged and moved; each data row carries a user pointer that moves
 // with it.
 //
+// On screen the grid colours the focus row, column and header and the fixed cells, marks sorted
+// columns in their headers, shows an ellipsis button in a focus cell that asks for one, sorts
+// when a header is clicked (AutoSort), lets a fixed column be sized from its header, and edits
+// cells in place with TKSGInplaceEdit (a multi-line box over a multi-line cell).
+//
 // Ownership: the grid owns its columns, its fonts and the visible-column list; the user pointers
 // are the caller's and never freed. Threads: the GUI thread (control.h).
 #pragma once
@@ -46,6 +51,9 @@ using TKMovedEvent = std::function<void(rtl::TObject* Sender, int FromIndex, int
 // Result comes in as the grid's own comparison of RowA and RowB and may be replaced.
 using TKCompareRowsEvent =
     std::function<void(const TKGridColumnList& SortColumns, int RowA, int RowB, int& Result)>;
+
+class TKSGInplaceEdit;
+class TKGridButton;
 
 class TKStringGrid : public TCustomGrid {
  public:
@@ -117,6 +125,9 @@ class TKStringGrid : public TCustomGrid {
   bool DefaultLook = false;
   // The column of the focus cell, or null.
   TKGridColumn* ActiveColumn() const { return active_; }
+  // The ellipsis button (a control without a window of its own, owned by the grid); null until
+  // a cell first shows it.
+  TControl* EllipsisButton() const;
 
   TKSelectCellEvent OnSelectCell;
   TKGetEditTextEvent OnGetEditText;
@@ -135,6 +146,8 @@ class TKStringGrid : public TCustomGrid {
   TKCompareRowsEvent OnCompareRows;
 
   void Loaded() override;
+  // Over a fixed column's right edge in the header: the split cursor (that column can be sized).
+  TCursor CursorAt(TPoint p) const override;
 
  protected:
   // Repaints both columns and fires OnActiveColChanged.
@@ -142,6 +155,8 @@ class TKStringGrid : public TCustomGrid {
 
   void DrawCell(int ACol, int ARow, const TRect& ARect, TGridDrawState AState) override;
   bool SelectCell(int ACol, int ARow) override;
+  // Makes a TKSGInplaceEdit.
+  TInplaceEdit* CreateEditor() override;
   bool CanEditShow() override;
   std::string GetEditText(int ACol, int ARow) override;
   void SetEditText(int ACol, int ARow, const std::string& Value) override;
@@ -150,11 +165,32 @@ class TKStringGrid : public TCustomGrid {
   void ColWidthsChanged() override;
   void RowHeightsChanged() override;
   void FontChanged() override;
+  // Fires OnContextPopup first (at the focus cell's top left when the keyboard asked).
   void DoContextPopup(TPoint MousePos, bool& Handled) override;
+  // Hides the ellipsis button.
+  void TopLeftChanged() override;
+  // Header presses: column sizing (the toolkit's, or a fixed column's own), else a click.
+  void MouseDown(TMouseButton Button, TShiftState Shift, int X, int Y) override;
+  void MouseMove(TShiftState Shift, int X, int Y) override;
+  void MouseUp(TMouseButton Button, TShiftState Shift, int X, int Y) override;
+  // Ctrl+Enter marks the focus cell multi-line; Enter clicks its button, or is swallowed by a
+  // locked cell.
+  void KeyDown(WORD& Key, TShiftState Shift) override;
+  void KeyPress(char& Key) override;
+  bool WantsKey(WORD key, TShiftState shift) const override;
 
  private:
   friend class TKGridColumn;
   friend class TKGridColumns;
+  friend class TKSGInplaceEdit;
+  friend class TKGridButton;
+
+  // The colours a cell may take, resolved from the grid's and its column's properties.
+  struct TCellColors {
+    TColor Base, FixedText, HeaderText, ActiveFixedText, ActiveHeaderText, ActiveRowText,
+        SelectedText, FixedBack, HeaderBack, ActiveFixedBack, ActiveHeaderBack, ActiveColBack,
+        ActiveRowBack, SelectedBack;
+  };
 
   // Rows the columns hold (0 while empty).
   int StoredRows() const { return static_cast<int>(userData_.size()); }
@@ -180,6 +216,36 @@ class TKStringGrid : public TCustomGrid {
   // Sort with the hourglass shown.
   void SortBusy();
 
+  // ---- drawing, mouse and editing (kstringgridview.cpp) ----
+  // canvasFont and canvasBrush are the colours the toolkit grid set up for the cell.
+  TCellColors ResolveColors(const TKGridColumn* column, TColor canvasFont,
+                            TColor canvasBrush) const;
+  // Fills rect with the background and draws text in it, placed by alignment, cut at its edges.
+  void DrawCellText(const TRect& rect, const std::string& text, TAlignment alignment);
+  // The sort order's triangle over the right end of a header cell.
+  void DrawSortMark(const TRect& rect, TColumnSorting order, TColor background);
+  // Whether grid cell col, row shows the ellipsis button: the focus cell, with the button flag
+  // and without the locked flag.
+  bool CellShowsButton(int col, int row) const;
+  // Puts the button at the right end of cell rect (hidden when the cell is too narrow).
+  void PlaceButton(const TRect& rect);
+  void HideButton();
+  // OnButtonClick; the button stays only while the cell keeps its button flag.
+  void ButtonClick();
+  // A click on the header of display position col: sorting (AutoSort), OnHeaderClick, and
+  // one column of scrolling when the column does not show whole.
+  void HeaderClick(int col);
+  // Escape in the editor: puts the cell's text back, hides the editor and fires OnCancelEdit.
+  // False (nothing done) when the editor is not showing or is always shown.
+  bool CancelEdit();
+  // Ctrl+Enter: the focus cell becomes multi-line (unless it shows a button), then Enter.
+  void CtrlEnter();
+  // The display position whose header span holds x more than a pixel inside both edges, or -1.
+  int HeaderColumnAt(int x) const;
+  // The fixed column whose right edge lies within a few pixels of x, y in the header, or -1.
+  int FixedEdgeAt(int x, int y) const;
+  bool InHeader(int y) const { return y < TCustomGrid::FixedRows() * DefaultRowHeight(); }
+
   std::unique_ptr<TKGridColumns> columns_;
   TKGridColumnList visible_;
   std::deque<void*> userData_;
@@ -193,4 +259,16 @@ class TKStringGrid : public TCustomGrid {
   // While the column widths are applied, the toolkit's width changes are not copied back.
   bool applyingWidths_ = false;
   bool destroying_ = false;
+  // While Escape puts the text back, the editor's change is stored without OnSetEditText.
+  bool cancelling_ = false;
+  TKGridButton* button_ = nullptr;
+  // A header press waiting to become a click: the column, and the press to hand to the toolkit
+  // grid when the mouse moves first.
+  int headerPress_ = -1;
+  TPoint headerPressAt_;
+  TShiftState headerPressShift_;
+  // A fixed column being sized from its header: the column, where the drag began, its width.
+  int fixedSizing_ = -1;
+  int fixedSizingX_ = 0;
+  int fixedSizingWidth_ = 0;
 };

@@ -405,6 +405,7 @@ void TCustomGrid::SetEditorMode(bool value) {
 void TCustomGrid::ShowEditor() {
   if (!CanEditShow()) return;
   if (!editor_) editor_ = CreateEditor();
+  editor_->Prepare();
   editor_->loading_ = true;
   editor_->original_ = GetEditText(focus_.X, focus_.Y);
   editor_->SetText(editor_->original_);

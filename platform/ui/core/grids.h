@@ -68,8 +68,13 @@ class TInplaceEdit : public TEdit {
  public:
   explicit TInplaceEdit(TCustomGrid* grid);
   TCustomGrid* Grid() const { return grid_; }
+  // The cell's text when the editor was last shown.
+  const std::string& OriginalText() const { return original_; }
 
  protected:
+  // Runs each time the editor is about to show over the focus cell, before its text is loaded
+  // and it is placed: a grid's own editor sets itself up for that cell here.
+  virtual void Prepare() {}
   void KeyDown(WORD& Key, TShiftState Shift) override;
   void KeyPress(char& Key) override;
   void TextChanged() override;

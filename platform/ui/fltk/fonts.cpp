@@ -89,7 +89,7 @@ void SelectFont(const TFontData& font) {
 int TFltkMeasurer::TextWidth(const TFontData& font, std::string_view text) {
   if (text.empty()) return 0;
   SelectFont(font);
-  const std::string& utf8 = Utf8Of(text);
+  const std::string& utf8 = Utf8Of(text, font.Charset);
   return static_cast<int>(fl_width(utf8.data(), static_cast<int>(utf8.size())) + 0.5);
 }
 

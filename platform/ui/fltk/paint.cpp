@@ -75,7 +75,7 @@ void TFltkPaintDevice::Text(int x, int y, std::string_view text, const TFontData
   if (text.empty()) return;
   SelectFont(font);
   SetColor(font.Color);
-  const std::string& utf8 = Utf8Of(text);
+  const std::string& utf8 = Utf8Of(text, font.Charset);
   int n = static_cast<int>(utf8.size());
   int left = origin_.X + x;
   int baseline = origin_.Y + y + fl_height() - fl_descent();

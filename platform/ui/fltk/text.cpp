@@ -24,6 +24,21 @@ const std::string& Utf8Of(std::string_view cp932) {
   return last.assign(it->second);
 }
 
+const std::string& Utf8Of(std::string_view text, TFontCharset charset) {
+  if (charset != ANSI_CHARSET) return Utf8Of(text);
+  static std::string latin;
+  latin.clear();
+  for (unsigned char c : text) {
+    if (c < 0x80) {
+      latin += static_cast<char>(c);
+    } else {
+      latin += static_cast<char>(0xC0 | (c >> 6));
+      latin += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return latin;
+}
+
 std::string Cp932Of(std::string_view utf8) {
   return rtl::Utf8ToCp932(utf8);
 }
