@@ -19,6 +19,10 @@ TFtpCtrlSocket::TFtpCtrlSocket(rtl::TComponent* owner) : TAsyncSocket(owner) {
   FDataSocket->Name = "DataSocket";
   transfer_ = std::make_unique<TFtpTransfer>(FDataSocket);
   SetRcvSize(kFtpCommandBufferSize);
+  // Each reply goes out when it is written: a reply that follows another before the client has
+  // answered (226 after 150) would otherwise wait for the client's delayed acknowledgement,
+  // about 40 ms per transfer.
+  ComponentOptions.Include(wsoTcpNoDelay);
 }
 
 TFtpCtrlSocket::~TFtpCtrlSocket() {

@@ -587,10 +587,7 @@ void TCustomAsyncSocket::Connect() {
       if (Winsock::setsockopt(FHSocket, WS_SOL_SOCKET, WS_SO_REUSEADDR,
                               reinterpret_cast<const char*>(&on), sizeof on) != 0)
         return FailWithHandle("setsockopt(SO_REUSEADDR)");
-      if (ComponentOptions.Contains(wsoTcpNoDelay) &&
-          Winsock::setsockopt(FHSocket, WS_IPPROTO_TCP, WS_TCP_NODELAY,
-                              reinterpret_cast<const char*>(&on), sizeof on) != 0)
-        return FailWithHandle("setsockopt(IPPROTO_TCP, TCP_NODELAY)");
+      if (!SetTcpNoDelayOption()) return;
       SetLingerOption();
       SetKeepAliveOption();
       if ((FLocalPortNum != 0 || FLocalAddr != "0.0.0.0") && !BindSocket()) return DropHandle();
@@ -792,10 +789,21 @@ void TCustomAsyncSocket::SetHSocket(SOCKET value) {
   FCloseInvoked = false;
   if (!ReadBufferSizes()) return;
   SetLingerOption();
+  if (!SetTcpNoDelayOption()) return;
   FSelectEvent = kAdoptedMask;
   if (Winsock::WSAAsyncSelect(FHSocket, FWindowHandle, WM_ASYNCSELECT, kAdoptedMask) != 0)
     return FailWithHandle("WSAAsyncSelect");
   DupConnected();
+}
+
+bool TCustomAsyncSocket::SetTcpNoDelayOption() {
+  if (!ComponentOptions.Contains(wsoTcpNoDelay)) return true;
+  int on = 1;
+  if (Winsock::setsockopt(FHSocket, WS_IPPROTO_TCP, WS_TCP_NODELAY,
+                          reinterpret_cast<const char*>(&on), sizeof on) == 0)
+    return true;
+  FailWithHandle("setsockopt(IPPROTO_TCP, TCP_NODELAY)");
+  return false;
 }
 
 void TCustomAsyncSocket::SetLingerOption() {

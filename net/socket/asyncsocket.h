@@ -290,6 +290,9 @@ class TCustomAsyncSocket : public rtl::TComponent {
   // Posts Msg to the own hidden window (dropped when there is none).
   bool PostToSelf(UINT Msg, WPARAM WParam, LPARAM LParam);
   void SetKeepAliveOption();
+  // TCP_NODELAY on the handle when ComponentOptions holds wsoTcpNoDelay; false after the failure
+  // has been reported.
+  bool SetTcpNoDelayOption();
 
   // ---- fields ----
   std::string FDnsResult;

@@ -329,4 +329,29 @@ TEST(AsyncSocket, OwnNotificationsWaitWhileItsHandlerPumps) {
   EXPECT_EQ(real, (std::vector<std::string>{"data:one", "handler-end", "data:two", "closed"}));
 }
 
+// An adopted connection (an accepted one) takes the no-delay option as a connecting one does.
+TEST(AsyncSocket, AdoptedConnectionTakesTcpNoDelay) {
+  auto listener = Listener();
+  std::vector<std::unique_ptr<TCustomAsyncSocket>> sessions;
+  listener->OnSessionAvailable = [&](rtl::TObject*, WORD) {
+    auto session = std::make_unique<TCustomAsyncSocket>();
+    if (sessions.size() == 1) session->ComponentOptions.Include(wsoTcpNoDelay);
+    session->SetHSocket(listener->Accept());
+    sessions.push_back(std::move(session));
+  };
+  auto plain = ClientTo(listener->GetSockPort());
+  plain->Connect();
+  ASSERT_TRUE(PumpUntil([&] { return sessions.size() == 1; }));
+  auto quick = ClientTo(listener->GetSockPort());
+  quick->Connect();
+  ASSERT_TRUE(PumpUntil([&] { return sessions.size() == 2; }));
+  for (int i = 0; i < 2; ++i) {
+    int on = -1, len = sizeof on;
+    ASSERT_EQ(Winsock::getsockopt(sessions[i]->HSocket(), WS_IPPROTO_TCP, WS_TCP_NODELAY,
+                                  reinterpret_cast<char*>(&on), &len),
+              0);
+    EXPECT_EQ(on != 0, i == 1) << "session " << i;
+  }
+}
+
 }  // namespace
