@@ -701,6 +701,28 @@ Discovery RunDiscovery(Target& t, int count) {
 
 // ---- output ----
 
+// The most the collector's one rule allows: every record opened, appended (one write of the line
+// and its CR LF) and closed, from memory, on one thread, into one file of a temporary folder in
+// /tmp, where the collector's program folder lies too. Records per second.
+double PerRecordLimit(const std::vector<std::string>& records) {
+  char pattern[] = "/tmp/kwbench-limit-XXXXXX";
+  if (!mkdtemp(pattern)) Fail("mkdtemp failed");
+  const std::string file = std::string(pattern) + "/limit.log";
+  std::string line;
+  const auto start = Clock::now();
+  for (const auto& r : records) {
+    line.assign(r).append("\r\n");
+    const int fd = open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0 || write(fd, line.data(), line.size()) != static_cast<ssize_t>(line.size()))
+      Fail("the per-record loop could not write " + file);
+    close(fd);
+  }
+  const double seconds = Seconds(Clock::now() - start);
+  std::error_code ec;
+  fs::remove_all(pattern, ec);
+  return static_cast<double>(records.size()) / seconds;
+}
+
 std::string Rate(double v) {
   char b[32];
   std::snprintf(b, sizeof b, "%.0f", v);
@@ -802,6 +824,7 @@ int main(int argc, char** argv) {
       "every 4th with Shift-JIS text\n\n",
       o.records, static_cast<double>(bytes) / static_cast<double>(records.size()));
 
+  std::vector<std::pair<int, double>> rates;  // connections, collector's records/s
   Row("case", "collector", "rsyslog", "ratio", "collector peak", "rsyslog peak");
   Row("", "records/s", "records/s", "col/rsys", "RSS", "RSS");
   for (int connections : {1, o.manyConnections}) {
@@ -818,6 +841,20 @@ int main(int argc, char** argv) {
     Row("C=" + std::to_string(connections), Rate(c.recordsPerSecond),
         o.rsyslog ? Rate(r.recordsPerSecond) : "-", Ratio(c.recordsPerSecond, r.recordsPerSecond),
         Mib(c.peakKb), o.rsyslog ? Mib(r.peakKb) : "-");
+    rates.emplace_back(connections, c.recordsPerSecond);
+  }
+  if (!rates.empty()) {
+    const double limit = PerRecordLimit(records);
+    std::printf(
+        "per-record limit (open, append, close of each line from memory): %s records/s; "
+        "the collector at",
+        Rate(limit).c_str());
+    const char* separator = " ";
+    for (const auto& [connections, rate] : rates) {
+      std::printf("%s%s of it with C=%d", separator, Ratio(rate, limit).c_str(), connections);
+      separator = ", ";
+    }
+    std::printf("\n");
   }
 
   Idle ci, ri, cu;
