@@ -1,0 +1,43 @@
+#include "console/program.h"
+
+#include "console/frmsplash.h"
+#include "console/frmsyosai.h"
+#include "console/frmversion.h"
+#include "console/frmwatch.h"
+#include "console/texts.h"
+
+TFrmSplash* FrmSplash = nullptr;
+
+void ShowSplash() {
+  if (!FrmSplash) return;
+  FrmSplash->Show();
+  FrmSplash->Update();
+}
+
+void HideSplash() {
+  if (FrmSplash) FrmSplash->Hide();
+}
+
+void CloseSplash() {
+  if (!FrmSplash) return;
+  TFrmSplash* splash = FrmSplash;
+  FrmSplash = nullptr;
+  splash->Hide();
+  splash->Close();
+  splash->Release();
+}
+
+void CreateKelvadonMan(TApplication& App) {
+  App.Title = console::text::kTitle;
+  App.UpdateMetricSettings = false;
+  FrmSplash = new TFrmSplash(&App);
+  ShowSplash();
+  App.CreateForm(FrmWatch);
+  App.CreateForm(FrmSyosai);
+  App.CreateForm(FrmVersion);
+}
+
+void RunKelvadonMan(TApplication& App) {
+  CreateKelvadonMan(App);
+  App.Run();
+}
