@@ -1,5 +1,5 @@
 // TFrmWatch: layout and components, creation, the hand-over at the first show and the exit
-// question (Part 8.101).
+// question.
 #include "console/frmwatch.h"
 
 #include <chrono>
@@ -22,7 +22,7 @@ namespace {
 constexpr char kServiceName[] = "KelvadonManager";
 // ControlWatchService's plain wait after the control.
 constexpr int kControlWaitMs = 2000;
-// Decision 61: after the stop, the service is polled this often, up to this long.
+// After the stop, the service is polled this often, up to this long.
 constexpr int kStopPollMs = 250;
 constexpr int kStopPollLimitMs = 30000;
 // The socket library's "address already in use".
@@ -335,7 +335,7 @@ void TFrmWatch::FormShow(rtl::TObject* Sender) {
     HideSplash();
     Screen->SetCursor(crDefault);
     const bool inUse = NetSocket->LastError == kAddressInUse;
-    // Decision 61: what this console stopped runs again before it ends (a failure is dropped).
+    // What this console stopped runs again before it ends (a failure is dropped).
     if (stoppedService_) {
       try {
         WithService([&] { NtsWatch->StartService(); });
@@ -467,10 +467,10 @@ void TFrmWatch::Message(const std::string& text) {
 
 void TFrmWatch::HandlerFailed(const char* Word, const char* ClassName,
                               const std::string& Message) {
-  // Decision 38: the message box; the listener goes on.
+  // The message box; the listener goes on.
   this->Message(std::string(Word) + " System Error " + ClassName + " : " + Message);
 }
 
 void TFrmWatch::RecordArrived(const std::string& Line, rtl::TDateTime When) {
-  // The live view of the record viewer comes with Part 8.103.
+  // The live view of the record viewer comes with the collection's own steps.
 }

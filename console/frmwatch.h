@@ -1,16 +1,16 @@
-// The console's main window TFrmWatch (Part 8.101): its menu, tool bar and three pages, the
+// The console's main window TFrmWatch: its menu, tool bar and three pages, the
 // components it owns (the collector's engine with its listeners and FTP server, the settings
 // file, the service manager, the 10-minute timer), its creation and the hand-over of the
 // collection from the service "KelvadonManager" when it is first shown, and the exit question
 // that hands the collection back.
 //
 // Where the rest lives, so that each part can grow on its own:
-//   viewer.cpp     the record viewer of TabAdmin (Part 8.103): WireViewer, LogFileName, LoadLogFile
-//   mailpages.cpp  the mail pages TabMail and TamMailEnv (Part 8.104): BuildMailPages,
+//   viewer.cpp     the record viewer of TabAdmin: WireViewer, LogFileName, LoadLogFile
+//   mailpages.cpp  the mail pages TabMail and TamMailEnv: BuildMailPages,
 //                  InitSettingsPage, LoadSettings, BtnSaveClick
-//   frmversion.*   the version window and the help (Part 8.105): BtnVersionClick, BtnHelpClick
-//   frmsyosai.*    the details window (Part 8.103)
-//   frmsplash.*    the splash window (Part 8.105)
+//   frmversion.*   the version window and the help: BtnVersionClick, BtnHelpClick
+//   frmsyosai.*    the details window
+//   frmsplash.*    the splash window
 //
 // The collection itself is the collector's engine (collector/engine.h), the same as the service's;
 // this form is its host. Ownership: the form owns every component; the application owns the form.
@@ -86,7 +86,7 @@ class TFrmWatch : public TForm, private TCollectorHost {
   net::mail::TSyncPop3Cli* PopWatch;  // Engine's
   TIniFileCompo* WatchIni;
   TNTServiceManager* NtsWatch;
-  TTimer* TimWatch;  // 600000 ms, on from creation; its handler comes with Part 8.102
+  TTimer* TimWatch;  // 600000 ms, on from creation; its handler comes with the collection's own steps
 
   // ---- state (the engine's values where the engine has them) ----
   std::string& ProgramDir;     // the program's folder, with a trailing "/"
@@ -95,7 +95,7 @@ class TFrmWatch : public TForm, private TCollectorHost {
   TAsyncSocket*& LastClient;
   ULONG& SenderFilter;  // 0: every sender is answered
   rtl::TDateTime LastReportDate = 0;
-  // The viewer's (Part 8.103): the host names of the shown day, the record-file reader, the day
+  // The viewer's: the host names of the shown day, the record-file reader, the day
   // last loaded.
   std::unique_ptr<rtl::TStringList> HostList;
   std::unique_ptr<TDelimTable> RecordTable;
@@ -114,7 +114,7 @@ class TFrmWatch : public TForm, private TCollectorHost {
   // Sends code to the service and waits 2000 ms. Raises what the service manager raises.
   void ControlWatchService(ntsvc::TServiceControlCode code);
 
-  // ---- the record viewer (viewer.cpp, Part 8.103) ----
+  // ---- the record viewer (viewer.cpp) ----
   // Wires the viewer's events to TabAdmin's controls (called once, at construction).
   void WireViewer();
   // ProgramDir + "RecvData/" + the local date DaysBack days ago as "yyyymmdd" + ".log".
@@ -122,14 +122,14 @@ class TFrmWatch : public TForm, private TCollectorHost {
   // Fills the grid from one record day file, for Host only when it is not empty.
   void LoadLogFile(const std::string& Path, const std::string& Host);
 
-  // ---- the mail pages (mailpages.cpp, Part 8.104) ----
+  // ---- the mail pages (mailpages.cpp) ----
   // Builds TabMail's and TamMailEnv's controls (called once, at construction).
   void BuildMailPages();
   void InitSettingsPage();
   void LoadSettings();
   void BtnSaveClick(rtl::TObject* Sender);
 
-  // ---- the version window and the help (frmversion.cpp, Part 8.105) ----
+  // ---- the version window and the help (frmversion.cpp) ----
   void BtnVersionClick(rtl::TObject* Sender);
   void BtnHelpClick(rtl::TObject* Sender);
 
@@ -141,9 +141,9 @@ class TFrmWatch : public TForm, private TCollectorHost {
   bool FirstShowDone = false;
 
  private:
-  // TCollectorHost: a failed handler shows its message box (decision 38); the listeners go on.
+  // TCollectorHost: a failed handler shows its message box; the listeners go on.
   void HandlerFailed(const char* Word, const char* ClassName, const std::string& Message) override;
-  // A record arrived: the viewer's live insertion (Part 8.103) comes here.
+  // A record arrived: the viewer's live insertion comes here.
   void RecordArrived(const std::string& Line, rtl::TDateTime When) override;
 
   // Hides the splash window (when there is one) and shows an OK box with text.
@@ -153,7 +153,7 @@ class TFrmWatch : public TForm, private TCollectorHost {
   template <typename Body>
   void WithService(Body body);
   // Polls the service every 250 ms (without handling messages) until it is STOPPED, up to 30 s
-  // (decision 61). Raises what the service manager raises.
+  //. Raises what the service manager raises.
   void WaitServiceStopped();
   // The exit question's answer applied (FormCloseQuery's steps 3 to 5).
   void ApplyExitAnswer(int answer, bool& CanClose);

@@ -30,6 +30,10 @@ void CloseSplash() {
 void CreateKelvadonMan(TApplication& App) {
   App.Title = console::text::kTitle;
   App.UpdateMetricSettings = false;
+  // The desktop's menu font, as on a Japanese desktop.
+  Screen->MenuFont().SetName(console::text::kFontName);
+  Screen->MenuFont().SetHeight(-12);
+  Screen->MenuFont().SetCharset(SHIFTJIS_CHARSET);
   FrmSplash = new TFrmSplash(&App);
   ShowSplash();
   App.CreateForm(FrmWatch);

@@ -1,4 +1,4 @@
-// The program entry of KelvadonMan (Part 8.101), on an application made by the caller (the
+// The program entry of KelvadonMan, on an application made by the caller (the
 // program's FLTK one, or a test's headless one), and the program's splash reference.
 #pragma once
 
