@@ -125,7 +125,8 @@ TBitmap Console() {  // a table
   p.Fill(1, 2, 14, 13, kWhite);
   p.Frame(1, 2, 14, 13, 0xFF404040u);
   p.Fill(2, 3, 13, 4, 0xFF3070D0u);
-  for (int y = 7; y < 13; y += 3) p.Line(2, y, 13, y, 0xFFA0A0A0u);
+  for (int y = 7; y < 13; y += 3)
+    p.Line(2, y, 13, y, 0xFFA0A0A0u);
   p.Line(6, 5, 6, 12, 0xFFA0A0A0u);
   return p.Done();
 }

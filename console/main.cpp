@@ -69,8 +69,7 @@ bool WritePages(const std::string& dir) {
     TTabSheet* page = pages->Pages(i);
     pages->SetActivePage(page);
     std::string error;
-    if (!fltkpeer::WriteScreenshot(*FrmWatch, dir + "/TFrmWatch-" + page->Name + ".png",
-                                   &error)) {
+    if (!fltkpeer::WriteScreenshot(*FrmWatch, dir + "/TFrmWatch-" + page->Name + ".png", &error)) {
       pages->SetActivePage(active);
       return false;
     }

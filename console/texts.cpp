@@ -26,7 +26,8 @@ const char* const kServiceRunning =
     "KelvadonManagerサービスプログラムが開始されています。\r\n"
     "設定プログラムを起動するにはサービスを停止しなければなりません。\r\n"
     "サービスを停止して設定を行いますか？";
-const char* const kExitQuestion = "KelvadonManagerサービスを起動して終了します。\r\nよろしいですか？";
+const char* const kExitQuestion =
+    "KelvadonManagerサービスを起動して終了します。\r\nよろしいですか？";
 const char* const kPortInUse = "すでに設定プログラムを起動しています。\r\nプログラムを終了します。";
 const char* const kErrorFormCreate = "システムエラーが発生いたしました。（FormCreate）";
 const char* const kErrorGetServiceStatus = "システムエラーが発生いたしました。（GetServiceStatus）";
