@@ -15,6 +15,7 @@
 #include "platform/ui/fltk/fltk.h"
 #include "platform/ui/fltk/screenshots.h"
 #include "rtl/cp932.h"
+#include "rtl/fs.h"
 
 namespace {
 
@@ -81,6 +82,8 @@ bool WritePages(const std::string& dir) {
 }  // namespace
 
 int main() {
+  // The day files are shared with the service, which runs as root.
+  rtl::fs::UseSharedFileMask();
   std::string error;
   std::unique_ptr<TWidgetSet> widgetSet = fltkpeer::CreateFltkWidgetSet(&error);
   if (!widgetSet) {
