@@ -3,9 +3,11 @@
 // window's pages drawn with their own controls, the unattended screenshot run of the program, and
 // a renamed program reading its own settings file.
 #include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -20,6 +22,7 @@
 #include "platform/ui/testkit/gui/gui.h"
 #include "rtl/files.h"
 #include "tests/support/env.h"
+#include "tests/support/netns.h"
 #include "tests/support/peers.h"
 #include "tests/support/service_fixture.h"
 
@@ -67,14 +70,27 @@ class ConsoleGui : public testsupport::ServiceTest {
   }
 
   // Runs program unattended with its shots in shots; its exit code (-1 when it did not end in
-  // 120 s) and its stderr.
-  int RunUnattended(const std::string& program, const std::string& shots, std::string* err) {
+  // 120 s) and its stderr. With a user, as that user with groups (the display's key made readable
+  // for it).
+  int RunUnattended(const std::string& program, const std::string& shots, std::string* err,
+                    uid_t user = 0, const std::vector<gid_t>& groups = {}) {
     const std::string errFile = dir_.File("console.err");
+    std::string xauthority;
+    if (const char* x = getenv("XAUTHORITY"); x && user) {
+      xauthority = dir_.File("xauthority");
+      std::filesystem::copy_file(x, xauthority, std::filesystem::copy_options::overwrite_existing);
+      chmod(xauthority.c_str(), 0644);
+    }
     const pid_t pid = fork();
     if (pid == 0) {
       setenv(fltkpeer::kScreenshotsVariable, shots.c_str(), 1);
-      const int fd = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      const int fd = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
       if (fd >= 0) dup2(fd, 2);
+      if (user) {
+        if (!xauthority.empty()) setenv("XAUTHORITY", xauthority.c_str(), 1);
+        if (setgroups(groups.size(), groups.data()) != 0 || setgid(user) != 0 || setuid(user) != 0)
+          _exit(126);
+      }
       execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
       _exit(127);
     }
@@ -158,6 +174,23 @@ TEST_F(ConsoleGui, TheUnattendedRunWritesEachPageAndEnds) {
   EXPECT_GT(Differing(pictures[1], pictures[2], all), 0);
   EXPECT_GT(Differing(pictures[0], pictures[2], all), 0);
   EXPECT_EQ(Status(service_).dwCurrentState, DWORD(SERVICE_STOPPED));
+}
+
+// Taking the service over needs the right to control it: root or a member of the group
+// "kelvadon" may; another user's console ends with the GetServiceStatus message.
+TEST_F(ConsoleGui, OnlyMembersOfTheGroupKelvadonTakeTheServiceOver) {
+  if (!testsupport::UsersCanSwitch()) GTEST_SKIP() << testsupport::kUsersCannotSwitch;
+  const group* kelvadon = getgrnam("kelvadon");
+  ASSERT_NE(kelvadon, nullptr) << "scripts/setup makes the group kelvadon";
+  constexpr uid_t kNobody = 65534;
+  const std::string program = ProgramAs("KelvadonMan");
+  testsupport::TempDir shots("kwshots", 0777);
+  std::string err;
+  EXPECT_EQ(RunUnattended(program, shots.path(), &err, kNobody), 1);
+  EXPECT_NE(err.find("システムエラーが発生いたしました。（GetServiceStatus）"), std::string::npos)
+      << err;
+  EXPECT_EQ(RunUnattended(program, shots.path(), &err, kNobody, {kelvadon->gr_gid}), 0) << err;
+  EXPECT_TRUE(std::filesystem::exists(shots.File("TFrmWatch-TabAdmin.png")));
 }
 
 // A renamed program reads the settings file of its own name: with a port another program holds

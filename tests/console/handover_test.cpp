@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "collector/dayfiles.h"
+#include "console/frmsplash.h"
 #include "console/frmwatch.h"
 #include "console/program.h"
 #include "platform/ui/testkit/testkit.h"
@@ -50,6 +51,11 @@ const std::string kPortInUse =
     rtl::Utf8ToCp932("すでに設定プログラムを起動しています。\r\nプログラムを終了します。");
 const std::string kStatusError =
     rtl::Utf8ToCp932("システムエラーが発生いたしました。（GetServiceStatus）");
+const std::string kFormCreateError =
+    rtl::Utf8ToCp932("システムエラーが発生いたしました。（FormCreate）");
+// A full-width opening bracket and an ASCII closing one.
+const std::string kCloseQueryError =
+    rtl::Utf8ToCp932("システムエラーが発生いたしました。（FormCloseQuery)");
 
 // Runs peer on a thread of its own while this thread handles the console's messages; its result.
 template <typename T>
@@ -184,6 +190,10 @@ TEST_F(HandOver, AStoppedServiceIsTakenOverWithoutAQuestionAndStartedAtExit) {
   EXPECT_EQ(FtpBanner(), "220 KelvadonManager FTP Server ready.\r\n");
   EXPECT_EQ(FrmWatch->PagWatch->ActivePage(), FrmWatch->TabAdmin);
   EXPECT_EQ(ServiceState(), DWORD(SERVICE_STOPPED));
+  // The status query leaves the service open and the manager closed; the handle still serves.
+  EXPECT_FALSE(FrmWatch->NtsWatch->ActiveManager());
+  ASSERT_TRUE(FrmWatch->NtsWatch->ActiveService());
+  EXPECT_EQ(FrmWatch->NtsWatch->QueryStatus()->CurrentState, ntsvc::STOPPED);
 
   Exit(IDYES);
   EXPECT_TRUE(Ended());
@@ -196,8 +206,15 @@ TEST_F(HandOver, AStoppedServiceIsTakenOverWithoutAQuestionAndStartedAtExit) {
 // Running, Yes: the service is stopped and the console collects; exit No leaves it stopped.
 TEST_F(HandOver, ARunningServiceIsStoppedOnYesAndLeftStoppedOnExitNo) {
   InstallService(true);
-  ExpectBox(kRunningQuestion, IDYES);
+  // The splash is hidden while the question is open, and gone once the console collects.
+  bool splashShown = true;
+  kit_->WidgetSet.ExpectBox(uitest::TBoxScript{kRunningQuestion, {}, IDYES, [&] {
+                                                 splashShown = FrmSplash && FrmSplash->Visible();
+                                                 return true;
+                                               }});
   StartConsole();
+  EXPECT_FALSE(splashShown);
+  EXPECT_EQ(FrmSplash, nullptr);
   EXPECT_EQ(ServiceState(), DWORD(SERVICE_STOPPED));
   EXPECT_TRUE(TraceHas(kServiceName, "control 1"));
   EXPECT_TRUE(Collects("2026/12/10 10:00:00\tInsert\tPC01\t\t127.0.0.1\tuser\tE:\tUSB\tf.txt"));
@@ -245,31 +262,82 @@ TEST_F(HandOver, AServiceNotInstalledEndsTheConsole) {
   EXPECT_EQ(Boxes(), std::vector<std::string>{kStatusError});
 }
 
-// Another program holds the record port: the console says so and ends, and the service it
-// stopped runs again.
+// A port held by another program ends the console with its message, and the service this
+// console stopped runs again: the record port says a console runs already; the discovery port or
+// the FTP port is a system error.
 TEST_F(HandOver, APortInUseEndsTheConsoleAndTheServiceRunsAgain) {
   InstallService(true);
-  const int holder = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(kCollectorPort);
-  ASSERT_EQ(bind(holder, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-  ASSERT_EQ(listen(holder, 1), 0);
-  ExpectBox(kRunningQuestion, IDYES);
-  ExpectBox(kPortInUse, IDOK);
-  StartConsole();
-  close(holder);
+  const struct {
+    const char* what;
+    int type;
+    int port;
+    const std::string& message;
+  } cases[] = {
+      {"record port", SOCK_STREAM, kCollectorPort, kPortInUse},
+      {"discovery port", SOCK_DGRAM, kCollectorPort, kFormCreateError},
+      {"FTP port", SOCK_STREAM, kFtpPort, kFormCreateError},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_TRUE(WaitState(service_, SERVICE_RUNNING));
+    kit_.reset();  // one application at a time
+    kit_ = std::make_unique<uitest::TTestApp>();
+    const int holder = socket(AF_INET, c.type, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(c.port));
+    ASSERT_EQ(bind(holder, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    if (c.type == SOCK_STREAM) ASSERT_EQ(listen(holder, 1), 0);
+    ExpectBox(kRunningQuestion, IDYES);
+    ExpectBox(c.message, IDOK);
+    StartConsole();
+    close(holder);
+    EXPECT_TRUE(Ended());
+    EXPECT_EQ(Boxes(), (std::vector<std::string>{kRunningQuestion, c.message}));
+    EXPECT_TRUE(WaitState(service_, SERVICE_RUNNING));
+  }
+}
+
+// A failure while the window is made: its message, the end requested, the main window never
+// shown and no exit question.
+TEST_F(HandOver, AFailedCreationShowsItsErrorAndNeverShowsTheWindow) {
+  InstallService(false);
+  // The settings file cannot be read: a folder has its name.
+  const std::string ini =
+      folder_.File(rtl::ExtractFileName(rtl::ChangeFileExt(rtl::ProgramFileName(), ".ini")));
+  std::filesystem::create_directory(ini);
+  const std::string error =
+      "System Error EInOutError : Cannot open file \"" + ini + "\". Is a directory";
+  ExpectBox(error, IDOK);
+  CreateKelvadonMan(kit_->App);
+  kit_->App.Run();
+  EXPECT_EQ(Boxes(), std::vector<std::string>{error});
   EXPECT_TRUE(Ended());
-  EXPECT_EQ(Boxes(), (std::vector<std::string>{kRunningQuestion, kPortInUse}));
-  EXPECT_TRUE(WaitState(service_, SERVICE_RUNNING));
-  EXPECT_FALSE(TcpOpen(kFtpPort));
+  EXPECT_FALSE(FrmWatch->Visible());
+  EXPECT_FALSE(FrmWatch->FirstShowDone);
+  EXPECT_FALSE(TcpOpen(kCollectorPort));
+}
+
+// The service cannot be started at exit (it was removed meanwhile): the exit's error message, and
+// the console ends.
+TEST_F(HandOver, AServiceThatCannotBeStartedAtExitEndsWithTheExitsError) {
+  InstallService(false);
+  StartConsole();
+  ASSERT_TRUE(DeleteService(service_));
+  ExpectBox(kExitQuestion, IDYES);
+  ExpectBox(kCloseQueryError, IDOK);
+  FrmWatch->Close();
+  EXPECT_TRUE(Ended());
+  EXPECT_EQ(Boxes(), (std::vector<std::string>{kExitQuestion, kCloseQueryError}));
+  EXPECT_FALSE(TcpOpen(kCollectorPort));
 }
 
 // Cancel, or the box closed without a button, keeps the console collecting.
 TEST_F(HandOver, CancelKeepsCollecting) {
   InstallService(false);
   StartConsole();
-  Exit(IDCANCEL);
+  ExpectBox(kExitQuestion, IDCANCEL);
+  FrmWatch->BtnClose->Click();
   EXPECT_FALSE(Ended());
   EXPECT_TRUE(FrmWatch->Visible());
   EXPECT_TRUE(Collects("after\tcancel"));
