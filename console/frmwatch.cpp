@@ -451,9 +451,9 @@ void TFrmWatch::ApplyExitAnswer(int answer, bool& CanClose) {
 }
 
 void TFrmWatch::FormClose(rtl::TObject* Sender, TCloseAction& Action) {
-  NetSocket->Close();
-  KelvadonFtp->Stop();
-  KelvadonFtp->DisconnectAll();
+  // The listeners and the FTP server close; what agents had sent and the console not yet read is
+  // stored before their connections close, so the end of the console loses no record.
+  Engine->Stop();
 }
 
 void TFrmWatch::BtnCloseClick(rtl::TObject* Sender) {

@@ -20,6 +20,7 @@
 #include "console/frmsplash.h"
 #include "console/frmwatch.h"
 #include "console/program.h"
+#include "net/socket/socklib.h"
 #include "platform/ui/testkit/testkit.h"
 #include "rtl/cp932.h"
 #include "rtl/datetime.h"
@@ -345,6 +346,29 @@ TEST_F(HandOver, CancelKeepsCollecting) {
   Exit(IDNO);
   EXPECT_TRUE(Ended());
   EXPECT_EQ(ServiceState(), DWORD(SERVICE_STOPPED));
+}
+
+// Records that reached the console but were not read yet when it ends are stored.
+TEST_F(HandOver, TheEndStoresWhatHadArrived) {
+  InstallService(false);
+  StartConsole();
+  const int fd = testsupport::ConnectTcp(kCollectorPort);
+  ASSERT_GE(fd, 0);
+  ASSERT_TRUE(PumpUntil([&] { return FrmWatch->ClientList.size() == 1; }));
+  // Nothing pumps from here on: the bytes wait in the connection until the end reads them.
+  const std::string sent = "first\r\nlast without its line end";
+  ASSERT_TRUE(testsupport::SendAll(fd, sent));
+  ASSERT_TRUE(testsupport::WaitFor([&] {
+    ULONG n = 0;
+    Winsock::ioctlsocket(FrmWatch->ClientList[0]->HSocket(), WS_FIONREAD, &n);
+    return n == sent.size();
+  }));
+  Exit(IDNO);
+  EXPECT_NE(testsupport::ReadFile(Records()).find("first\r\nlast without its line end\r\n"),
+            std::string::npos)
+      << testsupport::ReadFile(Records());
+  EXPECT_EQ(testsupport::ReadUntilClose(fd, 5000), "");  // closed by the console
+  close(fd);
 }
 
 // What the console's FTP server does for agents: an upload lands in the program folder and is an
