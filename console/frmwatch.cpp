@@ -436,10 +436,9 @@ void TFrmWatch::FormCloseQuery(rtl::TObject* Sender, bool& CanClose) {
 
 void TFrmWatch::ApplyExitAnswer(int answer, bool& CanClose) {
   if (answer == IDYES) {
-    NetSocket->Close();
-    NetBroadCast->Close();
-    KelvadonFtp->Stop();
-    KelvadonFtp->DisconnectAll();
+    // Both listeners and the FTP server close, and what agents had sent is stored, before the
+    // service takes over again.
+    Engine->Stop();
     WithService([&] { NtsWatch->StartService(); });
   } else if (answer == IDNO) {
     NetSocket->Close();
