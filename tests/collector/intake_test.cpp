@@ -128,7 +128,9 @@ TEST_F(CollectorTest, DayFilesAreWritableByTheFoldersGroup) {
   struct stat st {};
   ASSERT_EQ(stat((folder.Dir() + ProgramFolder::TodayRecords()).c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0664u);
-  if (regrouped) EXPECT_EQ(st.st_gid, kelvadon->gr_gid);
+  if (regrouped) {
+    EXPECT_EQ(st.st_gid, kelvadon->gr_gid);
+  }
   ASSERT_EQ(stat((folder.Dir() + ProgramFolder::TodayEvents()).c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0664u);
 }

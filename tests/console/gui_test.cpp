@@ -53,8 +53,14 @@ int Differing(const TBitmap& a, const TBitmap& b, const TRect& rect) {
 class ConsoleGui : public testsupport::ServiceTest {
  protected:
   void SetUp() override {
+    // The console's listeners take these ports (free in a namespace of our own).
+    for (testsupport::FixedPort* port : {&collectorPort_, &ftpPort_})
+      if (!port->Take()) GTEST_SKIP() << port->Error();
     ServiceTest::SetUp();
     service_ = Install("KelvadonManager");
+  }
+  void TearDown() override {
+    if (scmd_) ServiceTest::TearDown();
   }
 
   // The program copied with its libraries into a program folder of the state folder, as name.
@@ -104,6 +110,8 @@ class ConsoleGui : public testsupport::ServiceTest {
     return status == -1 ? -1 : WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
 
+  testsupport::FixedPort collectorPort_{4016};
+  testsupport::FixedPort ftpPort_{9021};
   testsupport::ScHandle service_;
 };
 

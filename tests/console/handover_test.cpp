@@ -288,7 +288,9 @@ TEST_F(HandOver, APortInUseEndsTheConsoleAndTheServiceRunsAgain) {
     addr.sin_family = AF_INET;
     addr.sin_port = htons(static_cast<uint16_t>(c.port));
     ASSERT_EQ(bind(holder, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-    if (c.type == SOCK_STREAM) ASSERT_EQ(listen(holder, 1), 0);
+    if (c.type == SOCK_STREAM) {
+      ASSERT_EQ(listen(holder, 1), 0);
+    }
     ExpectBox(kRunningQuestion, IDYES);
     ExpectBox(c.message, IDOK);
     StartConsole();

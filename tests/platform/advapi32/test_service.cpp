@@ -111,8 +111,8 @@ void ServiceMain(DWORD argc, LPSTR* argv) {
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_port = htons(static_cast<uint16_t>(g_holdPort));
-    const bool ok = bind(held, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
-                    listen(held, 5) == 0;
+    const bool ok =
+        bind(held, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 && listen(held, 5) == 0;
     Trace(std::string("hold ") + (ok ? "ok" : "failed"));
   }
   Report(SERVICE_RUNNING);
