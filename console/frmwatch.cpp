@@ -30,6 +30,15 @@ constexpr int kAddressInUse = 10048;
 // SC_MANAGER_CONNECT | SC_MANAGER_ENUMERATE_SERVICE.
 constexpr uint32_t kControlManagerAccess = 5;
 
+// Runs f; what it raises is dropped (closing what may already be broken).
+template <typename F>
+void Quietly(F f) {
+  try {
+    f();
+  } catch (...) {
+  }
+}
+
 void SleepMs(int ms) {
   std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
@@ -338,12 +347,7 @@ void TFrmWatch::FormShow(rtl::TObject* Sender) {
     Screen->SetCursor(crDefault);
     const bool inUse = NetSocket->LastError == kAddressInUse;
     // What this console stopped runs again before it ends (a failure is dropped).
-    if (stoppedService_) {
-      try {
-        WithService([&] { NtsWatch->StartService(); });
-      } catch (...) {
-      }
-    }
+    if (stoppedService_) Quietly([&] { WithService([&] { NtsWatch->StartService(); }); });
     Message(inUse ? console::text::kPortInUse : console::text::kErrorFormCreate);
     Application->Terminate();
   }
@@ -351,38 +355,28 @@ void TFrmWatch::FormShow(rtl::TObject* Sender) {
 }
 
 ntsvc::TServiceState TFrmWatch::GetServiceStatus() {
-  ntsvc::TServiceState state = ntsvc::STOPPED;
   try {
-    try {
-      NtsWatch->SetActiveManager(false);
-      NtsWatch->SetServiceName(kServiceName);
-      NtsWatch->SetActiveManager(true);
-      NtsWatch->SetActiveService(true);
-      state = NtsWatch->QueryStatus()->CurrentState;
-    } catch (...) {
-      NtsWatch->SetActiveManager(false);
-      throw;
-    }
     NtsWatch->SetActiveManager(false);
+    NtsWatch->SetServiceName(kServiceName);
+    NtsWatch->SetActiveManager(true);
+    // The service stays open after the manager closes; the next open finds it open.
+    NtsWatch->SetActiveService(true);
+    const ntsvc::TServiceState state = NtsWatch->QueryStatus()->CurrentState;
+    NtsWatch->SetActiveManager(false);
+    return state;
   } catch (...) {
+    Quietly([&] { NtsWatch->SetActiveManager(false); });
     Message(console::text::kErrorGetServiceStatus);
     Application->Terminate();
     return ntsvc::STOPPED;
   }
-  return state;
 }
 
 template <typename Body>
 void TFrmWatch::WithService(Body body) {
   auto close = [&] {
-    try {
-      NtsWatch->SetActiveService(false);
-    } catch (...) {
-    }
-    try {
-      NtsWatch->SetActiveManager(false);
-    } catch (...) {
-    }
+    Quietly([&] { NtsWatch->SetActiveService(false); });
+    Quietly([&] { NtsWatch->SetActiveManager(false); });
   };
   try {
     // The access can only change while the manager is closed.
