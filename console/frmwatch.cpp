@@ -5,7 +5,6 @@
 #include <chrono>
 #include <thread>
 
-#include "collector/dayfiles.h"
 #include "console/images.h"
 #include "console/program.h"
 #include "console/texts.h"

@@ -1,8 +1,8 @@
-// The console's main window TFrmWatch: its menu, tool bar and three pages, the
-// components it owns (the collector's engine with its listeners and FTP server, the settings
-// file, the service manager, the 10-minute timer), its creation and the hand-over of the
-// collection from the service "KelvadonManager" when it is first shown, and the exit question
-// that hands the collection back.
+// The console's main window TFrmWatch: its menu, tool bar and three pages, the components it
+// owns (the collector's engine with its listeners and FTP server, the settings file, the service
+// manager, the 10-minute timer), its creation and the hand-over of the collection from the
+// service "KelvadonManager" when it is first shown, and the exit question that hands the
+// collection back.
 //
 // Where the rest lives, so that each part can grow on its own:
 //   viewer.cpp     the record viewer of TabAdmin: WireViewer, LogFileName, LoadLogFile
@@ -86,8 +86,8 @@ class TFrmWatch : public TForm, private TCollectorHost {
   net::mail::TSyncPop3Cli* PopWatch;  // Engine's
   TIniFileCompo* WatchIni;
   TNTServiceManager* NtsWatch;
-  TTimer*
-      TimWatch;  // 600000 ms, on from creation; its handler comes with the collection's own steps
+  // 600000 ms, on from creation; its handler comes with the console's own collection run.
+  TTimer* TimWatch;
 
   // ---- state (the engine's values where the engine has them) ----
   std::string& ProgramDir;     // the program's folder, with a trailing "/"
@@ -96,8 +96,7 @@ class TFrmWatch : public TForm, private TCollectorHost {
   TAsyncSocket*& LastClient;
   ULONG& SenderFilter;  // 0: every sender is answered
   rtl::TDateTime LastReportDate = 0;
-  // The viewer's: the host names of the shown day, the record-file reader, the day
-  // last loaded.
+  // The viewer's: the host names of the shown day, the record-file reader, the day last loaded.
   std::unique_ptr<rtl::TStringList> HostList;
   std::unique_ptr<TDelimTable> RecordTable;
   int ShownDay = 0;
@@ -153,10 +152,10 @@ class TFrmWatch : public TForm, private TCollectorHost {
   // manager (also when body raises).
   template <typename Body>
   void WithService(Body body);
-  // Polls the service every 250 ms (without handling messages) until it is STOPPED, up to 30 s
-  //. Raises what the service manager raises.
+  // Polls the service every 250 ms (without handling messages) until it is STOPPED, up to 30 s.
+  // Raises what the service manager raises.
   void WaitServiceStopped();
-  // The exit question's answer applied (FormCloseQuery's steps 3 to 5).
+  // The exit question's answer applied: Yes, No, or anything else as Cancel.
   void ApplyExitAnswer(int answer, bool& CanClose);
 
   bool shown_ = false;           // the first show has happened
