@@ -1,5 +1,5 @@
-// The main window's texts, as CP932 bytes: written in UTF-8 in texts.cpp, which is
-// compiled with -fexec-charset=CP932 (kelvadon_messages).
+// The main window's texts (Part 8.101), as CP932 bytes: written in UTF-8 in texts.cpp, which is
+// compiled with -fexec-charset=CP932 (kelvadon_messages). Byte for byte the Part's.
 #pragma once
 
 namespace console::text {
