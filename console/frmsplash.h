@@ -1,4 +1,4 @@
-// The splash window (Part 8.105, step 28): until then a plain borderless window. The program's
+// The splash window: until then a plain borderless window. The program's
 // reference to it and the main window's uses (show, hide, close) are in program.h.
 #pragma once
 

@@ -1,4 +1,4 @@
-// The details window TFrmSyosai (Part 8.103, step 27): one record's fields, stepping through the
+// The details window TFrmSyosai: one record's fields, stepping through the
 // grid. An empty window until that step.
 #pragma once
 

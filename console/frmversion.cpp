@@ -9,7 +9,7 @@ TFrmVersion::TFrmVersion(rtl::TComponent* Owner) : TForm(Owner) {
   FrmVersion = this;
 }
 
-// The main window's handlers of Part 8.105.
+// The main window's handlers for the version and help.
 void TFrmWatch::BtnVersionClick(rtl::TObject* Sender) {}
 
 void TFrmWatch::BtnHelpClick(rtl::TObject* Sender) {}

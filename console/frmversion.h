@@ -1,4 +1,4 @@
-// The version window TFrmVersion and the help (Part 8.105, step 28). An empty window, and
+// The version window TFrmVersion and the help. An empty window, and
 // handlers that do nothing, until that step.
 #pragma once
 

@@ -346,7 +346,12 @@ void TFrmWatch::FormShow(rtl::TObject* Sender) {
     Screen->SetCursor(crDefault);
     const bool inUse = NetSocket->LastError == kAddressInUse;
     // What this console stopped runs again before it ends (a failure is dropped).
-    if (stoppedService_) Quietly([&] { WithService([&] { NtsWatch->StartService(); }); });
+    if (stoppedService_) {
+      try {
+        WithService([&] { NtsWatch->StartService(); });
+      } catch (...) {
+      }
+    }
     Message(inUse ? console::text::kPortInUse : console::text::kErrorFormCreate);
     Application->Terminate();
   }

@@ -1,4 +1,4 @@
-// The mail settings pages TabMail and TamMailEnv (Part 8.104, step 28). Stubs until that step:
+// The mail settings pages TabMail and TamMailEnv. Stubs until that step:
 // the pages exist (frmwatch.cpp) and stay empty.
 #include "console/frmwatch.h"
 

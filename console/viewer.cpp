@@ -1,4 +1,4 @@
-// The record viewer on TabAdmin (Part 8.103, step 27): the day chooser, the host tree, the record
+// The record viewer on TabAdmin: the day chooser, the host tree, the record
 // grid and the live insertion. Stubs until that step: the page's controls exist (frmwatch.cpp),
 // nothing fills them yet.
 #include "console/frmwatch.h"
