@@ -10,6 +10,7 @@ endif()
 
 set(kelvadon_installed
     KelvadonService
+    KelvadonMan
     Rekindler
     scmd
     scmctl
@@ -18,6 +19,8 @@ set(kelvadon_installed
     platform_win
     platform_msg
     platform_advapi32
+    platform_ui_core
+    platform_ui_fltk
     # Loaded by name.
     wsock32)
 install(TARGETS ${kelvadon_installed} RUNTIME DESTINATION . LIBRARY DESTINATION .)

@@ -30,9 +30,14 @@ function(kelvadon_test name)
       TEST_LAUNCHER ${PROJECT_SOURCE_DIR}/tests/support/netns-run)
   endif()
   if(T_GUI)
+    # With NETNS too, the display is made outside the namespace and the program runs inside it
+    # (it reaches the display through the display's socket file).
+    set(launcher ${PROJECT_SOURCE_DIR}/tests/support/xvfb-run-test)
+    if(T_NETNS)
+      list(APPEND launcher ${PROJECT_SOURCE_DIR}/tests/support/netns-run)
+    endif()
     set_target_properties(${name} PROPERTIES
-      CROSSCOMPILING_EMULATOR ${PROJECT_SOURCE_DIR}/tests/support/xvfb-run-test
-      TEST_LAUNCHER ${PROJECT_SOURCE_DIR}/tests/support/xvfb-run-test)
+      CROSSCOMPILING_EMULATOR "${launcher}" TEST_LAUNCHER "${launcher}")
     list(APPEND T_LABELS gui)
     list(APPEND T_PROPERTIES RESOURCE_LOCK xvfb ENVIRONMENT
       "LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/support/lsan-gui.supp")

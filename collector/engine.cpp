@@ -147,7 +147,10 @@ void TCollectorEngine::EventWrite(int Code, const std::string& Text) {
   // Both clock reads come first: a record goes to the file of the day it arrived.
   const rtl::TDateTime now = rtl::Now();
   // The rules only queue mail: the record is written at once, in the order records arrive.
-  if (Code == collector::kCodeRecord) Guarded("ChkRecvString", [&] { host_.ChkRecvString(Text); });
+  if (Code == collector::kCodeRecord) {
+    Guarded("RecordArrived", [&] { host_.RecordArrived(Text, now); });
+    Guarded("ChkRecvString", [&] { host_.ChkRecvString(Text); });
+  }
   if (Code == collector::kCodeInfo || Code == collector::kCodeError)
     host_.EventWritten(Code, Text, now);
   TCaught caught;

@@ -40,6 +40,10 @@ class TCollectorHost {
   // queues the mail job of the rules that fire. An exception is a failure of "ChkRecvString";
   // the record is written all the same.
   virtual void ChkRecvString(const std::string& Line) {}
+  // A record (code 50) has arrived at When and is about to be checked and written: the console
+  // shows it in its live view. An exception is a failure of "RecordArrived"; the record is
+  // checked and written all the same.
+  virtual void RecordArrived(const std::string& Line, rtl::TDateTime When) {}
   // The mail clients' test of whether the application is terminating: a mail's wait gives up
   // when it is true. Default: a quit request is pending on the thread.
   virtual bool Terminating() { return QuitPending(); }

@@ -11,6 +11,8 @@ int main(int argc, char** argv) {
   // A service starts with the usual soft limit of 1024 descriptors; agents may hold more
   // connections than that.
   rtl::fs::RaiseDescriptorLimit();
+  // The day files are shared with a console run by a member of the program folder's group.
+  rtl::fs::UseSharedFileMask();
   Application().Initialize(argc, argv);
   Application().Title = "KelvadonService Ver1.35";
   Application().CreateForm(KelvadonManager);

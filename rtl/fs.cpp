@@ -134,6 +134,10 @@ int64_t RaiseDescriptorLimit() {
   return DescriptorLimit();
 }
 
+void UseSharedFileMask() {
+  ::umask(kSharedFileMask);
+}
+
 int64_t OpenDescriptorCount() {
   DIR* dir = ::opendir("/proc/self/fd");
   if (!dir) return -1;

@@ -63,6 +63,13 @@ int64_t DescriptorLimit();
 // limit (1024) may hold as many descriptors as it is allowed. Returns the soft limit afterwards.
 int64_t RaiseDescriptorLimit();
 
+// The file mode creation mask of the programs that share the program folder (the root service and
+// a console run by a member of the folder's group): what either makes is writable by the group,
+// so each appends to the other's day files.
+inline constexpr unsigned kSharedFileMask = 002;
+// Sets the process's mask to kSharedFileMask.
+void UseSharedFileMask();
+
 // The descriptors the process has open right now (the entries of /proc/self/fd, less the one the
 // count itself uses), or -1 when they cannot be counted. Costs one scan of the folder.
 int64_t OpenDescriptorCount();

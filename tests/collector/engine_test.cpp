@@ -36,7 +36,11 @@ class FakeHost : public TCollectorHost {
   void EventWritten(int Code, const std::string& Text, rtl::TDateTime) override {
     events.push_back(std::to_string(Code) + " " + Text);
   }
-  std::vector<std::string> failures, events;
+  void RecordArrived(const std::string& Line, rtl::TDateTime) override {
+    arrived.push_back(Line);
+    if (Line == "refused") throw rtl::Exception("live view failed");
+  }
+  std::vector<std::string> failures, events, arrived;
 };
 
 class EngineTest : public ::testing::Test {
@@ -113,6 +117,20 @@ TEST_F(EngineTest, AStopStoresWhatHadArrived) {
   close(first);
   close(second);
   EXPECT_TRUE(host_.failures.empty()) << testing::PrintToString(host_.failures);
+}
+
+// Each record reaches the host's live view as it arrives; a live view that fails is reported and
+// the record is stored all the same.
+TEST_F(EngineTest, EachRecordReachesTheLiveViewAndIsStoredWhateverItDoes) {
+  const int fd = testsupport::ConnectTcp(Port());
+  ASSERT_GE(fd, 0);
+  ASSERT_TRUE(testsupport::SendAll(fd, "one\r\nrefused\r\nthree\r\n"));
+  ASSERT_TRUE(PumpUntil([&] { return Records().size() == 3; }));
+  close(fd);
+  EXPECT_EQ(host_.arrived, (std::vector<std::string>{"one", "refused", "three"}));
+  EXPECT_EQ(Records(), (std::vector<std::string>{"one", "refused", "three"}));
+  EXPECT_EQ(host_.failures,
+            std::vector<std::string>{"RecordArrived / Exception / live view failed"});
 }
 
 TEST_F(EngineTest, DiscoveryIsAnswered) {

@@ -36,9 +36,17 @@ const std::string kRecord =
 
 // Everything the folder should hold, folders with a trailing "/".
 std::set<std::string> ExpectedEntries() {
-  std::set<std::string> entries = {"KelvadonService", "Rekindler",           "scmd",
-                                   "scmctl",          "RecvData/",           "Log/",
-                                   "KelvadonMan.ini", "kelvadon-scm.service"};
+  std::set<std::string> entries = {"KelvadonService",
+                                   "KelvadonMan",
+                                   "Rekindler",
+                                   "scmd",
+                                   "scmctl",
+                                   "RecvData/",
+                                   "Log/",
+                                   "KelvadonMan.ini",
+                                   "kelvadon-scm.service",
+                                   "libkw_ui_core.so",
+                                   "libkw_ui_fltk.so"};
   entries.insert(kLibraries.begin(), kLibraries.end());
   return entries;
 }

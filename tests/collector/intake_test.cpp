@@ -1,5 +1,7 @@
 // The collector program end to end: discovery, record intake, its events.
+#include <grp.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -113,6 +115,24 @@ TEST_F(CollectorTest, RecordLinesAreStoredAsReceived) {
       "\x83\x5C\x93\xFA\x96\x7B",
   };
   EXPECT_EQ(lines, expected);
+}
+
+// The day files are shared with a console of the program folder's group: made with umask 002
+// (group-writable) and, in a setgid folder, of the folder's group.
+TEST_F(CollectorTest, DayFilesAreWritableByTheFoldersGroup) {
+  const std::string records = folder.Dir() + "RecvData";
+  const group* kelvadon = getgrnam("kelvadon");
+  const bool regrouped = kelvadon && chown(records.c_str(), -1, kelvadon->gr_gid) == 0;
+  ASSERT_EQ(chmod(records.c_str(), 02775), 0);
+  EXPECT_EQ(Deliver({"shared\r\n"}, 1), std::vector<std::string>{"shared"});
+  struct stat st {};
+  ASSERT_EQ(stat((folder.Dir() + ProgramFolder::TodayRecords()).c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0664u);
+  if (regrouped) {
+    EXPECT_EQ(st.st_gid, kelvadon->gr_gid);
+  }
+  ASSERT_EQ(stat((folder.Dir() + ProgramFolder::TodayEvents()).c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0664u);
 }
 
 TEST_F(CollectorTest, AnOverLongLineIsDroppedWholeWithOneErrorEvent) {

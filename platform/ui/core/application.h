@@ -35,6 +35,9 @@ class TScreen {
   int Width() const { return widgetSet_->ScreenRect().Width(); }
   int Height() const { return widgetSet_->ScreenRect().Height(); }
   TRect WorkAreaRect() const { return widgetSet_->WorkArea(); }
+  // The font of the menu bars (the desktop's menu font): the default font until the program
+  // names one (a program with Japanese menus names a Japanese face).
+  TFont& MenuFont() { return menuFont_; }
 
   int FormCount() const { return static_cast<int>(forms_.size()); }
   TCustomForm* Forms(int index) const { return forms_[index]; }
@@ -49,6 +52,7 @@ class TScreen {
  private:
   TWidgetSet* widgetSet_;
   TCursor cursor_ = crDefault;
+  TFont menuFont_;
   std::vector<TCustomForm*> forms_;
   TCustomForm* activeForm_ = nullptr;
 };

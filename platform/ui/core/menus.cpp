@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/ui/core/application.h"
 #include "platform/ui/core/drawtext.h"
 #include "rtl/exception.h"
 
@@ -18,6 +19,7 @@ struct BarItem {
 
 std::vector<BarItem> BarLayout(const TMainMenu& menu) {
   TCanvas measure;
+  if (Screen) measure.Font()->Assign(Screen->MenuFont());
   std::vector<BarItem> out;
   int x = 0;
   TMenuItem* root = menu.Items();
@@ -98,6 +100,7 @@ void PaintMenuBar(TCanvas& canvas, const TMainMenu& menu, const TRect& bar) {
   canvas.Brush()->SetColor(clMenu);
   canvas.Brush()->SetStyle(bsSolid);
   canvas.FillRect(bar);
+  if (Screen) canvas.Font()->Assign(Screen->MenuFont());
   for (const BarItem& b : BarLayout(menu)) {
     canvas.Font()->SetColor(b.item->Enabled ? clMenuText : clGrayText);
     TRect r{bar.Left + b.left, bar.Top, bar.Left + b.right, bar.Bottom};

@@ -3,13 +3,17 @@
 //                       "dispatcher OK ERROR", "child PID", "uid UID")
 //   --start-delay=MS    stays START_PENDING that long, reporting a new check point every 100 ms
 //   --stop-delay=MS     stays STOP_PENDING that long before STOPPED
+//   --hold-port=PORT    listens on TCP 0.0.0.0:PORT from before RUNNING until just before STOPPED
+//                       (a collector slow to let go of its port)
 //   --crash-after=MS    ends the process abruptly that long after RUNNING
 //   --refuse=LIST       controls not accepted: stop, pause, shutdown (comma list)
 //   --exit-code=N       Win32 exit code reported with STOPPED
 //   --no-dispatch       never calls the dispatcher (sleeps instead)
 //   --spawn-child       starts a copy of itself detached (--child) when it runs
 //   --child             writes its pid and sleeps 60 s
+#include <netinet/in.h>
 #include <stdlib.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -25,7 +29,7 @@
 namespace {
 
 std::string g_trace;
-int g_startDelay = 0, g_stopDelay = 0, g_crashAfter = -1;
+int g_startDelay = 0, g_stopDelay = 0, g_crashAfter = -1, g_holdPort = 0;
 DWORD g_exitCode = 0;
 DWORD g_accepted = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_PAUSE_CONTINUE | SERVICE_ACCEPT_SHUTDOWN;
 bool g_spawnChild = false;
@@ -101,6 +105,16 @@ void ServiceMain(DWORD argc, LPSTR* argv) {
     Report(SERVICE_START_PENDING, cp);
   }
   if (g_spawnChild) SpawnDetached(g_self, {"--child", "--trace=" + g_trace}, "/");
+  int held = -1;
+  if (g_holdPort > 0) {
+    held = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(g_holdPort));
+    const bool ok =
+        bind(held, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 && listen(held, 5) == 0;
+    Trace(std::string("hold ") + (ok ? "ok" : "failed"));
+  }
   Report(SERVICE_RUNNING);
   if (g_crashAfter >= 0) {
     std::thread([] {
@@ -114,6 +128,7 @@ void ServiceMain(DWORD argc, LPSTR* argv) {
     g_cv.wait(l, [] { return g_stop; });
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(g_stopDelay));
+  if (held >= 0) close(held);
   Report(SERVICE_STOPPED);
 }
 
@@ -135,6 +150,7 @@ int main(int argc, char** argv) {
     if (Option(argv[i], "--start-delay", v)) g_startDelay = std::atoi(v.c_str());
     if (Option(argv[i], "--stop-delay", v)) g_stopDelay = std::atoi(v.c_str());
     if (Option(argv[i], "--crash-after", v)) g_crashAfter = std::atoi(v.c_str());
+    if (Option(argv[i], "--hold-port", v)) g_holdPort = std::atoi(v.c_str());
     if (Option(argv[i], "--exit-code", v)) g_exitCode = std::atoi(v.c_str());
     if (Option(argv[i], "--refuse", v)) {
       if (v.find("stop") != std::string::npos) g_accepted &= ~SERVICE_ACCEPT_STOP;

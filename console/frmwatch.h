@@ -1,0 +1,166 @@
+// The console's main window TFrmWatch: its menu, tool bar and three pages, the components it
+// owns (the collector's engine with its listeners and FTP server, the settings file, the service
+// manager, the 10-minute timer), its creation and the hand-over of the collection from the
+// service "KelvadonManager" when it is first shown, and the exit question that hands the
+// collection back.
+//
+// Where the rest lives, so that each part can grow on its own:
+//   viewer.cpp     the record viewer of TabAdmin: WireViewer, LogFileName, LoadLogFile
+//   mailpages.cpp  the mail pages TabMail and TamMailEnv: BuildMailPages,
+//                  InitSettingsPage, LoadSettings, BtnSaveClick
+//   frmversion.*   the version window and the help: BtnVersionClick, BtnHelpClick
+//   frmsyosai.*    the details window
+//   frmsplash.*    the splash window
+//
+// The collection itself is the collector's engine (collector/engine.h), the same as the service's;
+// this form is its host. Ownership: the form owns every component; the application owns the form.
+// Threads: the GUI thread only.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "collector/engine.h"
+#include "console/controls/delimtable.h"
+#include "console/controls/kstringgrid.h"
+#include "console/controls/treelist.h"
+#include "console/controls/valuecombo.h"
+#include "platform/msg/timer.h"
+#include "platform/ui/core/comctrls.h"
+#include "platform/ui/core/extctrls.h"
+#include "platform/ui/core/forms.h"
+#include "platform/ui/core/menus.h"
+#include "rtl/classes.h"
+#include "rtl/datetime.h"
+#include "settings/inifilecompo.h"
+#include "svcctl/servicemanager.h"
+
+class TFrmWatch : public TForm, private TCollectorHost {
+ public:
+  explicit TFrmWatch(rtl::TComponent* Owner);
+  ~TFrmWatch() override;
+
+  // ---- menu and tool bar ----
+  TImageList* ImgToolBar;
+  TImageList* ImgTree;
+  TImageList* ImgPage;
+  TMainMenu* MainMenu1;
+  TMenuItem* MnuFile;     // "ファイル(&F)"
+  TMenuItem* MnuSave;     // "設定保存(&S)"
+  TMenuItem* MnuClose;    // "終了(&X)"
+  TMenuItem* MnuHelpTop;  // "ヘルプ(&H)"
+  TMenuItem* MnuVersion;  // "バージョン(&A)"
+  TMenuItem* MnuHelp;     // "ヘルプ(&H)"
+  TToolBar* ToolBar1;
+  TToolButton* ToolButton1;  // the separators, one before each button
+  TToolButton* BtnSave;
+  TToolButton* ToolButton2;
+  TToolButton* BtnVersion;
+  TToolButton* ToolButton3;
+  TToolButton* BtnHelp;
+  TToolButton* ToolButton4;
+  TToolButton* BtnClose;
+
+  // ---- pages ----
+  TPageControl* PagWatch;
+  TTabSheet* TabAdmin;    // "管理コンソール": the record viewer (viewer.cpp)
+  TTabSheet* TabMail;     // "メール設定" (mailpages.cpp)
+  TTabSheet* TamMailEnv;  // "メール環境設定" (mailpages.cpp)
+  // TabAdmin's layout: the host tree on the left, a splitter, the day chooser over the grid.
+  TPanel* PnlTree;
+  TTreeList* TrePCList;
+  TSplitter* Splitter1;
+  TPanel* PnlView;
+  TPanel* PnlHistory;
+  TValComboBox* ValHistory;
+  TKStringGrid* GrdWatch;
+
+  // ---- components without a window ----
+  // The collection: the listeners, the FTP server, the mail clients and the day-file writer.
+  TCollectorEngine* Engine;
+  TAsyncSocket* NetSocket;            // Engine's
+  TAsyncSocket* NetBroadCast;         // Engine's
+  TFtpServer* KelvadonFtp;            // Engine's
+  TSyncSmtpCli* SmtpWatch;            // Engine's
+  net::mail::TSyncPop3Cli* PopWatch;  // Engine's
+  TIniFileCompo* WatchIni;
+  TNTServiceManager* NtsWatch;
+  // 600000 ms, on from creation; its handler comes with the console's own collection run.
+  TTimer* TimWatch;
+
+  // ---- state (the engine's values where the engine has them) ----
+  std::string& ProgramDir;     // the program's folder, with a trailing "/"
+  std::string& CollectorPort;  // both listeners' port
+  std::vector<TAsyncSocket*>& ClientList;
+  TAsyncSocket*& LastClient;
+  ULONG& SenderFilter;  // 0: every sender is answered
+  rtl::TDateTime LastReportDate = 0;
+  // The viewer's: the host names of the shown day, the record-file reader, the day last loaded.
+  std::unique_ptr<rtl::TStringList> HostList;
+  std::unique_ptr<TDelimTable> RecordTable;
+  int ShownDay = 0;
+
+  // ---- window events (frmwatch.cpp) ----
+  void FormCreate(rtl::TObject* Sender);
+  void FormShow(rtl::TObject* Sender);
+  void FormCloseQuery(rtl::TObject* Sender, bool& CanClose);
+  void FormClose(rtl::TObject* Sender, TCloseAction& Action);
+  void BtnCloseClick(rtl::TObject* Sender);
+
+  // The state of the service "KelvadonManager"; STOPPED (after the message, with the end
+  // requested) when it cannot be opened or queried.
+  ntsvc::TServiceState GetServiceStatus();
+  // Sends code to the service and waits 2000 ms. Raises what the service manager raises.
+  void ControlWatchService(ntsvc::TServiceControlCode code);
+
+  // ---- the record viewer (viewer.cpp) ----
+  // Wires the viewer's events to TabAdmin's controls (called once, at construction).
+  void WireViewer();
+  // ProgramDir + "RecvData/" + the local date DaysBack days ago as "yyyymmdd" + ".log".
+  std::string LogFileName(int DaysBack);
+  // Fills the grid from one record day file, for Host only when it is not empty.
+  void LoadLogFile(const std::string& Path, const std::string& Host);
+
+  // ---- the mail pages (mailpages.cpp) ----
+  // Builds TabMail's and TamMailEnv's controls (called once, at construction).
+  void BuildMailPages();
+  void InitSettingsPage();
+  void LoadSettings();
+  void BtnSaveClick(rtl::TObject* Sender);
+
+  // ---- the version window and the help (frmversion.cpp) ----
+  void BtnVersionClick(rtl::TObject* Sender);
+  void BtnHelpClick(rtl::TObject* Sender);
+
+  // ---- the unattended run (KELVADON_SCREENSHOTS) ----
+  // When not 0, the exit question is not shown: it is answered with this (IDYES, IDNO or
+  // IDCANCEL).
+  int UnattendedExitAnswer = 0;
+  // True once FormShow has run to its end (the hand-over done or the end requested).
+  bool FirstShowDone = false;
+
+ private:
+  // TCollectorHost: a failed handler shows its message box; the listeners go on.
+  void HandlerFailed(const char* Word, const char* ClassName, const std::string& Message) override;
+  // A record arrived: the viewer's live insertion comes here.
+  void RecordArrived(const std::string& Line, rtl::TDateTime When) override;
+
+  // Hides the splash window (when there is one) and shows an OK box with text.
+  void Message(const std::string& text);
+  // Opens the manager with access 5 and the service, runs body, then closes the service and the
+  // manager (also when body raises).
+  template <typename Body>
+  void WithService(Body body);
+  // Polls the service every 250 ms (without handling messages) until it is STOPPED, up to 30 s.
+  // Raises what the service manager raises.
+  void WaitServiceStopped();
+  // The exit question's answer applied: Yes, No, or anything else as Cancel.
+  void ApplyExitAnswer(int answer, bool& CanClose);
+
+  bool shown_ = false;           // the first show has happened
+  bool stoppedService_ = false;  // this console stopped the service at its first show
+};
+
+// The program's main window.
+extern TFrmWatch* FrmWatch;

@@ -1,0 +1,47 @@
+#include "console/program.h"
+
+#include "console/frmsplash.h"
+#include "console/frmsyosai.h"
+#include "console/frmversion.h"
+#include "console/frmwatch.h"
+#include "console/texts.h"
+
+TFrmSplash* FrmSplash = nullptr;
+
+void ShowSplash() {
+  if (!FrmSplash) return;
+  FrmSplash->Show();
+  FrmSplash->Update();
+}
+
+void HideSplash() {
+  if (FrmSplash) FrmSplash->Hide();
+}
+
+void CloseSplash() {
+  if (!FrmSplash) return;
+  TFrmSplash* splash = FrmSplash;
+  FrmSplash = nullptr;
+  splash->Hide();
+  splash->Close();
+  splash->Release();
+}
+
+void CreateKelvadonMan(TApplication& App) {
+  App.Title = console::text::kTitle;
+  App.UpdateMetricSettings = false;
+  // The desktop's menu font, as on a Japanese desktop.
+  Screen->MenuFont().SetName(console::text::kFontName);
+  Screen->MenuFont().SetHeight(-12);
+  Screen->MenuFont().SetCharset(SHIFTJIS_CHARSET);
+  FrmSplash = new TFrmSplash(&App);
+  ShowSplash();
+  App.CreateForm(FrmWatch);
+  App.CreateForm(FrmSyosai);
+  App.CreateForm(FrmVersion);
+}
+
+void RunKelvadonMan(TApplication& App) {
+  CreateKelvadonMan(App);
+  App.Run();
+}
