@@ -6,8 +6,8 @@
 #include <thread>
 
 #include "collector/dayfiles.h"
-#include "console/images.h"
 #include "console/program.h"
+#include "console/images.h"
 #include "console/texts.h"
 #include "platform/ui/core/application.h"
 #include "platform/ui/core/cursors.h"
@@ -51,8 +51,8 @@ TCaught Caught() {
   }
 }
 
-TMenuItem* AddItem(rtl::TComponent* owner, TMenuItem* parent, const char* name, const char* caption,
-                   int image) {
+TMenuItem* AddItem(rtl::TComponent* owner, TMenuItem* parent, const char* name,
+                   const char* caption, int image) {
   auto* item = new TMenuItem(owner);
   item->Name = name;
   item->Caption = caption;
@@ -272,8 +272,8 @@ void TFrmWatch::FormCreate(rtl::TObject* Sender) {
     RecordTable->Separator = "\t";
     RecordTable->QuoteChar = "";
     RecordTable->Clear();
-    static const char* const kFields[] = {"Date",      "Operation",  "HostName",
-                                          "Comment",   "IPAddress",  "UserName",
+    static const char* const kFields[] = {"Date",     "Operation", "HostName",
+                                          "Comment",  "IPAddress", "UserName",
                                           "DriveName", "DeviceName", "FileName"};
     for (int i = 0; i < 8; ++i)
       GrdWatch->Columns()->Add();
@@ -309,8 +309,8 @@ void TFrmWatch::FormShow(rtl::TObject* Sender) {
   try {
     if (GetServiceStatus() == ntsvc::RUNNING) {
       HideSplash();
-      const int answer =
-          Application->MessageBox(console::text::kServiceRunning, "", MB_YESNO | MB_ICONQUESTION);
+      const int answer = Application->MessageBox(console::text::kServiceRunning, "",
+                                                 MB_YESNO | MB_ICONQUESTION);
       if (answer != IDYES) {
         OnCloseQuery = nullptr;
         FirstShowDone = true;
@@ -465,7 +465,8 @@ void TFrmWatch::Message(const std::string& text) {
   ShowMessage(text);
 }
 
-void TFrmWatch::HandlerFailed(const char* Word, const char* ClassName, const std::string& Message) {
+void TFrmWatch::HandlerFailed(const char* Word, const char* ClassName,
+                              const std::string& Message) {
   // The message box; the listener goes on.
   this->Message(std::string(Word) + " System Error " + ClassName + " : " + Message);
 }
