@@ -16,38 +16,18 @@
 #include "platform/msg/msg.h"
 #include "platform/ui/testkit/testkit.h"
 #include "rtl/datetime.h"
-#include "rtl/files.h"
-#include "tests/support/files.h"
+#include "tests/console/viewer_days.h"
 
 namespace {
 
 using Strings = std::vector<std::string>;
 
-// A record line of the nine fields: the host, and a FileName that tells the records apart.
-std::string Rec(const std::string& host, const std::string& file,
-                const std::string& date = "2026/12/09 08:30:00") {
-  return date + "\tCopy\t" + host + "\tdesk\t10.0.0.9\tuser\tE:\tUSB DISK\t" + file;
-}
-
-// The epoch microseconds of a local time.
-int64_t LocalMicros(int year, int month, int day, int hour, int minute) {
-  return rtl::EpochOfLocal(rtl::TSystemTime{year, month, day, hour, minute, 0, 0, 0});
-}
+using viewertest::LocalMicros;
+using viewertest::Rec;
 
 class Viewer : public ::testing::Test {
  protected:
-  Viewer() {
-    now_ = LocalMicros(2026, 12, 9, 10, 0);
-    oldClock_ = rtl::SetWallClock([this] { return now_; });
-    dir_.Write("RecvData/.keep", "");
-  }
-  ~Viewer() override { rtl::SetWallClock(oldClock_); }
-
-  // Appends lines with the collector's writer to the record file of daysBack days ago.
-  void Write(int daysBack, const Strings& lines) {
-    for (const std::string& line : lines)
-      collector::AppendRecordLine(dir_.path() + "/", line, rtl::Date() - daysBack + 0.5);
-  }
+  void Write(int daysBack, const Strings& lines) { days_.Write(daysBack, lines); }
 
   // The windows as the program makes them: the main window (FormCreate shows today's records)
   // and the details window. The hand-over of the first show stays out (no service here).
@@ -93,10 +73,7 @@ class Viewer : public ::testing::Test {
   // A record arriving from an agent, through the collector's engine (which also stores it).
   void Arrive(const std::string& line) { form_->Engine->EventWrite(collector::kCodeRecord, line); }
 
-  testsupport::TempDir dir_{"kwviewer"};
-  uitest::ScopedProgramDir programDir_{dir_.path()};
-  int64_t now_;
-  rtl::WallClock oldClock_;
+  viewertest::TViewerDays days_;
   uitest::TTestApp kit_;
   TFrmWatch* form_ = nullptr;
   TFrmSyosai* syosai_ = nullptr;
@@ -202,8 +179,8 @@ TEST_F(Viewer, LogFileNameCountsCalendarDaysAcrossDaylightSavingAndMonthEnds) {
       {LocalMicros(2026, 3, 1, 12, 0), 6, "20260223.log"},
   };
   for (const auto& c : cases) {
-    now_ = c.now;
-    EXPECT_EQ(form_->LogFileName(c.daysBack), dir_.path() + "/RecvData/" + c.file)
+    days_.Now = c.now;
+    EXPECT_EQ(form_->LogFileName(c.daysBack), days_.Dir() + "/RecvData/" + c.file)
         << c.daysBack << " days before " << c.now;
   }
   if (oldTz)
