@@ -303,6 +303,25 @@ TEST_F(Viewer, FitColumnWidthsMeasuresTheCellsButNotTheCaptions) {
   EXPECT_EQ(grid_->Columns()->FindByName("DeviceName")->Width(), 64);
 }
 
+TEST(SplitRecordLine, CutsEightFieldsOffTheFrontAndKeepsTheRestAsTheFileName) {
+  const struct {
+    std::string line;
+    console::TRecordFields fields;
+  } cases[] = {
+      {"d\to\th\tc\ti\tu\tdr\tde\tf", {"d", "o", "h", "c", "i", "u", "dr", "de", "f"}},
+      // Fewer TABs: empty fields in the middle, the last piece as the file name.
+      {"a\tb\tc", {"a", "b", "", "", "", "", "", "", "c"}},
+      {"", {"", "", "", "", "", "", "", "", ""}},
+      // More TABs stay in the file name.
+      {"1\t2\t3\t4\t5\t6\t7\t8\t9\t10\t11", {"1", "2", "3", "4", "5", "6", "7", "8", "9\t10\t11"}},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(console::SplitRecordLine(c.line), c.fields) << c.line;
+  std::string text = "no tab";
+  EXPECT_EQ(console::CutTabField(text), "");
+  EXPECT_EQ(text, "no tab");
+}
+
 // ---- the details window ----
 
 TEST(DatePart, CutsWholeCharactersAndKeepsAShorterTextWhole) {
