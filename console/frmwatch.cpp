@@ -470,5 +470,5 @@ void TFrmWatch::HandlerFailed(const char* Word, const char* ClassName, const std
 }
 
 void TFrmWatch::RecordArrived(const std::string& Line, rtl::TDateTime When) {
-  // The live view of the record viewer comes with the collection's own steps.
+  ShowArrivedRecord(Line);
 }

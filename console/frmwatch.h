@@ -115,13 +115,49 @@ class TFrmWatch : public TForm, private TCollectorHost {
   void ControlWatchService(ntsvc::TServiceControlCode code);
 
   // ---- the record viewer (viewer.cpp) ----
-  // Wires the viewer's events to TabAdmin's controls (called once, at construction).
+  // Gives GrdWatch its look and ValHistory its days, and wires the viewer's events to TabAdmin's
+  // controls (called once, at construction).
   void WireViewer();
-  // ProgramDir + "RecvData/" + the local date DaysBack days ago as "yyyymmdd" + ".log".
+  // ProgramDir + "RecvData/" + the local date DaysBack calendar days before today as "yyyymmdd"
+  // + ".log" (calendar days: a day of 23 or 25 hours on the way counts as one).
   std::string LogFileName(int DaysBack);
-  // Fills the grid from one record day file, for Host only when it is not empty.
+  // Fills the grid from one record day file, the file's last record on top. With Host empty:
+  // every record that names a host, HostList and the tree rebuilt from the file. With Host: only
+  // the records whose "HostName" is Host byte for byte; HostList and the tree stay. A file that
+  // cannot be opened leaves the grid empty (and, without Host, the tree with the root alone); no
+  // message. REQUIRES: FormCreate has made HostList and RecordTable.
   void LoadLogFile(const std::string& Path, const std::string& Host);
+  // Sets each column's width, in collection order, to the widest of its cells measured on Grid's
+  // canvas plus 10, and at least MinWidth. Captions are not measured. Cost: one measure per cell.
+  static void FitColumnWidths(TKStringGrid* Grid, int MinWidth);
+  // The day chooser's choice: the chosen day loaded with its hosts, unless it is the day shown.
+  void ValHistoryChange(rtl::TObject* Sender);
+  // A tree node chosen: the root (the tree's first top-level node) loads the chosen day's
+  // records, a host node that host's. Nothing while the tree is being rebuilt or without a node.
+  void TrePCListChange(rtl::TObject* Sender, TTreeNode* Node);
+  // Opens the details window (modal) on the current row; nothing when the grid has no rows.
+  void GrdWatchDblClick(rtl::TObject* Sender);
+  // Shows one arriving record line (split as SplitRecordLine does). Today shown: a new host gets
+  // its node under the root, and the record goes on top unless a host node other than the
+  // record's is selected. Another day shown: only HostList learns a new host. A record without
+  // a host name is never shown. Column widths stay.
+  void ShowArrivedRecord(const std::string& Line);
 
+ private:
+  // The root node "All Computer" (the tree's first top-level node), or null.
+  TTreeNode* RootNode();
+  // Inserts a row at the top of GrdWatch and fills its nine named columns, field i from
+  // Value(i).
+  template <typename Value>
+  void FillTopRow(Value value);
+  // Appends host to HostList when it is not empty and not there yet (ASCII letters folded);
+  // true when it was appended.
+  bool LearnHost(const std::string& host);
+  // The tree made again: the root "All Computer" with one node per HostList entry, expanded.
+  void RebuildTree();
+  bool rebuildingTree_ = false;  // RebuildTree runs: the tree's change reports start no load
+
+ public:
   // ---- the mail pages (mailpages.cpp) ----
   // Builds TabMail's and TamMailEnv's controls (called once, at construction).
   void BuildMailPages();
