@@ -30,7 +30,9 @@
 #include "platform/ui/core/comctrls.h"
 #include "platform/ui/core/extctrls.h"
 #include "platform/ui/core/forms.h"
+#include "platform/ui/core/grids.h"
 #include "platform/ui/core/menus.h"
+#include "platform/ui/core/stdctrls.h"
 #include "rtl/classes.h"
 #include "rtl/datetime.h"
 #include "settings/inifilecompo.h"
@@ -79,14 +81,15 @@ class TFrmWatch : public TForm, private TCollectorHost {
   // ---- components without a window ----
   // The collection: the listeners, the FTP server, the mail clients and the day-file writer.
   TCollectorEngine* Engine;
-  TAsyncSocket* NetSocket;     // Engine's
-  TAsyncSocket* NetBroadCast;  // Engine's
-  TFtpServer* KelvadonFtp;     // Engine's
-  TSyncSmtpCli* SmtpWatch;     // Engine's
+  TAsyncSocket* NetSocket;            // Engine's
+  TAsyncSocket* NetBroadCast;         // Engine's
+  TFtpServer* KelvadonFtp;            // Engine's
+  TSyncSmtpCli* SmtpWatch;            // Engine's
   net::mail::TSyncPop3Cli* PopWatch;  // Engine's
   TIniFileCompo* WatchIni;
   TNTServiceManager* NtsWatch;
-  TTimer* TimWatch;  // 600000 ms, on from creation; its handler comes with the collection's own steps
+  TTimer*
+      TimWatch;  // 600000 ms, on from creation; its handler comes with the collection's own steps
 
   // ---- state (the engine's values where the engine has them) ----
   std::string& ProgramDir;     // the program's folder, with a trailing "/"
@@ -123,10 +126,60 @@ class TFrmWatch : public TForm, private TCollectorHost {
   void LoadLogFile(const std::string& Path, const std::string& Host);
 
   // ---- the mail pages (mailpages.cpp) ----
+  // TabMail: the alert rules "Word1".."Word5" (row n, column 1 is rule n + 1), the alert text.
+  TGroupBox* GrpRule;  // "メール送信条件"
+  TStringGrid* GrdRule;
+  TGroupBox* GrpContent;  // "メール送信内容"
+  TLabel* LblSubject;
+  TEdit* EdtSubject;
+  TLabel* LblBody;
+  TMemo* MemBody;
+  TLabel* LblWords;  // "%Word% %SearchLine%"
+  // TamMailEnv: servers and addresses, in tab order, then the report choice.
+  TGroupBox* GrpServer;  // "サーバー情報"
+  TLabel* LblSmtpServer;
+  TEdit* EdtSmtpServer;
+  TLabel* LblSmtpPort;
+  TEdit* EdtSmtpPort;
+  TCheckBox* ChkPopSmtp;
+  TGroupBox* GrpPop;
+  TLabel* LblPopServer;
+  TEdit* EdtPopServer;
+  TLabel* LblPopPort;
+  TEdit* EdtPopPort;
+  TLabel* LblPopUser;
+  TEdit* EdtPopUser;
+  TLabel* LblPopPasswd;
+  TEdit* EdtPopPasswd;  // shown as "*"
+  TLabel* LblFromMail;
+  TEdit* EdtFromMail;
+  TLabel* LblToMail;
+  TEdit* EdtToMail;
+  TLabel* LblToMailNote;
+  TGroupBox* GrpReport;  // "レポート設定"
+  TLabel* LblReport;
+  TRadioButton* RdoReportNo;
+  TRadioButton* RdoReportYes;
+
   // Builds TabMail's and TamMailEnv's controls (called once, at construction).
   void BuildMailPages();
+  // Makes TabAdmin the active page, lays out the rule grid's labels and widths, empties the text
+  // controls (the two ports keep their texts) and selects RdoReportNo.
   void InitSettingsPage();
+  // Fills the controls from WatchIni (each key's default when it is missing). A stored password
+  // that cannot be deciphered shows as empty.
   void LoadSettings();
+  // Enables the POP group, its edits and labels while ChkPopSmtp is checked, disables them while
+  // not; their texts stay.
+  void ChkPopSmtpClick(rtl::TObject* Sender);
+  // True when the SMTP server, the sender and the recipients are not all given or all empty (an
+  // empty text has no character; a blank counts): its message has been shown and the focus put
+  // on the edit to fill in, whose page is shown.
+  bool CheckMailSettings();
+  // The check, then the pages to WatchIni and its file. Nothing is written when the check
+  // refuses. Raises what TIniFileCompo::UpdateFile raises; the new values are in WatchIni then.
+  void SaveSettings();
+  // Tool bar BtnSave and menu "設定保存(&S)": SaveSettings.
   void BtnSaveClick(rtl::TObject* Sender);
 
   // ---- the version window and the help (frmversion.cpp) ----
@@ -158,8 +211,8 @@ class TFrmWatch : public TForm, private TCollectorHost {
   // The exit question's answer applied (FormCloseQuery's steps 3 to 5).
   void ApplyExitAnswer(int answer, bool& CanClose);
 
-  bool shown_ = false;            // the first show has happened
-  bool stoppedService_ = false;   // this console stopped the service at its first show
+  bool shown_ = false;           // the first show has happened
+  bool stoppedService_ = false;  // this console stopped the service at its first show
 };
 
 // The program's main window.

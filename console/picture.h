@@ -1,0 +1,23 @@
+// The product picture that the splash and the version window show: one 480 x 270 JPEG drawn for
+// this program (drawpicture.cpp makes it at build time) and kept in the program, decoded with
+// libjpeg when a window is made. Functions of the GUI thread.
+#pragma once
+
+#include <string_view>
+
+class TImage;
+
+namespace console {
+
+constexpr int kPictureWidth = 480;
+constexpr int kPictureHeight = 270;
+
+// The picture's JPEG bytes (static; valid for the life of the program).
+std::string_view ProductPictureJpeg();
+
+// Puts image at the top left of its parent, kPictureWidth x kPictureHeight, holding the picture
+// decoded from jpeg. Bytes that do not decode leave the picture empty and the image its size, so
+// the window looks empty but keeps its size and its clicks. Returns whether the picture decoded.
+bool ShowPicture(TImage& image, std::string_view jpeg);
+
+}  // namespace console
