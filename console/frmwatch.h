@@ -183,7 +183,10 @@ class TFrmWatch : public TForm, private TCollectorHost {
   void BtnSaveClick(rtl::TObject* Sender);
 
   // ---- the version window and the help (frmversion.cpp) ----
+  // Tool bar BtnVersion and menu "バージョン(&A)": shows FrmVersion modally until it closes.
   void BtnVersionClick(rtl::TObject* Sender);
+  // Tool bar BtnHelp and menu "ヘルプ(&H)": hands the help page to the desktop's opener; nothing is
+  // said when there is none.
   void BtnHelpClick(rtl::TObject* Sender);
 
   // ---- the unattended run (KELVADON_SCREENSHOTS) ----
