@@ -7,18 +7,8 @@
 
 TFrmBrindlework::TFrmBrindlework(rtl::TComponent* Owner) : TForm(Owner) {
   Name = "FrmBrindlework";
-  SetBorderStyle(bsNone);
-  BorderIcons = {};
   Position = poDesktopCenter;
-  Font()->SetName(console::text::kSplashFontName);
-  Font()->SetHeight(-12);
-  Font()->SetCharset(SHIFTJIS_CHARSET);
-  Image1 = new TImage(this);
-  Image1->Name = "Image1";
-  Image1->SetParent(this);
-  console::ShowPicture(*Image1, console::ProductPictureJpeg());
-  SetClientWidth(console::kPictureWidth);
-  SetClientHeight(console::kPictureHeight);
+  Image1 = console::MakePictureWindow(*this, console::text::kSplashFontName);
   OnCreate = [this](rtl::TObject* s) { FormCreate(s); };
 }
 

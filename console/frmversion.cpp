@@ -10,20 +10,10 @@ TFrmVersion* FrmVersion = nullptr;
 TFrmVersion::TFrmVersion(rtl::TComponent* Owner) : TForm(Owner) {
   Name = "FrmVersion";
   SetCaption("Kelvadon Manager Version");
-  SetBorderStyle(bsNone);
-  BorderIcons = {};
   Position = poScreenCenter;
-  Font()->SetName(console::text::kFontName);
-  Font()->SetHeight(-12);
-  Font()->SetCharset(SHIFTJIS_CHARSET);
-  Image1 = new TImage(this);
-  Image1->Name = "Image1";
-  Image1->SetParent(this);
+  Image1 = console::MakePictureWindow(*this, console::text::kFontName);
   Image1->AutoSize = true;
   Image1->OnClick = [this](rtl::TObject* s) { Image1Click(s); };
-  ShowPicture(console::ProductPictureJpeg());
-  SetClientWidth(console::kPictureWidth);
-  SetClientHeight(console::kPictureHeight);
   FrmVersion = this;
 }
 

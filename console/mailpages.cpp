@@ -45,6 +45,15 @@ TEdit* AddEdit(rtl::TComponent* owner, TWinControl* parent, const char* name, in
   return edit;
 }
 
+// A port's edit: narrow, its default text in it, passed over by Tab.
+TEdit* AddPortEdit(rtl::TComponent* owner, TWinControl* parent, const char* name, int left, int top,
+                   int width, const settings::KeyDef& key) {
+  TEdit* edit = AddEdit(owner, parent, name, left, top, width);
+  edit->SetText(key.Default);
+  edit->SetTabStop(false);
+  return edit;
+}
+
 TRadioButton* AddRadio(rtl::TComponent* owner, TWinControl* parent, const char* name,
                        const char* caption, int left, int top) {
   auto* radio = new TRadioButton(owner);
@@ -97,9 +106,7 @@ void TFrmWatch::BuildMailPages() {
   LblSmtpServer = AddLabel(this, GrpServer, "LblSmtpServer", t::kLblSmtpServer, 16, 28);
   EdtSmtpServer = AddEdit(this, GrpServer, "EdtSmtpServer", 136, 24, 417);
   LblSmtpPort = AddLabel(this, GrpServer, "LblSmtpPort", t::kLblPort, 562, 28);
-  EdtSmtpPort = AddEdit(this, GrpServer, "EdtSmtpPort", 596, 24, 39);
-  EdtSmtpPort->SetText(settings::kSmtpPort.Default);
-  EdtSmtpPort->SetTabStop(false);
+  EdtSmtpPort = AddPortEdit(this, GrpServer, "EdtSmtpPort", 596, 24, 39, settings::kSmtpPort);
   ChkPopSmtp = new TCheckBox(this);
   ChkPopSmtp->Name = "ChkPopSmtp";
   ChkPopSmtp->SetParent(GrpServer);
@@ -110,9 +117,7 @@ void TFrmWatch::BuildMailPages() {
   LblPopServer = AddLabel(this, GrpPop, "LblPopServer", t::kLblPopServer, 12, 20);
   EdtPopServer = AddEdit(this, GrpPop, "EdtPopServer", 84, 16, 225);
   LblPopPort = AddLabel(this, GrpPop, "LblPopPort", t::kLblPort, 322, 20);
-  EdtPopPort = AddEdit(this, GrpPop, "EdtPopPort", 360, 16, 33);
-  EdtPopPort->SetText(settings::kPopPort.Default);
-  EdtPopPort->SetTabStop(false);
+  EdtPopPort = AddPortEdit(this, GrpPop, "EdtPopPort", 360, 16, 33, settings::kPopPort);
   LblPopUser = AddLabel(this, GrpPop, "LblPopUser", t::kLblPopUser, 12, 54);
   EdtPopUser = AddEdit(this, GrpPop, "EdtPopUser", 84, 50, 113);
   LblPopPasswd = AddLabel(this, GrpPop, "LblPopPasswd", t::kLblPopPasswd, 214, 54);

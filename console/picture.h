@@ -5,6 +5,7 @@
 
 #include <string_view>
 
+class TForm;
 class TImage;
 
 namespace console {
@@ -19,5 +20,10 @@ std::string_view ProductPictureJpeg();
 // decoded from jpeg. Bytes that do not decode leave the picture empty and the image its size, so
 // the window looks empty but keeps its size and its clicks. Returns whether the picture decoded.
 bool ShowPicture(TImage& image, std::string_view jpeg);
+
+// Makes form a window without border, title bar or buttons, in the font fontName (12 pixels,
+// Shift-JIS), whose client area is the product picture: its picture control, named "Image1", at
+// the top left and showing the picture (empty when it does not decode). The form owns it.
+TImage* MakePictureWindow(TForm& form, const char* fontName);
 
 }  // namespace console

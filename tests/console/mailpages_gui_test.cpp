@@ -14,17 +14,12 @@
 
 namespace {
 
+using uitest::gui::InWindow;
 using uitest::gui::LooksDrawn;
 using uitest::gui::RealJapaneseGlyphs;
 using uitest::gui::Shot;
 using uitest::gui::TextDrawnIn;
 using uitest::gui::TGuiApp;
-
-// rect (client coordinates of control) in its window's coordinates.
-TRect InWindow(const TControl* control, const TRect& rect) {
-  TPoint p = control->ClientToWindow(rect.TopLeft());
-  return Bounds(p.X, p.Y, rect.Width(), rect.Height());
-}
 
 // The band along the top of a group box where its caption is drawn.
 TRect CaptionBand(const TGroupBox* group) {
@@ -86,21 +81,20 @@ TEST(MailPagesGui, TheSplashAndTheVersionWindowShowThePicture) {
   ASSERT_TRUE(kit.Ready());
   auto* splash = new TFrmBrindlework(kit.App.get());
   splash->AfterConstruction();
-  const TBitmap splashShot = Shot(splash, "splash");
-  ASSERT_FALSE(splashShot.Empty());
-  EXPECT_EQ(splashShot.Width(), console::kPictureWidth);
-  EXPECT_EQ(splashShot.Height(), console::kPictureHeight);
-  EXPECT_TRUE(ShowsThePicture(splashShot, splash->Image1));
-  splash->Hide();
-
   TFrmVersion* version;
   kit.App->CreateForm(version);
-  const TBitmap versionShot = Shot(version, "version");
-  ASSERT_FALSE(versionShot.Empty());
-  EXPECT_EQ(versionShot.Width(), console::kPictureWidth);
-  EXPECT_EQ(versionShot.Height(), console::kPictureHeight);
-  EXPECT_TRUE(ShowsThePicture(versionShot, version->Image1));
-  version->Hide();
+  const struct {
+    TForm* form;
+    TImage* image;
+  } windows[] = {{splash, splash->Image1}, {version, version->Image1}};
+  for (const auto& w : windows) {
+    const TBitmap shot = Shot(w.form, w.form->Name);
+    ASSERT_FALSE(shot.Empty()) << w.form->Name;
+    EXPECT_EQ(shot.Width(), console::kPictureWidth) << w.form->Name;
+    EXPECT_EQ(shot.Height(), console::kPictureHeight) << w.form->Name;
+    EXPECT_TRUE(ShowsThePicture(shot, w.image)) << w.form->Name;
+    w.form->Hide();
+  }
 }
 
 }  // namespace
