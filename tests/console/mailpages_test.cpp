@@ -129,6 +129,19 @@ TEST_F(MailPages, TheFileIsShownOnThePages) {
   EXPECT_FALSE(form_->RdoReportNo->Checked());
 }
 
+// Tab walks the server page in the order of its fields, passing over the two ports.
+TEST_F(MailPages, TabWalksTheServerPageInOrder) {
+  Load("[MailEnv]\r\nPopBeforeSmtp=1\r\n");
+  form_->EdtSmtpServer->SetFocus();
+  EXPECT_EQ(form_->PagWatch->ActivePage(), form_->TamMailEnv);
+  for (TWinControl* next : std::initializer_list<TWinControl*>{
+           form_->ChkPopSmtp, form_->EdtPopServer, form_->EdtPopUser, form_->EdtPopPasswd,
+           form_->EdtFromMail, form_->EdtToMail}) {
+    uitest::Key(form_, VK_TAB);
+    EXPECT_EQ(form_->ActiveControl(), next) << next->Name;
+  }
+}
+
 TEST_F(MailPages, APasswordThatCannotBeDecipheredShowsEmpty) {
   Load("[MailEnv]\r\nPopBeforeSmtp=1\r\nPopPasswd=abcde\r\n");
   EXPECT_EQ(form_->EdtPopPasswd->Text(), "");
