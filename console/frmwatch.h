@@ -81,15 +81,14 @@ class TFrmWatch : public TForm, private TCollectorHost {
   // ---- components without a window ----
   // The collection: the listeners, the FTP server, the mail clients and the day-file writer.
   TCollectorEngine* Engine;
-  TAsyncSocket* NetSocket;            // Engine's
-  TAsyncSocket* NetBroadCast;         // Engine's
-  TFtpServer* KelvadonFtp;            // Engine's
-  TSyncSmtpCli* SmtpWatch;            // Engine's
+  TAsyncSocket* NetSocket;     // Engine's
+  TAsyncSocket* NetBroadCast;  // Engine's
+  TFtpServer* KelvadonFtp;     // Engine's
+  TSyncSmtpCli* SmtpWatch;     // Engine's
   net::mail::TSyncPop3Cli* PopWatch;  // Engine's
   TIniFileCompo* WatchIni;
   TNTServiceManager* NtsWatch;
-  TTimer*
-      TimWatch;  // 600000 ms, on from creation; its handler comes with the collection's own steps
+  TTimer* TimWatch;  // 600000 ms, on from creation; its handler comes with the collection's own steps
 
   // ---- state (the engine's values where the engine has them) ----
   std::string& ProgramDir;     // the program's folder, with a trailing "/"
@@ -214,8 +213,8 @@ class TFrmWatch : public TForm, private TCollectorHost {
   // The exit question's answer applied (FormCloseQuery's steps 3 to 5).
   void ApplyExitAnswer(int answer, bool& CanClose);
 
-  bool shown_ = false;           // the first show has happened
-  bool stoppedService_ = false;  // this console stopped the service at its first show
+  bool shown_ = false;            // the first show has happened
+  bool stoppedService_ = false;   // this console stopped the service at its first show
 };
 
 // The program's main window.
