@@ -30,7 +30,9 @@
 #include "platform/ui/core/comctrls.h"
 #include "platform/ui/core/extctrls.h"
 #include "platform/ui/core/forms.h"
+#include "platform/ui/core/grids.h"
 #include "platform/ui/core/menus.h"
+#include "platform/ui/core/stdctrls.h"
 #include "rtl/classes.h"
 #include "rtl/datetime.h"
 #include "settings/inifilecompo.h"
@@ -159,14 +161,67 @@ class TFrmWatch : public TForm, private TCollectorHost {
 
  public:
   // ---- the mail pages (mailpages.cpp) ----
+  // TabMail: the alert rules "Word1".."Word5" (row n, column 1 is rule n + 1), the alert text.
+  TGroupBox* GrpRule;  // "メール送信条件"
+  TStringGrid* GrdRule;
+  TGroupBox* GrpContent;  // "メール送信内容"
+  TLabel* LblSubject;
+  TEdit* EdtSubject;
+  TLabel* LblBody;
+  TMemo* MemBody;
+  TLabel* LblWords;  // "%Word% %SearchLine%"
+  // TamMailEnv: servers and addresses, in tab order, then the report choice.
+  TGroupBox* GrpServer;  // "サーバー情報"
+  TLabel* LblSmtpServer;
+  TEdit* EdtSmtpServer;
+  TLabel* LblSmtpPort;
+  TEdit* EdtSmtpPort;
+  TCheckBox* ChkPopSmtp;
+  TGroupBox* GrpPop;
+  TLabel* LblPopServer;
+  TEdit* EdtPopServer;
+  TLabel* LblPopPort;
+  TEdit* EdtPopPort;
+  TLabel* LblPopUser;
+  TEdit* EdtPopUser;
+  TLabel* LblPopPasswd;
+  TEdit* EdtPopPasswd;  // shown as "*"
+  TLabel* LblFromMail;
+  TEdit* EdtFromMail;
+  TLabel* LblToMail;
+  TEdit* EdtToMail;
+  TLabel* LblToMailNote;
+  TGroupBox* GrpReport;  // "レポート設定"
+  TLabel* LblReport;
+  TRadioButton* RdoReportNo;
+  TRadioButton* RdoReportYes;
+
   // Builds TabMail's and TamMailEnv's controls (called once, at construction).
   void BuildMailPages();
+  // Makes TabAdmin the active page, lays out the rule grid's labels and widths, empties the text
+  // controls (the two ports keep their texts) and selects RdoReportNo.
   void InitSettingsPage();
+  // Fills the controls from WatchIni (each key's default when it is missing). A stored password
+  // that cannot be deciphered shows as empty.
   void LoadSettings();
+  // Enables the POP group, its edits and labels while ChkPopSmtp is checked, disables them while
+  // not; their texts stay.
+  void ChkPopSmtpClick(rtl::TObject* Sender);
+  // True when the SMTP server, the sender and the recipients are not all given or all empty (an
+  // empty text has no character; a blank counts): its message has been shown and the focus put
+  // on the edit to fill in, whose page is shown.
+  bool CheckMailSettings();
+  // The check, then the pages to WatchIni and its file. Nothing is written when the check
+  // refuses. Raises what TIniFileCompo::UpdateFile raises; the new values are in WatchIni then.
+  void SaveSettings();
+  // Tool bar BtnSave and menu "設定保存(&S)": SaveSettings.
   void BtnSaveClick(rtl::TObject* Sender);
 
   // ---- the version window and the help (frmversion.cpp) ----
+  // Tool bar BtnVersion and menu "バージョン(&A)": shows FrmVersion modally until it closes.
   void BtnVersionClick(rtl::TObject* Sender);
+  // Tool bar BtnHelp and menu "ヘルプ(&H)": hands the help page to the desktop's opener; nothing is
+  // said when there is none.
   void BtnHelpClick(rtl::TObject* Sender);
 
   // ---- the unattended run (KELVADON_SCREENSHOTS) ----

@@ -6,7 +6,7 @@
 #include "console/frmwatch.h"
 #include "console/texts.h"
 
-TFrmSplash* FrmSplash = nullptr;
+TFrmBrindlework* FrmSplash = nullptr;
 
 void ShowSplash() {
   if (!FrmSplash) return;
@@ -20,7 +20,7 @@ void HideSplash() {
 
 void CloseSplash() {
   if (!FrmSplash) return;
-  TFrmSplash* splash = FrmSplash;
+  TFrmBrindlework* splash = FrmSplash;
   FrmSplash = nullptr;
   splash->Hide();
   splash->Close();
@@ -34,7 +34,9 @@ void CreateKelvadonMan(TApplication& App) {
   Screen->MenuFont().SetName(console::text::kFontName);
   Screen->MenuFont().SetHeight(-12);
   Screen->MenuFont().SetCharset(SHIFTJIS_CHARSET);
-  FrmSplash = new TFrmSplash(&App);
+  auto* splash = new TFrmBrindlework(&App);
+  splash->AfterConstruction();
+  FrmSplash = splash;
   ShowSplash();
   App.CreateForm(FrmWatch);
   App.CreateForm(FrmSyosai);

@@ -4,10 +4,10 @@
 
 #include "platform/ui/core/application.h"
 
-class TFrmSplash;
+class TFrmBrindlework;
 
 // The splash window while it is shown (null before it is made and after it is closed).
-extern TFrmSplash* FrmSplash;
+extern TFrmBrindlework* FrmSplash;
 // Shows (and paints at once), hides, or hides and closes the splash window; nothing when there
 // is none.
 void ShowSplash();

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include "platform/win/shell.h"
+#include "rtl/cp932.h"
 
 namespace {
 
@@ -46,6 +47,11 @@ std::string Absolute(const std::string& path) {
   if (!path.empty() && path[0] == '/') return path;
   char buf[PATH_MAX];
   return getcwd(buf, sizeof buf) ? std::string(buf) + "/" + path : path;
+}
+
+// The one verb: "open" in any case, as Windows takes it; none (null or empty) means it too.
+bool IsOpenVerb(const char* operation) {
+  return !operation || !*operation || rtl::SameText(operation, "open");
 }
 
 HINSTANCE OpenWithDesktop(const std::string& target, const std::string& dir) {
@@ -110,8 +116,7 @@ std::vector<std::string> SplitCommandLine(std::string_view line) {
 
 HINSTANCE ShellExecuteA(HWND hwnd, const char* operation, const char* file, const char* parameters,
                         const char* directory, int show) {
-  if (operation && *operation && std::string_view(operation) != "open")
-    return Failure(ERROR_NO_ASSOCIATION);
+  if (!IsOpenVerb(operation)) return Failure(ERROR_NO_ASSOCIATION);
   if (!file || !*file) return Failure(ERROR_FILE_NOT_FOUND);
   const std::string target(file);
   const std::string dir = directory ? directory : "";

@@ -25,10 +25,11 @@ constexpr int SW_SHOW = 5;
 // (a document, a folder) are handed to xdg-open; an executable file is started with `parameters`
 // split as a Windows command line (SplitCommandLine). A name without "/" is looked up in the
 // current folder, then as a program in PATH. `directory` (optional) is the started process's
-// working folder; `operation` must be null, empty or "open"; `hwnd` and `show` are not used.
-// Returns a value above 32 on success; else SE_ERR_FNF (the file or program does not exist),
-// SE_ERR_PNF (`directory` does not exist), SE_ERR_ACCESSDENIED, SE_ERR_OOM, SE_ERR_BAD_FORMAT or
-// SE_ERR_NOASSOC (no xdg-open, another operation, or another failure), with the last error set.
+// working folder; `operation` must be null, empty or "open" in any case of its letters; `hwnd` and
+// `show` are not used. Returns a value above 32 on success; else SE_ERR_FNF (the file or program
+// does not exist), SE_ERR_PNF (`directory` does not exist), SE_ERR_ACCESSDENIED, SE_ERR_OOM,
+// SE_ERR_BAD_FORMAT or SE_ERR_NOASSOC (no xdg-open, another operation, or another failure), with
+// the last error set.
 HINSTANCE ShellExecuteA(HWND hwnd, const char* operation, const char* file, const char* parameters,
                         const char* directory, int show);
 

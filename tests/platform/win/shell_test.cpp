@@ -171,7 +171,10 @@ TEST(ShellExecute, MissingFileAndOtherOperations) {
       {"open", "kelvadon-no-such-program", SE_ERR_FNF, ERROR_FILE_NOT_FOUND},
       {"", "", SE_ERR_FNF, ERROR_FILE_NOT_FOUND},
       {nullptr, dir.File("missing/below"), SE_ERR_FNF, ERROR_FILE_NOT_FOUND},
+      {"OPEN", "kelvadon-no-such-program", SE_ERR_FNF, ERROR_FILE_NOT_FOUND},
       {"print", "/bin/true", SE_ERR_NOASSOC, ERROR_NO_ASSOCIATION},
+      {"opens", "/bin/true", SE_ERR_NOASSOC, ERROR_NO_ASSOCIATION},
+      {"ope", "/bin/true", SE_ERR_NOASSOC, ERROR_NO_ASSOCIATION},
   };
   for (const auto& c : cases) {
     SetLastError(0);
@@ -192,11 +195,18 @@ TEST(ShellExecute, UrlsAndDocumentsGoToXdgOpen) {
             kExecutable);
   const std::string document = out.Write("report.txt", "text\n");
   const std::string folder = out.path();
-  for (const std::string& target :
-       {std::string("http://127.0.0.1:9/index.html"), document, folder}) {
+  // The verb is taken in any case, as Windows takes it.
+  const struct {
+    const char* verb;
+    std::string target;
+  } cases[] = {{nullptr, "http://127.0.0.1:9/index.html"},
+               {"Open", "http://127.0.0.1:9/help/"},
+               {"open", document},
+               {nullptr, folder}};
+  for (const auto& [verb, target] : cases) {
     std::filesystem::remove(out.File("opened"));
     ScopedEnv path("PATH", bin.path());
-    ASSERT_GT(Result(ShellExecuteA(0, nullptr, target.c_str(), nullptr, nullptr, SW_SHOW)), 32u)
+    ASSERT_GT(Result(ShellExecuteA(0, verb, target.c_str(), nullptr, nullptr, SW_SHOW)), 32u)
         << target;
     const auto opened = WaitForFile(out.File("opened"));
     ASSERT_TRUE(opened) << target;

@@ -72,6 +72,11 @@ TGuiApp::~TGuiApp() {
   if (WidgetSet) WidgetSet->ProcessEvents();
 }
 
+TRect InWindow(const TControl* control, const TRect& rect) {
+  const TPoint p = control->ClientToWindow(rect.TopLeft());
+  return Bounds(p.X, p.Y, rect.Width(), rect.Height());
+}
+
 std::string ShotDir() {
   return KELVADON_SCREENSHOT_DIR;
 }

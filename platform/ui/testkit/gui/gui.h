@@ -15,6 +15,7 @@
 #include <string_view>
 
 #include "platform/ui/core/application.h"
+#include "platform/ui/core/control.h"
 #include "platform/ui/core/graphics.h"
 
 namespace uitest::gui {
@@ -45,6 +46,9 @@ std::string ShotPath(const std::string& name);
 // reads that file back and returns its pixels (0xFFRRGGBB). Fails the test and returns an empty
 // picture when the window never shows or the file cannot be written or read.
 TBitmap Shot(TCustomForm* form, const std::string& name);
+
+// rect, given in the client coordinates of control, in its window's coordinates (those of a shot).
+TRect InWindow(const TControl* control, const TRect& rect);
 
 // At least three colours, and background (a TColor) does not cover the whole picture.
 ::testing::AssertionResult LooksDrawn(const TBitmap& shot, TColor background);
