@@ -1,10 +1,10 @@
 // The main window's texts, as CP932 bytes: written in UTF-8 in texts.cpp, which is
-// compiled with -fexec-charset=CP932 (kelvadon_messages). 
+// compiled with -fexec-charset=CP932 (kelvadon_messages).
 #pragma once
 
 namespace console::text {
 
-extern const char* const kTitle;  // "KelvadonManager Ver1.36"
+extern const char* const kTitle;     // "KelvadonManager Ver1.36"
 extern const char* const kFontName;  // "ＭＳ Ｐゴシック"
 
 // Menu, tool bar and pages.
