@@ -2,8 +2,10 @@
 // Stateless; safe from any thread.
 #pragma once
 
-#include <functional>
+#include <exception>
 #include <string>
+
+#include "rtl/exception.h"
 
 namespace collector {
 
@@ -14,7 +16,19 @@ struct TCaught {
   std::string Message;
 };
 
-// Runs body; true when it returned, false with what it raised in caught.
-bool Succeeds(const std::function<void()>& body, TCaught& caught);
+// Runs body; true when it returned, false with what it raised in caught. A template, so that a
+// body runs without a function object made for it (this is on every record's path).
+template <typename Body>
+bool Succeeds(Body&& body, TCaught& caught) {
+  try {
+    body();
+    return true;
+  } catch (const rtl::Exception& E) {
+    caught = {E.ClassName(), E.Message};
+  } catch (const std::exception& e) {
+    caught = {"Exception", e.what()};
+  }
+  return false;
+}
 
 }  // namespace collector

@@ -1,17 +1,53 @@
 #include "collector/dayfiles.h"
 
+#include <cmath>
+
 #include "collector/messages.h"
 #include "rtl/files.h"
 
 namespace collector {
+
+namespace {
+
+// The path of a day file: programDir + folder + the day's name. Every record asks for it, and
+// almost always for the same day as the record before, so each thread keeps the last path it made
+// and makes a new one only for another folder or another calendar day (the name depends on the
+// date alone: a TDateTime counts local days). Costs a compare of the folder texts otherwise.
+class TDayPath {
+ public:
+  const std::string& Of(const std::string& programDir, std::string_view folder,
+                        rtl::TDateTime when) {
+    const double day = std::floor(when);
+    if (day != day_ || programDir != programDir_ || folder != folder_) {
+      programDir_ = programDir;
+      folder_ = folder;
+      day_ = day;
+      path_ = programDir + std::string(folder) + DayFileName(when);
+    }
+    return path_;
+  }
+
+ private:
+  std::string programDir_;
+  std::string folder_;
+  double day_ = std::nan("");
+  std::string path_;
+};
+
+const std::string& DayPath(const std::string& programDir, std::string_view folder,
+                           rtl::TDateTime when) {
+  thread_local TDayPath cache;
+  return cache.Of(programDir, folder, when);
+}
+
+}  // namespace
 
 std::string DayFileName(rtl::TDateTime when) {
   return rtl::FormatDateTime("yyyymmdd", when) + ".log";
 }
 
 void AppendRecordLine(const std::string& programDir, std::string_view record, rtl::TDateTime when) {
-  rtl::AppendLineToFile(programDir + kRecordFolder + DayFileName(when), kRecordHeader, record,
-                        "\r\n");
+  rtl::AppendLineToFile(DayPath(programDir, kRecordFolder, when), kRecordHeader, record, "\r\n");
 }
 
 std::string EventEntryHead(int code, rtl::TDateTime when) {
@@ -28,7 +64,7 @@ void AppendEventEntry(const std::string& programDir, int code, std::string_view 
     entry += text;
     entry += "\r\n\r\n\r\n";
   }
-  rtl::AppendToFile(programDir + kEventFolder + DayFileName(when), "", entry);
+  rtl::AppendToFile(DayPath(programDir, kEventFolder, when), "", entry);
 }
 
 }  // namespace collector

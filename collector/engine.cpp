@@ -127,13 +127,10 @@ void TCollectorEngine::Stop() {
 using collector::Succeeds;
 using collector::TCaught;
 
-std::string TCollectorEngine::Guarded(const char* Word, const std::function<void()>& body) {
-  TCaught caught;
-  if (Succeeds(body, caught)) return std::string();
+std::string TCollectorEngine::Failed(const char* Word, const TCaught& caught) {
   host_.HandlerFailed(Word, caught.ClassName, caught.Message);
   return caught.Message;
 }
-
 void TCollectorEngine::RunMailJob(collector::TMailJob& Job) {
   TCaught caught;
   if (Succeeds([&] { Job.Send(*SmtpWatch, *PopWatch); }, caught)) return;

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "collector/caught.h"
 #include "collector/mailqueue.h"
 #include "net/ftp/ftpsrv.h"
 #include "net/mail/pop3sync.h"
@@ -94,7 +95,12 @@ class TCollectorEngine : public rtl::TComponent {
 
   // Runs body; an exception goes to the host's HandlerFailed with Word. Returns the exception's
   // message, or "" when body succeeded.
-  std::string Guarded(const char* Word, const std::function<void()>& body);
+  template <typename Body>
+  std::string Guarded(const char* Word, Body&& body) {
+    collector::TCaught caught;
+    if (collector::Succeeds(body, caught)) return std::string();
+    return Failed(Word, caught);
+  }
 
   // Appends a record (code 50) to the day's record file, or an information (98) or error (99)
   // event to the day's event file. A record is first handed to the host's ChkRecvString (after
@@ -130,6 +136,8 @@ class TCollectorEngine : public rtl::TComponent {
   void KelvadonFtpAcceptPaused(rtl::TObject* Sender, WORD Error);
 
  private:
+  // Hands a failure of Word to the host; returns its message.
+  std::string Failed(const char* Word, const collector::TCaught& caught);
   // Takes an agent connection out of ClientList (giving its descriptor back) and LastClient, and
   // posts its release.
   void ReleaseClient(TAsyncSocket* Client);

@@ -69,17 +69,24 @@ void TCollectorEngine::ReleaseClient(TAsyncSocket* Client) {
 void TCollectorEngine::ClientDataAvailable(rtl::TObject* Sender, WORD ErrCode) {
   Guarded("ClientDataAvailable", [&] {
     auto* client = static_cast<TAsyncSocket*>(Sender);
-    // The whole line at once (up to the line limit): a long record stays one record.
-    int size = std::max(client->RcvdCount(), kDatagramSize);
-    std::string line(static_cast<size_t>(size), '\0');
-    int n = client->Receive(line.data(), size);
+    // The whole line at once (up to the line limit): a long record stays one record. A line that
+    // fits the usual size is taken on the stack, a longer one in a buffer of its own.
+    const int size = std::max(client->RcvdCount(), kDatagramSize);
+    char onStack[kDatagramSize];
+    std::string large;
+    char* buffer = onStack;
+    if (size > kDatagramSize) {
+      large.resize(static_cast<size_t>(size));
+      buffer = large.data();
+    }
+    int n = client->Receive(buffer, size);
     if (n <= 0) return;
-    while (n > 0 && (line[n - 1] == '\n' || line[n - 1] == '\r'))
+    while (n > 0 && (buffer[n - 1] == '\n' || buffer[n - 1] == '\r'))
       --n;
-    line.resize(static_cast<size_t>(n));
     // An embedded NUL ends the record.
-    line.resize(std::min(line.size(), line.find('\0')));
-    EventWrite(collector::kCodeRecord, line);
+    const auto* nul = static_cast<const char*>(std::memchr(buffer, '\0', static_cast<size_t>(n)));
+    if (nul) n = static_cast<int>(nul - buffer);
+    EventWrite(collector::kCodeRecord, std::string(buffer, static_cast<size_t>(n)));
   });
 }
 

@@ -282,7 +282,8 @@ iovec Piece(std::string_view s) {
 // data those of the entry. REQUIRES: headerCount + dataCount <= 4.
 void AppendPieces(std::string_view path, iovec* header, int headerCount, iovec* data,
                   int dataCount) {
-  std::string p;
+  // The path as a C text, in a buffer each thread keeps (no allocation per append).
+  thread_local std::string p;
   if (!ToCPath(path, p)) ThrowInOutError(ENOENT);
   const int flags = O_WRONLY | O_APPEND | O_CLOEXEC | O_NOFOLLOW;
   // The file exists at every call but the first of its day: it is opened as it is first, so that
