@@ -10,7 +10,7 @@ constexpr int kFtpCommandBufferSize = 2048;
 
 // Transfers move their data through a buffer of their own (never the command buffer): one read of
 // an upload and one block of a download are at most this size.
-constexpr int kFtpTransferBufferSize = 64 * 1024;
+constexpr int kFtpTransferBufferSize = 256 * 1024;
 
 // Entries of the command table.
 constexpr int kFtpMaxCommands = 37;
