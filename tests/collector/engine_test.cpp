@@ -36,7 +36,7 @@ class FakeHost : public TCollectorHost {
   void EventWritten(int Code, const std::string& Text, rtl::TDateTime) override {
     events.push_back(std::to_string(Code) + " " + Text);
   }
-  void RecordArrived(const std::string& Line, rtl::TDateTime) override {
+  void RecordArrived(std::string& Line, rtl::TDateTime) override {
     arrived.push_back(Line);
     if (Line == "refused") throw rtl::Exception("live view failed");
   }
