@@ -291,7 +291,7 @@ class TFrmWatch : public TForm, private TCollectorHost {
   bool droppingLine_ = false;              // the engine reports a dropped over-long line
   bool reportPending_ = false;             // a report job is queued or running
   bool shown_ = false;                     // the first show has happened
-  bool stoppedService_ = false;  // this console stopped the service at its first show
+  bool stoppedService_ = false;            // this console stopped the service at its first show
 };
 
 // The program's main window.

@@ -167,7 +167,10 @@ class ConsoleRun : public testsupport::ServiceTest {
   // Every mail job queued so far has run.
   bool MailDone() {
     return PumpUntil(
-        [] { return FrmWatch->Engine->MailJobs->Waiting() == 0 && !FrmWatch->Engine->MailJobs->Running(); },
+        [] {
+          return FrmWatch->Engine->MailJobs->Waiting() == 0 &&
+                 !FrmWatch->Engine->MailJobs->Running();
+        },
         kLimitMs);
   }
 
@@ -314,8 +317,10 @@ TEST_F(ConsoleRun, FiredRulesMailInRuleOrderFromTheSenderOrTheDefault) {
     const size_t before = sink.Messages().size();
     kit_.reset();  // one console at a time
     kit_ = std::make_unique<uitest::TTestApp>();
-    Settings(c.mailEnv,
-             {{"Word1", "FIRE"}, {"Word2", "absent"}, {"Word4", "USB"}, {"Body", "%Word%=%SearchLine%"}});
+    Settings(c.mailEnv, {{"Word1", "FIRE"},
+                         {"Word2", "absent"},
+                         {"Word4", "USB"},
+                         {"Body", "%Word%=%SearchLine%"}});
     StartConsole();
     Send({kFired});
     ASSERT_TRUE(PumpUntil([&] { return sink.Messages().size() == before + 2; }, kLimitMs));
@@ -335,8 +340,8 @@ TEST_F(ConsoleRun, AnEmptyToMailGivesABoxPerFiringRecord) {
   SmtpSink sink;
   REQUIRE_SINK(sink);
   Settings(MailEnv(sink.Port(), {{"ToMail", ""}}), {{"Word1", "FIRE"}, {"Word2", "USB"}});
-  const std::string failure = std::string("System Error Exception : ") + collector::msg::kMailToHead +
-                              collector::msg::kMailFailedTail;
+  const std::string failure = std::string("System Error Exception : ") +
+                              collector::msg::kMailToHead + collector::msg::kMailFailedTail;
   ExpectBox(failure);
   ExpectBox(failure);
   StartConsole();
@@ -481,7 +486,8 @@ TEST_F(ConsoleDay, AFailedReportIsTriedAgainOnEachTick) {
 TEST_F(ConsoleDay, WithoutMailNothingChangesAndWithoutReportTheDayMovesAtOnce) {
   SmtpSink sink;
   REQUIRE_SINK(sink);
-  StartBeforeMidnight({{"SmtpServer", "127.0.0.1"}, {"SmtpPort", sink.Port()}, {"FromMail", "a@b"}});
+  StartBeforeMidnight(
+      {{"SmtpServer", "127.0.0.1"}, {"SmtpPort", sink.Port()}, {"FromMail", "a@b"}});
   Tick();
   EXPECT_EQ(FrmWatch->LastReportDate, started_);
   EXPECT_EQ(Column("FileName"), Strings{"f.txt"});
@@ -524,12 +530,13 @@ class ServiceProgram {
   ~ServiceProgram() { Stop(); }
   // Up once its record port accepts.
   bool Started() const {
-    return pid_ > 0 && testsupport::WaitFor([] {
-             const int fd = testsupport::ConnectTcp(kCollectorPort);
-             if (fd >= 0) close(fd);
-             return fd >= 0;
-           },
-                                            kLimitMs);
+    return pid_ > 0 && testsupport::WaitFor(
+                           [] {
+                             const int fd = testsupport::ConnectTcp(kCollectorPort);
+                             if (fd >= 0) close(fd);
+                             return fd >= 0;
+                           },
+                           kLimitMs);
   }
   void Stop() {
     if (pid_ <= 0) return;

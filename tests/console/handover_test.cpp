@@ -239,7 +239,7 @@ TEST_F(HandOver, ASlowStopIsWaitedFor) {
   EXPECT_EQ(Boxes(), std::vector<std::string>{kRunningQuestion});
   EXPECT_FALSE(Ended());
   EXPECT_EQ(ServiceState(), DWORD(SERVICE_STOPPED));
-  EXPECT_TRUE(Collects("slow\tstop"));
+  EXPECT_TRUE(Collects("2026/12/10 10:00:00\tCopy\tPC02\tslow stop\t\t\t\t\t"));
   Exit(IDNO);
 }
 
@@ -343,7 +343,7 @@ TEST_F(HandOver, CancelKeepsCollecting) {
   FrmWatch->BtnClose->Click();
   EXPECT_FALSE(Ended());
   EXPECT_TRUE(FrmWatch->Visible());
-  EXPECT_TRUE(Collects("after\tcancel"));
+  EXPECT_TRUE(Collects("2026/12/10 10:00:00\tCopy\tPC03\tafter cancel\t\t\t\t\t"));
   EXPECT_TRUE(DiscoveryAnswered());
   Exit(IDNO);
   EXPECT_TRUE(Ended());
@@ -358,7 +358,8 @@ TEST_F(HandOver, TheEndStoresWhatHadArrived) {
   ASSERT_GE(fd, 0);
   ASSERT_TRUE(PumpUntil([&] { return FrmWatch->ClientList.size() == 1; }));
   // Nothing pumps from here on: the bytes wait in the connection until the end reads them.
-  const std::string sent = "first\r\nlast without its line end";
+  const std::string sent =
+      "1\t2\t3\t4\t5\t6\t7\t8\tfirst\r\n1\t2\t3\t4\t5\t6\t7\t8\tlast without its line end";
   ASSERT_TRUE(testsupport::SendAll(fd, sent));
   ASSERT_TRUE(testsupport::WaitFor([&] {
     ULONG n = 0;
@@ -366,8 +367,7 @@ TEST_F(HandOver, TheEndStoresWhatHadArrived) {
     return n == sent.size();
   }));
   Exit(IDNO);
-  EXPECT_NE(testsupport::ReadFile(Records()).find("first\r\nlast without its line end\r\n"),
-            std::string::npos)
+  EXPECT_NE(testsupport::ReadFile(Records()).find(sent + "\r\n"), std::string::npos)
       << testsupport::ReadFile(Records());
   EXPECT_EQ(testsupport::ReadUntilClose(fd, 5000), "");  // closed by the console
   close(fd);
