@@ -54,6 +54,8 @@ int64_t At(int y, int mo, int d, int h, int mi) {
 }
 
 const std::string kToday = rtl::Utf8ToCp932("今日");
+// A line without a TAB is stored as its "FileName" after eight empty fields.
+const std::string kNoTabs(8, '\t');
 const std::string kErrorHeading = rtl::Utf8ToCp932("システムエラーが発生しました。");
 
 // Runs peer on a thread of its own while this thread handles the console's messages.
@@ -241,6 +243,29 @@ TEST_F(ConsoleRun, RecordsAreStoredAsNineFieldsAndShownAsTheyArrive) {
   EXPECT_EQ(Boxes(), Strings{});
 }
 
+// A record that cannot be written: its error entry and the same text in a box; the listener
+// goes on, and the next record is stored once the folder is back.
+TEST_F(ConsoleRun, AFailedRecordWriteIsAnErrorEntryAndABox) {
+  StartConsole();
+  std::filesystem::remove(folder_.File("RecvData"));
+  const std::string failure = "System Error RecvFileWrite EInOutError : Path not found";
+  bool restored = false;
+  kit_->WidgetSet.ExpectBox(uitest::TBoxScript{failure, {}, IDOK, [&] {
+                                                 if (!restored)
+                                                   std::filesystem::create_directory(
+                                                       folder_.File("RecvData"));
+                                                 restored = true;
+                                                 return true;
+                                               }});
+  Send({"lost", "kept"});
+  EXPECT_EQ(WaitForRecords(1), Strings{kNoTabs + "kept"});
+  EXPECT_EQ(Boxes(), Strings{failure});
+  const std::string events = testsupport::ReadFile(EventFile());
+  EXPECT_NE(events.find(kErrorHeading + "\r\n" + failure + "\r\n\r\n\r\n"), std::string::npos)
+      << events;
+  EXPECT_EQ(ErrorEntries(), 1u);
+}
+
 // Connections that come and go leave nothing behind; discovery gets its one reply; an upload
 // is the received-file event.
 TEST_F(ConsoleRun, ConnectionsDiscoveryAndUploads) {
@@ -292,8 +317,6 @@ std::string Sender(const SmtpSink::Message& m) {
   return m.envelope.empty() ? std::string() : m.envelope.front();
 }
 
-// A line without a TAB is stored as its "FileName" after eight empty fields.
-const std::string kNoTabs(8, '\t');
 const std::string kFired =
     "2026/12/10 10:00:00\tCopy\tPC01\tFIRE\t10.0.0.1\tuser\tE:\tUSB DISK\tf.txt";
 
