@@ -22,6 +22,7 @@
 
 #include "collector/dayfiles.h"
 #include "collector/messages.h"
+#include "collector/password.h"
 #include "console/frmwatch.h"
 #include "console/program.h"
 #include "platform/ui/testkit/testkit.h"
@@ -32,6 +33,7 @@
 #include "tests/support/env.h"
 #include "tests/support/netns.h"
 #include "tests/support/peers.h"
+#include "tests/support/pop3_server.h"
 #include "tests/support/pump.h"
 #include "tests/support/service_fixture.h"
 #include "tests/support/smtp_sink.h"
@@ -376,6 +378,56 @@ TEST_F(ConsoleRun, AnEmptyToMailGivesABoxPerFiringRecord) {
   EXPECT_EQ(Boxes(), (Strings{failure, failure}));
   EXPECT_EQ(sink.Messages().size(), 0u);
   EXPECT_EQ(ErrorEntries(), 0u);
+}
+
+// POP before SMTP: one login right before each alert job's mail; a wrong password is one box
+// per job, and the records are stored all the same.
+TEST_F(ConsoleRun, PopBeforeSmtpLogsInForEachAlertJob) {
+  if (!testsupport::Pop3Server::CanRun()) GTEST_SKIP() << testsupport::kUsersCannotSwitch;
+  testsupport::Pop3Server pop;
+  ASSERT_TRUE(pop.Started()) << pop.Error();
+  SmtpSink sink;
+  REQUIRE_SINK(sink);
+  const auto logins = [&] {
+    const std::string log = pop.Log();
+    size_t n = 0;
+    for (size_t at = 0; (at = log.find("Login: user=<alice>", at)) != std::string::npos; ++at)
+      ++n;
+    return n;
+  };
+  const std::string refused =
+      std::string("System Error Exception : ") + collector::msg::kPopLoginFailed;
+  const struct {
+    const char* password;
+    size_t mails;
+    Strings boxes;
+  } cases[] = {{"secret", 1, {}}, {"wrong", 0, {refused}}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.password);
+    const size_t mailsBefore = sink.Messages().size();
+    const size_t loginsBefore = logins();
+    kit_.reset();  // one console at a time
+    kit_ = std::make_unique<uitest::TTestApp>();
+    Settings(MailEnv(sink.Port(), {{"PopBeforeSmtp", "1"},
+                                   {"PopServer", "127.0.0.1"},
+                                   {"PopPort", std::to_string(pop.Port())},
+                                   {"PopUser", "alice"},
+                                   {"PopPasswd", EncryptSetting(c.password, kSettingPassphrase)}}),
+             {{"Word1", "FIRE"}});
+    for (const std::string& box : c.boxes)
+      ExpectBox(box);
+    StartConsole();
+    Send({"quiet", "FIRE"});
+    EXPECT_EQ(WaitForRecords(2).size(), 2u);
+    EXPECT_TRUE(MailDone());
+    EXPECT_TRUE(PumpUntil([&] { return kit_->WidgetSet.PendingBoxes() == 0; }, kLimitMs));
+    EXPECT_EQ(sink.Messages().size() - mailsBefore, c.mails);
+    EXPECT_EQ(Boxes(), c.boxes);
+    if (c.mails == 1) EXPECT_EQ(logins() - loginsBefore, 1u);
+    close(agent_);
+    agent_ = -1;
+    std::filesystem::remove(RecordFile());
+  }
 }
 
 // A failed alert's box stays open until the next record's mail has reached the server: the next
