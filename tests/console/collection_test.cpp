@@ -30,12 +30,10 @@
 #include "rtl/datetime.h"
 #include "rtl/files.h"
 #include "settings/keys.h"
-#include "tests/support/env.h"
-#include "tests/support/netns.h"
+#include "tests/console/console_folder.h"
 #include "tests/support/peers.h"
 #include "tests/support/pop3_server.h"
 #include "tests/support/pump.h"
-#include "tests/support/service_fixture.h"
 #include "tests/support/smtp_sink.h"
 
 namespace {
@@ -45,8 +43,7 @@ using testsupport::SmtpSink;
 using Strings = std::vector<std::string>;
 using Keys = std::vector<std::pair<std::string, std::string>>;
 
-constexpr int kCollectorPort = 4016;  // the settings' default
-constexpr int kFtpPort = 9021;
+using consoletest::kCollectorPort;
 constexpr char kServiceName[] = "KelvadonManager";
 // How long a peer, a record or a mail may take on a loaded machine.
 constexpr DWORD kLimitMs = 60000;
@@ -81,29 +78,19 @@ Strings RecordLines(const std::string& file) {
   return lines;
 }
 
-class ConsoleRun : public testsupport::ServiceTest {
+class ConsoleRun : public consoletest::ConsoleInFolder {
  protected:
   void SetUp() override {
-    for (testsupport::FixedPort* port : {&collectorPort_, &ftpPort_})
-      if (!port->Take()) GTEST_SKIP() << port->Error();
-    ServiceTest::SetUp();
-    std::filesystem::create_directory(folder_.File("RecvData"));
-    std::filesystem::create_directory(folder_.File("Log"));
-    libDir_ = std::make_unique<testsupport::ScopedEnv>(
-        "KELVADON_LIBDIR", rtl::ExtractFilePath(rtl::ProgramFileName()));
-    programDir_ = std::make_unique<uitest::ScopedProgramDir>(folder_.path());
     oldClock_ = rtl::SetWallClock([this] { return now_.load(); });
-    kit_ = std::make_unique<uitest::TTestApp>();
+    ConsoleInFolder::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
     service_ = Install(kServiceName);  // stopped: the console takes over without a question
   }
 
   void TearDown() override {
     if (agent_ >= 0) close(agent_);
-    kit_.reset();
+    ConsoleInFolder::TearDown();
     rtl::SetWallClock(oldClock_);
-    programDir_.reset();
-    libDir_.reset();
-    if (scmd_) ServiceTest::TearDown();
   }
 
   // The console's settings file with sections "MailEnv" and "Mail" holding these keys.
@@ -114,7 +101,7 @@ class ConsoleRun : public testsupport::ServiceTest {
     text += "[Mail]\r\n";
     for (const auto& [k, v] : mail)
       text += k + "=" + v + "\r\n";
-    folder_.Write(rtl::ExtractFileName(rtl::ChangeFileExt(rtl::ProgramFileName(), ".ini")), text);
+    folder_.Write(rtl::ExtractFileName(IniFile()), text);
   }
   // Mail set up with server as the SMTP server, extra keys added or replacing.
   static Keys MailEnv(const std::string& port, const Keys& extra = {}) {
@@ -149,6 +136,17 @@ class ConsoleRun : public testsupport::ServiceTest {
       bytes += line + "\r\n";
     ASSERT_TRUE(testsupport::SendAll(agent_, bytes));
   }
+  // An agent's upload of source as "agent.txt" (curl beside the loop); curl's exit status.
+  static int Upload(const std::string& source) {
+    int status = -1;
+    Beside([&] {
+      status = std::system(("timeout 60 /usr/bin/curl -s --max-time 30 -T " + source +
+                            " ftp://127.0.0.1:" + std::to_string(consoletest::kFtpPort) +
+                            "/agent.txt --user Brindlework:rtso7362")
+                               .c_str());
+    });
+    return status;
+  }
   std::string RecordFile() const {
     return folder_.File(collector::kRecordFolder + collector::DayFileName(rtl::Now()));
   }
@@ -178,13 +176,7 @@ class ConsoleRun : public testsupport::ServiceTest {
         kLimitMs);
   }
 
-  Strings Boxes() const {
-    Strings texts;
-    for (const TMessageBoxRequest& r : kit_->WidgetSet.Shown)
-      texts.push_back(r.Text);
-    return texts;
-  }
-  void ExpectBox(const std::string& text) { kit_->WidgetSet.ExpectBox(text, IDOK); }
+  void ExpectBox(const std::string& text) { ConsoleInFolder::ExpectBox(text, IDOK); }
 
   // The grid's column of that name, newest record first.
   static Strings Column(const char* name) {
@@ -195,13 +187,6 @@ class ConsoleRun : public testsupport::ServiceTest {
     return texts;
   }
 
-  testsupport::FixedPort collectorPort_{kCollectorPort};
-  testsupport::FixedPort ftpPort_{kFtpPort};
-  testsupport::TempDir folder_{"kwconsolerun", 0755};
-  std::unique_ptr<testsupport::ScopedEnv> libDir_;
-  std::unique_ptr<uitest::ScopedProgramDir> programDir_;
-  std::unique_ptr<uitest::TTestApp> kit_;
-  testsupport::ScHandle service_;
   std::atomic<int64_t> now_{At(2026, 12, 10, 10, 0)};
   rtl::WallClock oldClock_;
   int agent_ = -1;
@@ -293,13 +278,7 @@ TEST_F(ConsoleRun, ConnectionsDiscoveryAndUploads) {
 
   testsupport::TempDir agent("kwagent");
   const std::string source = agent.Write("upload.txt", "uploaded bytes\n");
-  int status = -1;
-  Beside([&] {
-    status = std::system(("timeout 60 /usr/bin/curl -s --max-time 30 -T " + source +
-                          " ftp://127.0.0.1:9021/agent.txt --user Brindlework:rtso7362")
-                             .c_str());
-  });
-  EXPECT_EQ(status, 0);
+  EXPECT_EQ(Upload(source), 0);
   // One entry: its heading, the two lines of the event, two empty lines.
   const std::string events = testsupport::ReadFile(EventFile());
   EXPECT_EQ(events.rfind(rtl::FormatDateTime("yyyy/mm/dd hh:mm:ss", rtl::Now()) + " " +
@@ -638,13 +617,6 @@ TEST_F(ConsoleRun, TheServiceAndTheConsoleWriteTheSameLines) {
                        "ファイル.txt")};
   testsupport::TempDir agent("kwagent");
   const std::string source = agent.Write("upload.txt", "uploaded bytes\n");
-  const auto upload = [&] {
-    Beside([&] {
-      std::system(("timeout 60 /usr/bin/curl -s --max-time 30 -T " + source +
-                   " ftp://127.0.0.1:9021/agent.txt --user Brindlework:rtso7362")
-                      .c_str());
-    });
-  };
   // The event texts, without their headings' time stamps.
   const auto eventTexts = [&] {
     Strings texts;
@@ -662,7 +634,7 @@ TEST_F(ConsoleRun, TheServiceAndTheConsoleWriteTheSameLines) {
     ASSERT_TRUE(service.Started()) << testsupport::ReadFile(folder_.File("stderr.log"));
     Send(records);
     ASSERT_TRUE(testsupport::WaitFor([&] { return Records().size() == records.size(); }, kLimitMs));
-    upload();
+    EXPECT_EQ(Upload(source), 0);
     close(agent_);
     agent_ = -1;
     service.Stop();
@@ -674,7 +646,7 @@ TEST_F(ConsoleRun, TheServiceAndTheConsoleWriteTheSameLines) {
   ASSERT_EQ(all.size(), 2 * records.size());
   EXPECT_EQ(Strings(all.begin() + records.size(), all.end()), records);
   EXPECT_EQ(Strings(all.begin(), all.begin() + records.size()), records);
-  upload();
+  EXPECT_EQ(Upload(source), 0);
   const Strings events = eventTexts();
   ASSERT_EQ(events.size(), serviceEvents.size() + 1) << testing::PrintToString(events);
   EXPECT_EQ(events.back(), serviceEvents.back());
