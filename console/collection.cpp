@@ -45,6 +45,10 @@ void TFrmWatch::ClientLineLimitExceeded(rtl::TObject* Sender, int RcvdLength, bo
   droppingLine_ = false;
 }
 
+void TFrmWatch::RecvFileWrite(const std::string& Line) {
+  Engine->EventWrite(collector::kCodeRecord, Line);
+}
+
 void TFrmWatch::RecordArrived(std::string& Line, rtl::TDateTime When) {
   Line = console::JoinRecordFields(console::SplitRecordLine(Line));
   ShowArrivedRecord(Line);
@@ -65,6 +69,9 @@ void TFrmWatch::HandlerFailed(const char* Word, const char* ClassName, const std
   } else if (std::strcmp(Word, "ChkRecvString") == 0) {
     // An alert job has ended (or its queuing failed): the next job does not wait for the box.
     MessageLater(SystemError("", ClassName, Message));
+  } else if (std::strcmp(Word, "TimWatchReportTimer") == 0) {
+    // The report job has ended: what followed its mail failed.
+    MessageLater(SystemError("TimWatchTimer ", ClassName, Message));
   } else {
     // The message box; the listener goes on.
     this->Message(text);

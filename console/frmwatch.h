@@ -227,10 +227,11 @@ class TFrmWatch : public TForm, private TCollectorHost {
   void NetSocketSessionAvailable(rtl::TObject* Sender, WORD ErrCode);
   // The engine's: the line dropped; its failure is one error entry in the event file, no box.
   void ClientLineLimitExceeded(rtl::TObject* Sender, int RcvdLength, bool& ClearData);
-  // Stores one record line: the alert rules (ChkRecvString, which only queues), then today's
-  // record file. A failure of the write is an error entry "System Error RecvFileWrite <class> :
-  // <message>" and the same text in a box.
-  void RecvFileWrite(const std::string& Line) { Engine->EventWrite(50, Line); }
+  // Stores one record line as every arriving record is stored: its stored form (RecordArrived),
+  // the alert rules (ChkRecvString, which only queues), then today's record file. A failure of
+  // the write is an error entry "System Error RecvFileWrite <class> : <message>" and the same
+  // text in a box.
+  void RecvFileWrite(const std::string& Line);
   // Appends an information (98) or error (99) entry to today's event file (never raises).
   void WriteSystemLog(int Code, const std::string& Text) { Engine->EventWrite(Code, Text); }
   // The alert rules for one record, from WatchIni's settings as they are now: nothing when
@@ -263,7 +264,7 @@ class TFrmWatch : public TForm, private TCollectorHost {
 
  private:
   // TCollectorHost: a failed handler shows its message box and the listeners go on; a failed
-  // alert job's box comes once the job has ended; a dropped line is an error entry only.
+  // mail job's box comes once the job has ended; a dropped line is an error entry only.
   void HandlerFailed(const char* Word, const char* ClassName, const std::string& Message) override;
   // A record arrived: Line becomes its nine fields joined with TAB, which the viewer's live
   // insertion shows (before the rules and the write).
