@@ -1,5 +1,7 @@
 #include "collector/alertrules.h"
 
+#include <algorithm>
+
 #include "rtl/cp932.h"
 #include "settings/keys.h"
 
@@ -80,10 +82,10 @@ bool RuleFires(std::string_view record, const std::vector<std::string>& terms) {
   return true;
 }
 
-std::vector<std::string> FiredRules(const TIniFileCompo& ini, std::string_view record) {
+std::vector<std::string> FiredRules(const TIniFileCompo& ini, std::string_view record, int count) {
   std::vector<std::string> fired;
-  for (const settings::KeyDef& key : settings::kWord) {
-    std::string value = settings::ReadSetting(ini, key);
+  for (int rule = 0; rule < std::min(count, settings::kWordCount); ++rule) {
+    std::string value = settings::ReadSetting(ini, settings::kWord[rule]);
     if (value.empty()) continue;
     if (RuleFires(record, CommaList(value))) fired.push_back(std::move(value));
   }

@@ -24,7 +24,9 @@ std::vector<std::string> CommaList(std::string_view text);
 bool RuleFires(std::string_view record, const std::vector<std::string>& terms);
 
 // The values of "Word1".."Word5" (as stored, the whole comma list), in that order, of the rules
-// that fire for record. An empty value is no rule.
-std::vector<std::string> FiredRules(const TIniFileCompo& ini, std::string_view record);
+// that fire for record; only the first count of them are tried (at most five). An empty value is
+// no rule.
+std::vector<std::string> FiredRules(const TIniFileCompo& ini, std::string_view record,
+                                    int count = 5);
 
 }  // namespace collector

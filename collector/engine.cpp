@@ -5,6 +5,7 @@
 #include "collector/caught.h"
 #include "collector/dayfiles.h"
 #include "collector/maillimits.h"
+#include "rtl/exception.h"
 
 TCollectorEngine::TCollectorEngine(rtl::TComponent* Owner, TCollectorHost& Host)
     : rtl::TComponent(Owner), host_(Host) {
@@ -140,21 +141,30 @@ void TCollectorEngine::RunMailJob(collector::TMailJob& Job) {
   host_.HandlerFailed(Job.Word(), caught.ClassName, caught.Message);
 }
 
+void TCollectorEngine::QueueAlert(std::unique_ptr<collector::TMailJob> Job) {
+  if (!MailJobs->Add(std::move(Job)))
+    throw rtl::Exception("mail queue full (" + std::to_string(collector::kMaxWaitingMailJobs) +
+                         " jobs waiting): the alert for this record is not sent");
+}
+
 void TCollectorEngine::EventWrite(int Code, const std::string& Text) {
   // Both clock reads come first: a record goes to the file of the day it arrived.
   const rtl::TDateTime now = rtl::Now();
+  const bool record = Code == collector::kCodeRecord;
+  // A record in the form the host stores it.
+  std::string line = record ? Text : std::string();
   // The rules only queue mail: the record is written at once, in the order records arrive.
-  if (Code == collector::kCodeRecord) {
-    Guarded("RecordArrived", [&] { host_.RecordArrived(Text, now); });
-    Guarded("ChkRecvString", [&] { host_.ChkRecvString(Text); });
+  if (record) {
+    Guarded("RecordArrived", [&] { host_.RecordArrived(line, now); });
+    Guarded("ChkRecvString", [&] { host_.ChkRecvString(line); });
   }
   if (Code == collector::kCodeInfo || Code == collector::kCodeError)
     host_.EventWritten(Code, Text, now);
   TCaught caught;
   const bool written = Succeeds(
       [&] {
-        if (Code == collector::kCodeRecord)
-          collector::AppendRecordLine(ProgramDir, Text, now);
+        if (record)
+          collector::AppendRecordLine(ProgramDir, line, now);
         else
           collector::AppendEventEntry(ProgramDir, Code, Text, now);
       },
@@ -163,6 +173,9 @@ void TCollectorEngine::EventWrite(int Code, const std::string& Text) {
   // The failure of an error event is not reported again: that would repeat without end.
   if (Code == collector::kCodeError || writingError_) return;
   writingError_ = true;
-  host_.HandlerFailed("EventWrite", caught.ClassName, caught.Message);
+  if (record)
+    host_.RecordWriteFailed(caught.ClassName, caught.Message);
+  else
+    host_.HandlerFailed("EventWrite", caught.ClassName, caught.Message);
   writingError_ = false;
 }

@@ -42,9 +42,14 @@ class TCollectorHost {
   // the record is written all the same.
   virtual void ChkRecvString(const std::string& Line) {}
   // A record (code 50) has arrived at When and is about to be checked and written: the console
-  // shows it in its live view. An exception is a failure of "RecordArrived"; the record is
-  // checked and written all the same.
-  virtual void RecordArrived(const std::string& Line, rtl::TDateTime When) {}
+  // shows it in its live view and may give Line the form it stores (the service leaves it). An
+  // exception is a failure of "RecordArrived"; the record is checked and written all the same, as
+  // Line stands then.
+  virtual void RecordArrived(std::string& Line, rtl::TDateTime When) {}
+  // A record (code 50) could not be written to its day file. Default: a failure of "EventWrite".
+  virtual void RecordWriteFailed(const char* ClassName, const std::string& Message) {
+    HandlerFailed("EventWrite", ClassName, Message);
+  }
   // The mail clients' test of whether the application is terminating: a mail's wait gives up
   // when it is true. Default: a quit request is pending on the thread.
   virtual bool Terminating() { return QuitPending(); }
@@ -103,11 +108,16 @@ class TCollectorEngine : public rtl::TComponent {
   }
 
   // Appends a record (code 50) to the day's record file, or an information (98) or error (99)
-  // event to the day's event file. A record is first handed to the host's ChkRecvString (after
-  // the clock is read, so it goes to the file of the day it arrived). Never raises: a failure is
-  // handed to the host as a failure of "EventWrite", except while an error event is being written
-  // (that would repeat without end).
+  // event to the day's event file. A record is first handed to the host's RecordArrived, which
+  // may give it its stored form, and ChkRecvString (after the clock is read, so it goes to the
+  // file of the day it arrived). Never raises: a failure is handed to the host (RecordWriteFailed
+  // for a record, else as a failure of "EventWrite"), except while an error event is being
+  // written (that would repeat without end).
   void EventWrite(int Code, const std::string& Text);
+
+  // Queues the alert job of a record (for the host's ChkRecvString). Raises rtl::Exception when
+  // the queue is full; the job is dropped then.
+  void QueueAlert(std::unique_ptr<collector::TMailJob> Job);
 
   // ---- handlers ----
   void NetSocketSessionAvailable(rtl::TObject* Sender, WORD ErrCode);

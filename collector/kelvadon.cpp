@@ -195,9 +195,7 @@ void TKelvadonManager::ChkRecvString(const std::string& Line) {
   auto job = std::make_unique<collector::TAlertJob>(
       collector::ReadMailEnv(*WatchIni), settings::ReadSetting(*WatchIni, settings::kBody), Line,
       std::move(fired));
-  if (!Engine->MailJobs->Add(std::move(job)))
-    throw rtl::Exception("mail queue full (" + std::to_string(collector::kMaxWaitingMailJobs) +
-                         " jobs waiting): the alert for this record is not sent");
+  Engine->QueueAlert(std::move(job));
 }
 
 // ---- change of day ----

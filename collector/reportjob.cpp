@@ -11,12 +11,18 @@
 
 namespace collector {
 
-TReportJob::TReportJob(TMailEnv Env, std::string DayFile, TFailed Failed)
-    : env_(std::move(Env)), dayFile_(std::move(DayFile)), failed_(std::move(Failed)) {}
+TReportJob::TReportJob(TMailEnv Env, std::string DayFile, TFailed Failed, TSucceeded Succeeded)
+    : env_(std::move(Env)),
+      dayFile_(std::move(DayFile)),
+      failed_(std::move(Failed)),
+      succeeded_(std::move(Succeeded)) {}
 
 void TReportJob::Send(TSyncSmtpCli& Smtp, net::mail::TSyncPop3Cli& Pop) {
   TCaught caught;
-  if (Succeeds([&] { SendReport(Smtp, Pop); }, caught)) return;
+  if (Succeeds([&] { SendReport(Smtp, Pop); }, caught)) {
+    if (succeeded_) succeeded_();
+    return;
+  }
   Smtp.SyncAbort();
   Pop.SyncAbort();
   failed_(caught.ClassName, caught.Message);

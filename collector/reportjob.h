@@ -20,16 +20,20 @@ class TReportJob : public TMailJob {
  public:
   // Called with the class name and message of a failure of the report mail.
   using TFailed = std::function<void(const char* ClassName, const std::string& Message)>;
+  // Called once the report mail has gone through (both clients quit).
+  using TSucceeded = std::function<void()>;
 
-  // Env as read at the day change; DayFile the record day file of the day that ended.
-  TReportJob(TMailEnv Env, std::string DayFile, TFailed Failed);
+  // Env as read at the day change; DayFile the record day file of the day that ended. Succeeded
+  // may be empty.
+  TReportJob(TMailEnv Env, std::string DayFile, TFailed Failed, TSucceeded Succeeded = nullptr);
 
   const char* Word() const override { return "TimWatchReportTimer"; }
   // Aborts both clients, addresses the mail as every collector mail (AddressMail), logs in to
   // POP3 first when configured, attaches DayFile with the note kReportSent when it exists (else
   // kReportNoFile and nothing attached), opens, mails and quits both clients. A failure of any
   // step aborts both clients and goes to Failed with the failing step's text (as the alert job
-  // words them); nothing is raised.
+  // words them); nothing is raised. Then Succeeded, when the mail went through; what it raises is
+  // a failure of the job.
   void Send(TSyncSmtpCli& Smtp, net::mail::TSyncPop3Cli& Pop) override;
 
  private:
@@ -38,6 +42,7 @@ class TReportJob : public TMailJob {
   const TMailEnv env_;
   const std::string dayFile_;
   const TFailed failed_;
+  const TSucceeded succeeded_;
 };
 
 // The restart after a day change, as a job so that it comes after the mail queued before it.

@@ -144,6 +144,10 @@ TFrmWatch::TFrmWatch(rtl::TComponent* Owner)
   TimWatch->Name = "TimWatch";
   TimWatch->SetInterval(600000);
   TimWatch->SetEnabled(true);
+  TimWatch->OnTimer = [this](rtl::TObject* s) { TimWatchTimer(s); };
+  NetSocket->OnSessionAvailable = [this](rtl::TObject* s, WORD e) {
+    NetSocketSessionAvailable(s, e);
+  };
 
   // ---- images ----
   ImgToolBar = new TImageList(this);
@@ -462,13 +466,4 @@ void TFrmWatch::BtnCloseClick(rtl::TObject* Sender) {
 void TFrmWatch::Message(const std::string& text) {
   HideSplash();
   ShowMessage(text);
-}
-
-void TFrmWatch::HandlerFailed(const char* Word, const char* ClassName, const std::string& Message) {
-  // The message box; the listener goes on.
-  this->Message(std::string(Word) + " System Error " + ClassName + " : " + Message);
-}
-
-void TFrmWatch::RecordArrived(const std::string& Line, rtl::TDateTime When) {
-  ShowArrivedRecord(Line);
 }

@@ -11,12 +11,15 @@
 //   frmversion.*   the version window and the help: BtnVersionClick, BtnHelpClick
 //   frmsyosai.*    the details window
 //   frmsplash.*    the splash window
+//   collection.cpp the console's own collection run: what it does differently from the service
+//                  with the engine's records, alerts, reports and failures
 //
 // The collection itself is the collector's engine (collector/engine.h), the same as the service's;
 // this form is its host. Ownership: the form owns every component; the application owns the form.
 // Threads: the GUI thread only.
 #pragma once
 
+#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
@@ -88,7 +91,7 @@ class TFrmWatch : public TForm, private TCollectorHost {
   net::mail::TSyncPop3Cli* PopWatch;  // Engine's
   TIniFileCompo* WatchIni;
   TNTServiceManager* NtsWatch;
-  // 600000 ms, on from creation; its handler comes with the console's own collection run.
+  // 600000 ms, on from creation (TimWatchTimer); it stays on during a tick.
   TTimer* TimWatch;
 
   // ---- state (the engine's values where the engine has them) ----
@@ -217,6 +220,34 @@ class TFrmWatch : public TForm, private TCollectorHost {
   // Tool bar BtnSave and menu "設定保存(&S)": SaveSettings.
   void BtnSaveClick(rtl::TObject* Sender);
 
+  // ---- the collection run (collection.cpp) ----
+  // The sender of alerts when "FromMail" is missing from the settings.
+  static constexpr char kDefaultFromMail[] = "kelvadon-manager@localhost";
+  // The engine's accept; a new connection's over-long lines go to ClientLineLimitExceeded.
+  void NetSocketSessionAvailable(rtl::TObject* Sender, WORD ErrCode);
+  // The engine's: the line dropped; its failure is one error entry in the event file, no box.
+  void ClientLineLimitExceeded(rtl::TObject* Sender, int RcvdLength, bool& ClearData);
+  // Stores one record line as every arriving record is stored: its stored form (RecordArrived),
+  // the alert rules (ChkRecvString, which only queues), then today's record file. A failure of
+  // the write is an error entry "System Error RecvFileWrite <class> : <message>" and the same
+  // text in a box.
+  void RecvFileWrite(const std::string& Line);
+  // Appends an information (98) or error (99) entry to today's event file (never raises).
+  void WriteSystemLog(int Code, const std::string& Text) { Engine->EventWrite(Code, Text); }
+  // The alert rules for one record, from WatchIni's settings as they are now: nothing when
+  // "FromMail" (kDefaultFromMail when missing) or "SmtpServer" is empty; else the rules of
+  // GrdRule's rows ("Word1".."Word5") that fire are queued as one alert job. A failure of the
+  // job shows "System Error <class> : <message>" once the job has ended (the next job does not
+  // wait for the box). Raises when the queue is full.
+  void ChkRecvString(const std::string& Line) override;
+  // TimWatch's tick. With "FromMail", "ToMail" and "SmtpServer" set, the first tick of a new
+  // calendar day against LastReportDate queues the report of LastReportDate's day when
+  // "ReportSend" is "1" (none while one is pending); once it has gone through (at once without
+  // a report) the chosen day is loaded again and LastReportDate becomes the tick's time. A
+  // failure shows "System Error TimWatchTimer <class> : <message>" (the report's once its job
+  // has ended) and leaves LastReportDate, so a later tick tries again. No event, no restart.
+  void TimWatchTimer(rtl::TObject* Sender);
+
   // ---- the version window and the help (frmversion.cpp) ----
   // Tool bar BtnVersion and menu "バージョン(&A)": shows FrmVersion modally until it closes.
   void BtnVersionClick(rtl::TObject* Sender);
@@ -232,10 +263,18 @@ class TFrmWatch : public TForm, private TCollectorHost {
   bool FirstShowDone = false;
 
  private:
-  // TCollectorHost: a failed handler shows its message box; the listeners go on.
+  // TCollectorHost: a failed handler shows its message box and the listeners go on; a failed
+  // mail job's box comes once the job has ended; a dropped line is an error entry only.
   void HandlerFailed(const char* Word, const char* ClassName, const std::string& Message) override;
-  // A record arrived: the viewer's live insertion comes here.
-  void RecordArrived(const std::string& Line, rtl::TDateTime When) override;
+  // A record arrived: Line becomes its nine fields joined with TAB, which the viewer's live
+  // insertion shows (before the rules and the write).
+  void RecordArrived(std::string& Line, rtl::TDateTime When) override;
+  void RecordWriteFailed(const char* ClassName, const std::string& Message) override;
+  // Shows text in a box once the handler under way has returned (posted to this window).
+  void MessageLater(const std::string& text);
+  void WndProc(TMessage& Msg) override;
+  // The day chooser's day loaded again and LastReportDate := When (after the day's report).
+  void DayChanged(rtl::TDateTime When);
 
   // Hides the splash window (when there is one) and shows an OK box with text.
   void Message(const std::string& text);
@@ -249,8 +288,11 @@ class TFrmWatch : public TForm, private TCollectorHost {
   // The exit question's answer applied: Yes, No, or anything else as Cancel.
   void ApplyExitAnswer(int answer, bool& CanClose);
 
-  bool shown_ = false;           // the first show has happened
-  bool stoppedService_ = false;  // this console stopped the service at its first show
+  std::deque<std::string> laterMessages_;  // MessageLater's texts, oldest first
+  bool droppingLine_ = false;              // the engine reports a dropped over-long line
+  bool reportPending_ = false;             // a report job is queued or running
+  bool shown_ = false;                     // the first show has happened
+  bool stoppedService_ = false;            // this console stopped the service at its first show
 };
 
 // The program's main window.

@@ -18,4 +18,11 @@ TRecordFields SplitRecordLine(std::string line) {
   return fields;
 }
 
+std::string JoinRecordFields(const TRecordFields& fields) {
+  std::string line = fields[0];
+  for (int i = 1; i < kRecordFieldCount; ++i)
+    line += '\t' + fields[i];
+  return line;
+}
+
 }  // namespace console

@@ -28,4 +28,7 @@ std::string CutTabField(std::string& text);
 // last piece in "FileName"; a line with more keeps the extra TABs in "FileName".
 TRecordFields SplitRecordLine(std::string line);
 
+// The record line of the nine fields: joined with one TAB between each two (eight TABs at least).
+std::string JoinRecordFields(const TRecordFields& fields);
+
 }  // namespace console

@@ -36,11 +36,13 @@ class FakeHost : public TCollectorHost {
   void EventWritten(int Code, const std::string& Text, rtl::TDateTime) override {
     events.push_back(std::to_string(Code) + " " + Text);
   }
-  void RecordArrived(const std::string& Line, rtl::TDateTime) override {
+  void RecordArrived(std::string& Line, rtl::TDateTime) override {
     arrived.push_back(Line);
     if (Line == "refused") throw rtl::Exception("live view failed");
+    if (Line == "short") Line = "short\tform";  // the console's stored form
   }
-  std::vector<std::string> failures, events, arrived;
+  void ChkRecvString(const std::string& Line) override { checked.push_back(Line); }
+  std::vector<std::string> failures, events, arrived, checked;
 };
 
 class EngineTest : public ::testing::Test {
@@ -131,6 +133,14 @@ TEST_F(EngineTest, EachRecordReachesTheLiveViewAndIsStoredWhateverItDoes) {
   EXPECT_EQ(Records(), (std::vector<std::string>{"one", "refused", "three"}));
   EXPECT_EQ(host_.failures,
             std::vector<std::string>{"RecordArrived / Exception / live view failed"});
+}
+
+// The form the host gives a record is the one the rules see and the file gets.
+TEST_F(EngineTest, TheHostsFormOfARecordIsCheckedAndStored) {
+  engine_.EventWrite(collector::kCodeRecord, "short");
+  engine_.EventWrite(collector::kCodeRecord, "kept");
+  EXPECT_EQ(host_.checked, (std::vector<std::string>{"short\tform", "kept"}));
+  EXPECT_EQ(Records(), (std::vector<std::string>{"short\tform", "kept"}));
 }
 
 TEST_F(EngineTest, DiscoveryIsAnswered) {

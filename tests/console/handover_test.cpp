@@ -25,18 +25,18 @@
 #include "rtl/cp932.h"
 #include "rtl/datetime.h"
 #include "rtl/files.h"
+#include "tests/console/console_folder.h"
 #include "tests/support/env.h"
 #include "tests/support/netns.h"
 #include "tests/support/peers.h"
 #include "tests/support/pump.h"
-#include "tests/support/service_fixture.h"
 
 namespace {
 
 using testsupport::PumpUntil;
 
-constexpr int kCollectorPort = 4016;  // no settings file: the default
-constexpr int kFtpPort = 9021;
+using consoletest::kCollectorPort;
+using consoletest::kFtpPort;
 constexpr char kServiceName[] = "KelvadonManager";
 // How long a peer beside the console's loop may take.
 constexpr DWORD kPeerLimitMs = 60000;
@@ -78,28 +78,8 @@ bool TcpOpen(int port) {
   return fd >= 0;
 }
 
-class HandOver : public testsupport::ServiceTest {
+class HandOver : public consoletest::ConsoleInFolder {
  protected:
-  void SetUp() override {
-    for (testsupport::FixedPort* port : {&collectorPort_, &ftpPort_})
-      if (!port->Take()) GTEST_SKIP() << port->Error();
-    ServiceTest::SetUp();
-    std::filesystem::create_directory(folder_.File("RecvData"));
-    std::filesystem::create_directory(folder_.File("Log"));
-    // The libraries loaded by name stay the build's, beside this program.
-    libDir_ = std::make_unique<testsupport::ScopedEnv>(
-        "KELVADON_LIBDIR", rtl::ExtractFilePath(rtl::ProgramFileName()));
-    programDir_ = std::make_unique<uitest::ScopedProgramDir>(folder_.path());
-    kit_ = std::make_unique<uitest::TTestApp>();
-  }
-
-  void TearDown() override {
-    kit_.reset();  // the console's windows, listeners and server
-    programDir_.reset();
-    libDir_.reset();
-    if (scmd_) ServiceTest::TearDown();
-  }
-
   // The test service as "KelvadonManager" with options; started when running.
   void InstallService(bool running, const std::string& options = "") {
     service_ = Install(kServiceName, options);
@@ -120,13 +100,6 @@ class HandOver : public testsupport::ServiceTest {
   void Exit(int answer) {
     kit_->WidgetSet.ExpectBox(kExitQuestion, answer);
     FrmWatch->Close();
-  }
-  void ExpectBox(const std::string& text, int answer) { kit_->WidgetSet.ExpectBox(text, answer); }
-  std::vector<std::string> Boxes() const {
-    std::vector<std::string> texts;
-    for (const TMessageBoxRequest& r : kit_->WidgetSet.Shown)
-      texts.push_back(r.Text);
-    return texts;
   }
   bool Ended() const { return kit_->App.Terminated(); }
 
@@ -168,14 +141,6 @@ class HandOver : public testsupport::ServiceTest {
       return std::system(("timeout 60 /usr/bin/curl -s --max-time 30 " + arguments).c_str());
     });
   }
-
-  testsupport::FixedPort collectorPort_{kCollectorPort};
-  testsupport::FixedPort ftpPort_{kFtpPort};
-  testsupport::TempDir folder_{"kwconsole", 0755};
-  std::unique_ptr<testsupport::ScopedEnv> libDir_;
-  std::unique_ptr<uitest::ScopedProgramDir> programDir_;
-  std::unique_ptr<uitest::TTestApp> kit_;
-  testsupport::ScHandle service_;
 };
 
 // Stopped at start: no question, every listener open at once; exit Yes starts the service all the
@@ -239,7 +204,7 @@ TEST_F(HandOver, ASlowStopIsWaitedFor) {
   EXPECT_EQ(Boxes(), std::vector<std::string>{kRunningQuestion});
   EXPECT_FALSE(Ended());
   EXPECT_EQ(ServiceState(), DWORD(SERVICE_STOPPED));
-  EXPECT_TRUE(Collects("slow\tstop"));
+  EXPECT_TRUE(Collects("2026/12/10 10:00:00\tCopy\tPC02\tslow stop\t\t\t\t\t"));
   Exit(IDNO);
 }
 
@@ -306,8 +271,7 @@ TEST_F(HandOver, APortInUseEndsTheConsoleAndTheServiceRunsAgain) {
 TEST_F(HandOver, AFailedCreationShowsItsErrorAndNeverShowsTheWindow) {
   InstallService(false);
   // The settings file cannot be read: a folder has its name.
-  const std::string ini =
-      folder_.File(rtl::ExtractFileName(rtl::ChangeFileExt(rtl::ProgramFileName(), ".ini")));
+  const std::string ini = IniFile();
   std::filesystem::create_directory(ini);
   const std::string error =
       "System Error EInOutError : Cannot open file \"" + ini + "\". Is a directory";
@@ -343,7 +307,7 @@ TEST_F(HandOver, CancelKeepsCollecting) {
   FrmWatch->BtnClose->Click();
   EXPECT_FALSE(Ended());
   EXPECT_TRUE(FrmWatch->Visible());
-  EXPECT_TRUE(Collects("after\tcancel"));
+  EXPECT_TRUE(Collects("2026/12/10 10:00:00\tCopy\tPC03\tafter cancel\t\t\t\t\t"));
   EXPECT_TRUE(DiscoveryAnswered());
   Exit(IDNO);
   EXPECT_TRUE(Ended());
@@ -358,7 +322,8 @@ TEST_F(HandOver, TheEndStoresWhatHadArrived) {
   ASSERT_GE(fd, 0);
   ASSERT_TRUE(PumpUntil([&] { return FrmWatch->ClientList.size() == 1; }));
   // Nothing pumps from here on: the bytes wait in the connection until the end reads them.
-  const std::string sent = "first\r\nlast without its line end";
+  const std::string sent =
+      "1\t2\t3\t4\t5\t6\t7\t8\tfirst\r\n1\t2\t3\t4\t5\t6\t7\t8\tlast without its line end";
   ASSERT_TRUE(testsupport::SendAll(fd, sent));
   ASSERT_TRUE(testsupport::WaitFor([&] {
     ULONG n = 0;
@@ -366,8 +331,7 @@ TEST_F(HandOver, TheEndStoresWhatHadArrived) {
     return n == sent.size();
   }));
   Exit(IDNO);
-  EXPECT_NE(testsupport::ReadFile(Records()).find("first\r\nlast without its line end\r\n"),
-            std::string::npos)
+  EXPECT_NE(testsupport::ReadFile(Records()).find(sent + "\r\n"), std::string::npos)
       << testsupport::ReadFile(Records());
   EXPECT_EQ(testsupport::ReadUntilClose(fd, 5000), "");  // closed by the console
   close(fd);
