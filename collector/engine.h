@@ -50,6 +50,11 @@ class TCollectorHost {
   virtual void RecordWriteFailed(const char* ClassName, const std::string& Message) {
     HandlerFailed("EventWrite", ClassName, Message);
   }
+  // A line over the line limit was dropped whole (Word is the handler, Message says so).
+  // Default: a failure of Word, as HandlerFailed.
+  virtual void LineDropped(const char* Word, const char* ClassName, const std::string& Message) {
+    HandlerFailed(Word, ClassName, Message);
+  }
   // The mail clients' test of whether the application is terminating: a mail's wait gives up
   // when it is true. Default: a quit request is pending on the thread.
   virtual bool Terminating() { return QuitPending(); }

@@ -94,8 +94,8 @@ void TCollectorEngine::ClientLineLimitExceeded(rtl::TObject* Sender, int RcvdLen
                                                bool& ClearData) {
   // ClearData stays true: the line is dropped whole, through its line end.
   auto* client = static_cast<TAsyncSocket*>(Sender);
-  host_.HandlerFailed("ClientDataAvailable", "ESocketException",
-                      "line over " + std::to_string(client->LineLimit) + " bytes dropped");
+  host_.LineDropped("ClientDataAvailable", "ESocketException",
+                    "line over " + std::to_string(client->LineLimit) + " bytes dropped");
 }
 
 void TCollectorEngine::ClientSessionClosed(rtl::TObject* Sender, WORD ErrCode) {

@@ -30,21 +30,6 @@ std::string SystemError(const char* where, const char* ClassName, const std::str
 
 // ---- records ----
 
-void TFrmWatch::NetSocketSessionAvailable(rtl::TObject* Sender, WORD ErrCode) {
-  const size_t before = ClientList.size();
-  Engine->NetSocketSessionAvailable(Sender, ErrCode);
-  if (ClientList.size() <= before) return;  // nothing accepted
-  ClientList.back()->OnLineLimitExceeded = [this](rtl::TObject* s, int n, bool& clear) {
-    ClientLineLimitExceeded(s, n, clear);
-  };
-}
-
-void TFrmWatch::ClientLineLimitExceeded(rtl::TObject* Sender, int RcvdLength, bool& ClearData) {
-  droppingLine_ = true;
-  Engine->ClientLineLimitExceeded(Sender, RcvdLength, ClearData);
-  droppingLine_ = false;
-}
-
 void TFrmWatch::RecvFileWrite(const std::string& Line) {
   Engine->EventWrite(collector::kCodeRecord, Line);
 }
@@ -64,9 +49,7 @@ void TFrmWatch::RecordWriteFailed(const char* ClassName, const std::string& Mess
 
 void TFrmWatch::HandlerFailed(const char* Word, const char* ClassName, const std::string& Message) {
   const std::string text = std::string(Word) + " " + SystemError("", ClassName, Message);
-  if (droppingLine_) {
-    WriteSystemLog(collector::kCodeError, text);
-  } else if (std::strcmp(Word, "ChkRecvString") == 0) {
+  if (std::strcmp(Word, "ChkRecvString") == 0) {
     // An alert job has ended (or its queuing failed): the next job does not wait for the box.
     MessageLater(SystemError("", ClassName, Message));
   } else if (std::strcmp(Word, "TimWatchReportTimer") == 0) {
@@ -76,6 +59,12 @@ void TFrmWatch::HandlerFailed(const char* Word, const char* ClassName, const std
     // The message box; the listener goes on.
     this->Message(text);
   }
+}
+
+void TFrmWatch::LineDropped(const char* Word, const char* ClassName, const std::string& Message) {
+  // One error entry, no box: an agent's over-long line is not the user's to answer.
+  WriteSystemLog(collector::kCodeError,
+                 std::string(Word) + " " + SystemError("", ClassName, Message));
 }
 
 void TFrmWatch::MessageLater(const std::string& text) {

@@ -145,9 +145,6 @@ TFrmWatch::TFrmWatch(rtl::TComponent* Owner)
   TimWatch->SetInterval(600000);
   TimWatch->SetEnabled(true);
   TimWatch->OnTimer = [this](rtl::TObject* s) { TimWatchTimer(s); };
-  NetSocket->OnSessionAvailable = [this](rtl::TObject* s, WORD e) {
-    NetSocketSessionAvailable(s, e);
-  };
 
   // ---- images ----
   ImgToolBar = new TImageList(this);

@@ -223,10 +223,6 @@ class TFrmWatch : public TForm, private TCollectorHost {
   // ---- the collection run (collection.cpp) ----
   // The sender of alerts when "FromMail" is missing from the settings.
   static constexpr char kDefaultFromMail[] = "kelvadon-manager@localhost";
-  // The engine's accept; a new connection's over-long lines go to ClientLineLimitExceeded.
-  void NetSocketSessionAvailable(rtl::TObject* Sender, WORD ErrCode);
-  // The engine's: the line dropped; its failure is one error entry in the event file, no box.
-  void ClientLineLimitExceeded(rtl::TObject* Sender, int RcvdLength, bool& ClearData);
   // Stores one record line as every arriving record is stored: its stored form (RecordArrived),
   // the alert rules (ChkRecvString, which only queues), then today's record file. A failure of
   // the write is an error entry "System Error RecvFileWrite <class> : <message>" and the same
@@ -264,8 +260,10 @@ class TFrmWatch : public TForm, private TCollectorHost {
 
  private:
   // TCollectorHost: a failed handler shows its message box and the listeners go on; a failed
-  // mail job's box comes once the job has ended; a dropped line is an error entry only.
+  // mail job's box comes once the job has ended.
   void HandlerFailed(const char* Word, const char* ClassName, const std::string& Message) override;
+  // An agent's over-long line dropped: an error entry only, no box.
+  void LineDropped(const char* Word, const char* ClassName, const std::string& Message) override;
   // A record arrived: Line becomes its nine fields joined with TAB, which the viewer's live
   // insertion shows (before the rules and the write).
   void RecordArrived(std::string& Line, rtl::TDateTime When) override;
@@ -289,7 +287,6 @@ class TFrmWatch : public TForm, private TCollectorHost {
   void ApplyExitAnswer(int answer, bool& CanClose);
 
   std::deque<std::string> laterMessages_;  // MessageLater's texts, oldest first
-  bool droppingLine_ = false;              // the engine reports a dropped over-long line
   bool reportPending_ = false;             // a report job is queued or running
   bool shown_ = false;                     // the first show has happened
   bool stoppedService_ = false;            // this console stopped the service at its first show
