@@ -9,7 +9,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -18,6 +17,7 @@
 #include "net/mail/jcode.h"
 #include "rtl/cp932.h"
 #include "tests/collector/program_folder.h"
+#include "tests/support/keys.h"
 #include "tests/support/mail_reader.h"
 #include "tests/support/peers.h"
 #include "tests/support/pop3_server.h"
@@ -91,19 +91,11 @@ class AlertTest : public ::testing::Test {
 
   // The mail settings with the sink as server; extra keys are added (or replace) after them.
   Keys MailEnv(const Keys& extra = {}, const std::string& smtpPort = "") const {
-    Keys keys = {{"SmtpServer", "127.0.0.1"},
-                 {"SmtpPort", smtpPort.empty() ? sink_.Port() : smtpPort},
-                 {"FromMail", "kelvadon@collector.test"},
-                 {"ToMail", "admin@example.test"}};
-    for (const auto& [k, v] : extra) {
-      auto it =
-          std::find_if(keys.begin(), keys.end(), [&](const auto& kv) { return kv.first == k; });
-      if (it != keys.end())
-        it->second = v;
-      else
-        keys.emplace_back(k, v);
-    }
-    return keys;
+    return testsupport::MergeKeys({{"SmtpServer", "127.0.0.1"},
+                                   {"SmtpPort", smtpPort.empty() ? sink_.Port() : smtpPort},
+                                   {"FromMail", "kelvadon@collector.test"},
+                                   {"ToMail", "admin@example.test"}},
+                                  extra);
   }
 
   void Start(const Keys& mailEnv, const Keys& mail) {

@@ -29,6 +29,7 @@
 #include "rtl/datetime.h"
 #include "settings/keys.h"
 #include "tests/collector/program_folder.h"
+#include "tests/support/keys.h"
 #include "tests/support/mail_reader.h"
 #include "tests/support/netns.h"
 #include "tests/support/peers.h"
@@ -75,18 +76,12 @@ class ReportTest : public ::testing::Test {
 
   // The mail settings with the sink as server; extra keys are added (or replace) after them.
   Keys MailEnv(const Keys& extra = {}) const {
-    Keys keys = {{"SmtpServer", "127.0.0.1"},
-                 {"SmtpPort", sink_.Port()},
-                 {"FromMail", "kelvadon@collector.test"},
-                 {"ToMail", "admin@example.test, second@example.test"},
-                 {"ReportSend", "1"}};
-    for (const auto& [k, v] : extra) {
-      bool replaced = false;
-      for (auto& kv : keys)
-        if (kv.first == k) kv.second = v, replaced = true;
-      if (!replaced) keys.emplace_back(k, v);
-    }
-    return keys;
+    return testsupport::MergeKeys({{"SmtpServer", "127.0.0.1"},
+                                   {"SmtpPort", sink_.Port()},
+                                   {"FromMail", "kelvadon@collector.test"},
+                                   {"ToMail", "admin@example.test, second@example.test"},
+                                   {"ReportSend", "1"}},
+                                  extra);
   }
 
   // The module as the service makes it at creation, on the program folder with these settings,

@@ -31,6 +31,7 @@
 #include "rtl/files.h"
 #include "settings/keys.h"
 #include "tests/console/console_folder.h"
+#include "tests/support/keys.h"
 #include "tests/support/peers.h"
 #include "tests/support/pop3_server.h"
 #include "tests/support/pump.h"
@@ -41,7 +42,7 @@ namespace {
 using testsupport::PumpUntil;
 using testsupport::SmtpSink;
 using Strings = std::vector<std::string>;
-using Keys = std::vector<std::pair<std::string, std::string>>;
+using testsupport::Keys;
 
 using consoletest::kCollectorPort;
 constexpr char kServiceName[] = "KelvadonManager";
@@ -105,17 +106,11 @@ class ConsoleRun : public consoletest::ConsoleInFolder {
   }
   // Mail set up with server as the SMTP server, extra keys added or replacing.
   static Keys MailEnv(const std::string& port, const Keys& extra = {}) {
-    Keys keys = {{"SmtpServer", "127.0.0.1"},
-                 {"SmtpPort", port},
-                 {"FromMail", "console@kelvadon.test"},
-                 {"ToMail", "admin@example.test"}};
-    for (const auto& [k, v] : extra) {
-      bool replaced = false;
-      for (auto& kv : keys)
-        if (kv.first == k) kv.second = v, replaced = true;
-      if (!replaced) keys.emplace_back(k, v);
-    }
-    return keys;
+    return testsupport::MergeKeys({{"SmtpServer", "127.0.0.1"},
+                                   {"SmtpPort", port},
+                                   {"FromMail", "console@kelvadon.test"},
+                                   {"ToMail", "admin@example.test"}},
+                                  extra);
   }
 
   // The console as the program makes it, shown: it collects.
