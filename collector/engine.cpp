@@ -132,6 +132,7 @@ std::string TCollectorEngine::Failed(const char* Word, const TCaught& caught) {
   host_.HandlerFailed(Word, caught.ClassName, caught.Message);
   return caught.Message;
 }
+
 void TCollectorEngine::RunMailJob(collector::TMailJob& Job) {
   TCaught caught;
   if (Succeeds([&] { Job.Send(*SmtpWatch, *PopWatch); }, caught)) return;
@@ -147,16 +148,15 @@ void TCollectorEngine::QueueAlert(std::unique_ptr<collector::TMailJob> Job) {
                          " jobs waiting): the alert for this record is not sent");
 }
 
-void TCollectorEngine::EventWrite(int Code, const std::string& Text) {
+void TCollectorEngine::EventWrite(int Code, std::string Text) {
   // Both clock reads come first: a record goes to the file of the day it arrived.
   const rtl::TDateTime now = rtl::Now();
   const bool record = Code == collector::kCodeRecord;
-  // A record in the form the host stores it.
-  std::string line = record ? Text : std::string();
   // The rules only queue mail: the record is written at once, in the order records arrive.
   if (record) {
-    Guarded("RecordArrived", [&] { host_.RecordArrived(line, now); });
-    Guarded("ChkRecvString", [&] { host_.ChkRecvString(line); });
+    // The host may give the record the form it stores.
+    Guarded("RecordArrived", [&] { host_.RecordArrived(Text, now); });
+    Guarded("ChkRecvString", [&] { host_.ChkRecvString(Text); });
   }
   if (Code == collector::kCodeInfo || Code == collector::kCodeError)
     host_.EventWritten(Code, Text, now);
@@ -164,7 +164,7 @@ void TCollectorEngine::EventWrite(int Code, const std::string& Text) {
   const bool written = Succeeds(
       [&] {
         if (record)
-          collector::AppendRecordLine(ProgramDir, line, now);
+          collector::AppendRecordLine(ProgramDir, Text, now);
         else
           collector::AppendEventEntry(ProgramDir, Code, Text, now);
       },

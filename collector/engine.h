@@ -118,7 +118,7 @@ class TCollectorEngine : public rtl::TComponent {
   // file of the day it arrived). Never raises: a failure is handed to the host (RecordWriteFailed
   // for a record, else as a failure of "EventWrite"), except while an error event is being
   // written (that would repeat without end).
-  void EventWrite(int Code, const std::string& Text);
+  void EventWrite(int Code, std::string Text);
 
   // Queues the alert job of a record (for the host's ChkRecvString). Raises rtl::Exception when
   // the queue is full; the job is dropped then.
