@@ -103,6 +103,12 @@ bool TInplaceEdit::WantsKey(WORD key, TShiftState shift) const {
          (key == VK_TAB && grid_->Options().Contains(goTabs));
 }
 
+void TInplaceEdit::PaintNonClient(TCanvas& canvas) {
+  canvas.Brush()->SetStyle(bsSolid);
+  canvas.Brush()->SetColor(Color());
+  canvas.FillRect(TRect{0, 0, Width(), Height()});
+}
+
 void TInplaceEdit::KeyDown(WORD& Key, TShiftState Shift) {
   // Up, down, page keys and Tab move in the grid; Left and Right leave the text at its ends.
   bool toGrid = Key == VK_UP || Key == VK_DOWN || Key == VK_PRIOR || Key == VK_NEXT ||

@@ -75,6 +75,8 @@ class TInplaceEdit : public TEdit {
   // Runs each time the editor is about to show over the focus cell, before its text is loaded
   // and it is placed: a grid's own editor sets itself up for that cell here.
   virtual void Prepare() {}
+  // No edge inside a cell: the edit's margin takes its own colour.
+  void PaintNonClient(TCanvas& canvas) override;
   void KeyDown(WORD& Key, TShiftState Shift) override;
   void KeyPress(char& Key) override;
   void TextChanged() override;

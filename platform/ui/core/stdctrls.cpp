@@ -254,6 +254,12 @@ std::string TEdit::FilterInput(const std::string& text) const {
   return out;
 }
 
+void TCustomEdit::PaintNonClient(TCanvas& canvas) {
+  TRect r{0, 0, Width(), Height()};
+  Frame3D(canvas, r, clBtnShadow, clBtnHighlight, 1);
+  Frame3D(canvas, r, cl3DDkShadow, cl3DLight, 1);
+}
+
 void TEdit::Paint() {
   TCanvas* c = Canvas();
   FillBackground(c, ClientRect(), IsEnabled() ? Color() : clBtnFace);
@@ -421,15 +427,27 @@ void PaintMarkAndCaption(TControl* control, TCanvas* c, bool round, TCheckBoxSta
   TRect r = control->ClientRect();
   FillBackground(c, r, control->Color());
   TRect mark = Bounds(0, (r.Height() - kMarkSize) / 2, kMarkSize, kMarkSize);
-  TRect inner = mark;
-  Frame3D(*c, inner, clBtnShadow, clBtnHighlight, 1);
-  FillBackground(c, inner, state == cbGrayed ? clBtnFace : clWindow);
-  if (state != cbUnchecked) {
-    c->Brush()->SetColor(clWindowText);
-    if (round) {
-      c->Polygon({Point(inner.Left + 3, inner.Top + 5), Point(inner.Left + 5, inner.Top + 3),
-                  Point(inner.Left + 7, inner.Top + 5), Point(inner.Left + 5, inner.Top + 7)});
-    } else {
+  if (round) {
+    // A round mark: an octagon in the window colour, and a smaller one in the text colour for
+    // the chosen button.
+    auto octagon = [&](int inset, TColor colour) {
+      const int a = mark.Left + inset, b = mark.Top + inset, n = kMarkSize - 1 - 2 * inset;
+      const int d = (n + 1) / 3;
+      c->Pen()->SetColor(inset == 0 ? clBtnShadow : colour);
+      c->Brush()->SetStyle(bsSolid);
+      c->Brush()->SetColor(colour);
+      c->Polygon({Point(a + d, b), Point(a + n - d, b), Point(a + n, b + d),
+                  Point(a + n, b + n - d), Point(a + n - d, b + n), Point(a + d, b + n),
+                  Point(a, b + n - d), Point(a, b + d)});
+    };
+    octagon(0, state == cbGrayed ? clBtnFace : clWindow);
+    if (state != cbUnchecked) octagon(4, clWindowText);
+  } else {
+    TRect inner = mark;
+    Frame3D(*c, inner, clBtnShadow, clBtnHighlight, 1);
+    FillBackground(c, inner, state == cbGrayed ? clBtnFace : clWindow);
+    if (state != cbUnchecked) {
+      c->Brush()->SetColor(clWindowText);
       c->FillRect(inner.Inflate(-3, -3));
     }
   }

@@ -62,6 +62,8 @@ class TCustomEdit : public TWinControl {
  protected:
   // Turns typed or pasted text into what the control stores.
   virtual std::string FilterInput(const std::string& text) const = 0;
+  // The sunken edge around the text (the 2 pixels of NonClientInsets).
+  void PaintNonClient(TCanvas& canvas) override;
   void ReplaceSelection(const std::string& text);
   void KeyDown(WORD& Key, TShiftState Shift) override;
   void KeyPress(char& Key) override;

@@ -366,4 +366,42 @@ TEST(Image, ReadsAJpegAndDrawsIt) {
   EXPECT_EQ(ops.back().rect, Bounds(30, 25, 40, 30));
 }
 
+// An edit draws its sunken edge in the two pixels around its text; a radio button's mark is
+// round (polygons), the chosen one with a dot in the text colour.
+TEST(Controls, EditEdgeAndRoundRadioMarks) {
+  PaintFixture f;
+  auto* edit = new TEdit(f.form);
+  edit->SetParent(f.form);
+  edit->SetBounds(210, 10, 100, 21);
+  auto* chosen = new TRadioButton(f.form);
+  chosen->SetParent(f.form);
+  chosen->SetBounds(210, 40, 80, 17);
+  chosen->SetChecked(true);
+  auto* other = new TRadioButton(f.form);
+  other->SetParent(f.form);
+  other->SetBounds(210, 60, 80, 17);
+  auto painted = uitest::Paint(f.form);
+
+  auto fills = [](const std::vector<TPaintOp>& ops, TColor colour) {
+    std::vector<TRect> rects;
+    for (const TPaintOp& op : ops)
+      if (op.kind == TPaintOp::Fill && op.color == colour) rects.push_back(op.rect);
+    return rects;
+  };
+  const auto edge = painted->OpsOf(edit);
+  EXPECT_EQ(fills(edge, clBtnShadow), (std::vector<TRect>{Rect(0, 0, 99, 1), Rect(0, 0, 1, 20)}));
+  EXPECT_EQ(fills(edge, cl3DDkShadow), (std::vector<TRect>{Rect(1, 1, 98, 2), Rect(1, 1, 2, 19)}));
+  EXPECT_EQ(fills(edge, clBtnHighlight),
+            (std::vector<TRect>{Rect(0, 20, 100, 21), Rect(99, 0, 100, 21)}));
+
+  auto marks = [](const std::vector<TPaintOp>& ops) {
+    std::vector<TColor> colours;
+    for (const TPaintOp& op : ops)
+      if (op.kind == TPaintOp::Polygon) colours.push_back(op.color);
+    return colours;
+  };
+  EXPECT_EQ(marks(painted->OpsOf(chosen)), (std::vector<TColor>{clWindow, clWindowText}));
+  EXPECT_EQ(marks(painted->OpsOf(other)), (std::vector<TColor>{clWindow}));
+}
+
 }  // namespace
