@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -87,6 +88,23 @@ class ConsoleGui : public testsupport::ServiceTest {
       std::filesystem::copy_file(x, xauthority, std::filesystem::copy_options::overwrite_existing);
       chmod(xauthority.c_str(), 0644);
     }
+    // The sanitizer build's leak suppressions lie in the checkout, which another user may not
+    // reach (a clone in a 0700 folder): that user's program gets a copy beside it.
+    std::string lsanOptions;
+    if (const char* o = getenv("LSAN_OPTIONS"); o && user) {
+      lsanOptions = o;
+      const std::string key = "suppressions=";
+      if (const size_t at = lsanOptions.find(key); at != std::string::npos) {
+        const size_t from = at + key.size();
+        const size_t end = std::min(lsanOptions.find(':', from), lsanOptions.size());
+        const std::string copy =
+            (std::filesystem::path(program).parent_path() / "lsan.supp").string();
+        std::filesystem::copy_file(lsanOptions.substr(from, end - from), copy,
+                                   std::filesystem::copy_options::overwrite_existing);
+        chmod(copy.c_str(), 0644);
+        lsanOptions.replace(from, end - from, copy);
+      }
+    }
     const pid_t pid = fork();
     if (pid == 0) {
       setenv(fltkpeer::kScreenshotsVariable, shots.c_str(), 1);
@@ -94,6 +112,7 @@ class ConsoleGui : public testsupport::ServiceTest {
       if (fd >= 0) dup2(fd, 2);
       if (user) {
         if (!xauthority.empty()) setenv("XAUTHORITY", xauthority.c_str(), 1);
+        if (!lsanOptions.empty()) setenv("LSAN_OPTIONS", lsanOptions.c_str(), 1);
         if (setgroups(groups.size(), groups.data()) != 0 || setgid(user) != 0 || setuid(user) != 0)
           _exit(126);
       }
