@@ -5,6 +5,7 @@
 #include "net/mail/mime.h"
 #include "net/mail/smtpaddress.h"
 #include "net/mail/smtpheader.h"
+#include "net/mail/smtplimits.h"
 
 using net::mail::CharSetOf;
 using net::mail::FoldHdrValue;
@@ -17,9 +18,7 @@ using net::mail::TCharSet;
 
 namespace {
 
-constexpr int kWrapWidth = 76;
 constexpr int kQpLineWidth = 75;
-constexpr int kBase64TextWidth = 76;
 constexpr int kNameWordWidth = 63;
 constexpr int kNameFoldFrom = 64;
 
@@ -92,12 +91,12 @@ std::string NextTextLine(std::string_view text, int& Pos, TSmtpDefaultEncoding e
       if (Pos > static_cast<int>(text.size()) && (line.empty() || line.back() != '=')) line += '=';
       break;
     case smtpEncBase64:
-      line = MimeBase64EncodeSpan(text, kBase64TextWidth, Pos);
+      line = MimeBase64EncodeSpan(text, kSmtpLineWidth, Pos);
       break;
     default: {
       static const TCharSet kWrapBreaks = CharSetOf(" \t,-.");
       line = TrimBodyLine(NextPiece(text, "\r\n", wrap ? kWrapBreaks : TCharSet(), Pos, TCharSet(),
-                                    wrap ? kWrapWidth : std::numeric_limits<int>::max()));
+                                    wrap ? kSmtpLineWidth : std::numeric_limits<int>::max()));
       break;
     }
   }

@@ -16,7 +16,6 @@ using net::mail::TCharSet;
 
 namespace {
 
-constexpr int kFoldWidth = 76;
 constexpr int kSubjectWordWidth = 66;
 constexpr int64_t kMicrosPerSecond = 1000000;
 
@@ -96,7 +95,7 @@ void AddAddressHeader(const TSmtpHeaderFields& f, std::string_view Name, std::st
     }
     if (!f.Allow8bitChars && NeedsEncoding(name))
       name = HdrEncodeInLine(name, SmtpHeaderSpecials(), EncodedWordType(f), f.FoldHeaders,
-                             kFoldWidth - static_cast<int>(Name.size()), f.CharSet);
+                             kSmtpLineWidth - static_cast<int>(Name.size()), f.CharSet);
     else
       name = QuotedHeaderText(name);
     list += name + " <" + address + ">,";
@@ -104,7 +103,7 @@ void AddAddressHeader(const TSmtpHeaderFields& f, std::string_view Name, std::st
   while (!list.empty() && list.back() == ',')
     list.pop_back();
   const std::string line = rtl::Trim(std::string(Name) + " " + rtl::Trim(list));
-  if (f.FoldHeaders && static_cast<int>(line.size()) > kFoldWidth)
+  if (f.FoldHeaders && static_cast<int>(line.size()) > kSmtpLineWidth)
     FoldHdrLine(Lines, line);
   else
     Lines.Add(line);

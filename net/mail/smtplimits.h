@@ -16,6 +16,10 @@ constexpr int kSmtpReceiveBufferSize = kSmtpMaxReplyLine + 3;
 // than that gets a buffer of its own length plus kSmtpLineBufferSize, so no line is ever cut.
 constexpr int kSmtpLineBufferSize = 1024;
 
+// The width a message's lines are kept to where they may be broken: folded header lines, wrapped
+// text lines and base64 lines.
+constexpr int kSmtpLineWidth = 76;
+
 // A text part that holds a line longer than this many bytes is sent quoted-printable.
 constexpr int kSmtpMaxTextLine = 998;
 
