@@ -25,19 +25,30 @@ TRect InWindow(const TControl* control, const TRect& rect) {
   return Bounds(p.X, p.Y, rect.Width(), rect.Height());
 }
 
+// The main window, which loads today's file as it is made, and the details window, as the program
+// makes them; without the hand-over of the first show, the viewer's page in front.
+struct ViewerWindows {
+  TGuiApp kit;
+  TFrmWatch* form = nullptr;
+  TFrmSyosai* syosai = nullptr;
+  ViewerWindows() {
+    if (!kit.Ready()) return;
+    kit.App->CreateForm(form);
+    kit.App->CreateForm(syosai);
+    form->OnShow = nullptr;
+    form->PagWatch->SetActivePage(form->TabAdmin);
+  }
+};
+
 TEST(ViewerShots, AFilledDayShowsItsHostsAndTheDetailsWindowItsValues) {
   viewertest::TViewerDays days;
   const std::string comment = "\x91\x8d\x96\xb1\x95\x94";  // "総務部" in CP932
   days.Write(0, {Rec("pc-sato", "report.xls"),
                  Rec("pc-ito", "a&b@c.txt", "2026/12/09 09:15:00", comment)});
-  TGuiApp kit;
-  ASSERT_TRUE(kit.Ready());
-  TFrmWatch* form;
-  kit.App->CreateForm(form);
-  TFrmSyosai* syosai;
-  kit.App->CreateForm(syosai);
-  form->OnShow = nullptr;  // no hand-over from a service here
-  form->PagWatch->SetActivePage(form->TabAdmin);
+  ViewerWindows windows;
+  ASSERT_TRUE(windows.kit.Ready());
+  TFrmWatch* form = windows.form;
+  TFrmSyosai* syosai = windows.syosai;
 
   TBitmap shot = Shot(form, "viewer");
   ASSERT_FALSE(shot.Empty());
@@ -85,14 +96,10 @@ TEST(ViewerShots, ScrollALongDayToItsEndsAndReadAPathInTheDetails) {
     lines.push_back(Rec(host, path));
   }
   days.Write(0, lines);
-  TGuiApp kit;
-  ASSERT_TRUE(kit.Ready());
-  TFrmWatch* form;
-  kit.App->CreateForm(form);
-  TFrmSyosai* syosai;
-  kit.App->CreateForm(syosai);
-  form->OnShow = nullptr;
-  form->PagWatch->SetActivePage(form->TabAdmin);
+  ViewerWindows windows;
+  ASSERT_TRUE(windows.kit.Ready());
+  TFrmWatch* form = windows.form;
+  TFrmSyosai* syosai = windows.syosai;
   TKStringGrid* grid = form->GrdWatch;
   const TControlScrollBars* gridBars = grid->ControlScrollBars();
   const TControlScrollBars* treeBars = form->TrePCList->ControlScrollBars();

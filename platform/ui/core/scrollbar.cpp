@@ -28,6 +28,18 @@ TRect Span(TScrollBarKind kind, const TRect& bar, int from, int to) {
   return kind == sbVertical ? TRect{bar.Left, from, bar.Right, to}
                             : TRect{from, bar.Top, to, bar.Bottom};
 }
+// A bar along its axis: where it starts and ends, its arrows' length (they share a bar too short
+// for two whole ones) and the track's between them.
+struct TBarAxis {
+  int from, to, arrow, track;
+  TBarAxis(TScrollBarKind kind, const TRect& bar)
+      : from(Start(kind, bar)),
+        to(End(kind, bar)),
+        arrow(std::min(kScrollBarSize, (to - from) / 2)),
+        track(to - from - 2 * arrow) {}
+  int TrackStart() const { return from + arrow; }
+};
+
 bool Allows(TScrollStyle style, TScrollBarKind kind) {
   return style == ssBoth || style == (kind == sbVertical ? ssVertical : ssHorizontal);
 }
@@ -132,39 +144,36 @@ bool TControlScrollBars::Active(TScrollBarKind kind) const {
 
 void TControlScrollBars::Thumb(TScrollBarKind kind, int& start, int& length) const {
   start = length = 0;
-  const TRect bar = BarBounds(kind);
-  const int from = Start(kind, bar), to = End(kind, bar);
-  const int arrow = std::min(kScrollBarSize, (to - from) / 2);
-  const int track = to - from - 2 * arrow;
-  if (!Active(kind) || track < kMinThumbSize) return;
+  const TBarAxis axis(kind, BarBounds(kind));
+  if (!Active(kind) || axis.track < kMinThumbSize) return;
   const TScrollRange r = RangeOf(kind);
-  length = std::clamp(static_cast<int>(static_cast<long long>(track) * r.Page / (r.Max + r.Page)),
-                      kMinThumbSize, track);
+  length =
+      std::clamp(static_cast<int>(static_cast<long long>(axis.track) * r.Page / (r.Max + r.Page)),
+                 kMinThumbSize, axis.track);
   if (press_ == spThumb && pressKind_ == kind) {
     start = dragStart_;
   } else {
-    start = from + arrow +
-            static_cast<int>(static_cast<long long>(track - length) * r.Position / r.Max);
+    start = axis.TrackStart() +
+            static_cast<int>(static_cast<long long>(axis.track - length) * r.Position / r.Max);
   }
 }
 
 TRect TControlScrollBars::PartBounds(TScrollBarKind kind, TScrollBarPart part) const {
   const TRect bar = BarBounds(kind);
   if (bar.IsEmpty()) return TRect{};
-  const int from = Start(kind, bar), to = End(kind, bar);
-  const int arrow = std::min(kScrollBarSize, (to - from) / 2);
+  const TBarAxis axis(kind, bar);
   int thumb = 0, length = 0;
   Thumb(kind, thumb, length);
-  if (length == 0) thumb = to - arrow;  // no thumb: the whole track pages back
+  if (length == 0) thumb = axis.to - axis.arrow;  // no thumb: the whole track pages back
   switch (part) {
     case spLineBack:
-      return Span(kind, bar, from, from + arrow);
+      return Span(kind, bar, axis.from, axis.TrackStart());
     case spLineForward:
-      return Span(kind, bar, to - arrow, to);
+      return Span(kind, bar, axis.to - axis.arrow, axis.to);
     case spPageBack:
-      return Span(kind, bar, from + arrow, thumb);
+      return Span(kind, bar, axis.TrackStart(), thumb);
     case spPageForward:
-      return Span(kind, bar, thumb + length, to - arrow);
+      return Span(kind, bar, thumb + length, axis.to - axis.arrow);
     case spThumb:
       return Span(kind, bar, thumb, thumb + length);
     case spNone:

@@ -515,7 +515,7 @@ TMemo::TMemo(rtl::TComponent* owner) : TCustomEdit(owner) {
 }
 
 void TMemo::SetScrollBars(TScrollStyle value) {
-  scrollBars_ = value;
+  scrollStyle_ = value;
   SetEditScrollBars(value == ssVertical || value == ssBoth ? ssVertical : ssNone);
 }
 

@@ -159,7 +159,7 @@ class TMemo : public TCustomEdit {
   void AddLine(const std::string& line);
   // ssVertical and ssBoth give the memo its vertical bar; it has no horizontal one (without
   // WordWrap a long line is cut at the right edge).
-  TScrollStyle ScrollBars() const { return scrollBars_; }
+  TScrollStyle ScrollBars() const { return scrollStyle_; }
   void SetScrollBars(TScrollStyle value);
   bool WordWrap = true;
   bool WantReturns = true;
@@ -176,7 +176,7 @@ class TMemo : public TCustomEdit {
   void KeyPress(char& Key) override;
 
  private:
-  TScrollStyle scrollBars_ = ssNone;
+  TScrollStyle scrollStyle_ = ssNone;
 };
 
 // The text with every CR LF, lone CR and lone LF turned into CR LF.

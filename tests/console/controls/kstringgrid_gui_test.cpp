@@ -17,8 +17,9 @@ using uitest::gui::Shot;
 using uitest::gui::TextDrawnIn;
 using uitest::gui::TGuiApp;
 
-// A grid with columns a (100 pixels), b and c and four rows, on form at top.
-TKStringGrid* MakeGrid(TForm* form, int top) {
+// A grid with columns a (100 pixels), b and c and four rows, on form at top; its cells editable
+// when editing holds.
+TKStringGrid* MakeGrid(TForm* form, int top, bool editing = false) {
   TKStringGrid* grid = new TKStringGrid(form);
   grid->SetParent(form);
   grid->SetBounds(8, top, 400, 130);
@@ -28,6 +29,11 @@ TKStringGrid* MakeGrid(TForm* form, int top) {
     column->SetCaption(name);
   }
   grid->VisibleColumns()[0]->SetWidth(100);
+  if (editing) {
+    TGridOptions options = grid->Options();
+    options.Include(goEditing);
+    grid->SetOptions(options);
+  }
   grid->SetRowCount(4);
   for (int row = 0; row < 4; ++row)
     for (int col = 0; col < 3; ++col)
@@ -53,10 +59,7 @@ TEST(KStringGridShots, SortMarkFocusRowButtonAndMultiLineEditor) {
   sorted->SetCurrentRow(1);
   sorted->SetCellFlags(1, 1, kCellButton);
 
-  TKStringGrid* editing = MakeGrid(form, 150);
-  TGridOptions options = editing->Options();
-  options.Include(goEditing);
-  editing->SetOptions(options);
+  TKStringGrid* editing = MakeGrid(form, 150, true);
   editing->SetCol(1);
   editing->SetCurrentRow(0);
   editing->SetCellText(1, 0, "one\r\ntwo");
@@ -133,10 +136,7 @@ TEST(KStringGridShots, ScrollTheMultiLineEditorByItsCaret) {
   TForm* form;
   kit.App->CreateForm(form);
   form->SetBounds(40, 40, 420, 160);
-  TKStringGrid* grid = MakeGrid(form, 8);
-  TGridOptions options = grid->Options();
-  options.Include(goEditing);
-  grid->SetOptions(options);
+  TKStringGrid* grid = MakeGrid(form, 8, true);
   std::string text;
   for (int i = 1; i <= 12; ++i)
     text += (i > 1 ? "\r\n" : "") + std::string("line ") + std::to_string(i);
