@@ -20,7 +20,14 @@ constexpr int kRowTop = 14;
 constexpr int kRowPitch = 29;
 constexpr int kCaptionLeft = 12;
 constexpr int kValueLeft = 124;
+// The values of the rows beside the arrow buttons stop short of them; the rows below reach as far
+// in from the panel's right edge as the captions are from its left.
 constexpr int kValueWidth = 214;
+constexpr int kFirstWideRow = 4;
+constexpr int kWideValueWidth = kPanelWidth - kCaptionLeft - kValueLeft;
+constexpr int kValueHeight = 14;
+// The row of "FileName", shortened as a path.
+constexpr int kFileNameRow = 9;
 constexpr int kArrowWidth = 75;
 constexpr int kArrowHeight = 41;
 constexpr int kArrowLeft = kPanelWidth - kArrowWidth - 10;
@@ -47,8 +54,17 @@ TBitmap Arrow(bool up) {
   return b;
 }
 
-TLabel* AddLabel(rtl::TComponent* owner, TWinControl* parent, const char* name, int left, int top) {
-  auto* label = new TLabel(owner);
+// A value: data text, drawn as it is ("&" is no accelerator) and shortened with an ellipsis when
+// it does not fit. While it is cut its hint holds it whole, and shows it whole ("|" too).
+class TValueLabel : public TLabel {
+ public:
+  using TLabel::TLabel;
+  std::string ShortHint() const override { return Hint; }
+};
+
+template <typename Label = TLabel>
+Label* AddLabel(rtl::TComponent* owner, TWinControl* parent, const char* name, int left, int top) {
+  auto* label = new Label(owner);
   label->Name = name;
   label->SetParent(parent);
   label->SetLeft(left);
@@ -94,10 +110,13 @@ TFrmSyosai::TFrmSyosai(rtl::TComponent* Owner) : TForm(Owner) {
     TLabel* caption = AddLabel(this, PnlSyosai, ("LblCaption" + std::to_string(i + 1)).c_str(),
                                kCaptionLeft, top);
     caption->SetCaption(console::text::kSyosaiRows[i]);
-    TLabel* value = AddLabel(this, PnlSyosai, kValueNames[i], kValueLeft, top);
+    TLabel* value = AddLabel<TValueLabel>(this, PnlSyosai, kValueNames[i], kValueLeft, top);
     value->SetAutoSize(false);
-    value->SetBounds(kValueLeft, top, kValueWidth, 14);
+    value->SetBounds(kValueLeft, top, i < kFirstWideRow ? kValueWidth : kWideValueWidth,
+                     kValueHeight);
     value->ShowAccelChar = false;  // data: an "&" is shown, never taken for an accelerator
+    value->EllipsisPosition = i == kFileNameRow ? epPathEllipsis : epEndEllipsis;
+    value->SetShowHint(true);
     value->SetCaption("");
     *values[i] = value;
   }
@@ -151,12 +170,19 @@ void TFrmSyosai::ShowCurrentRow() {
     return column != nullptr ? column->GetRowText(row) : std::string();
   };
   const std::string date = text(0);
-  LblDate->SetCaption(DatePart(date, kDateChars, true));
-  LblTime->SetCaption(DatePart(date, kTimeChars, false));
+  ShowValue(LblDate, DatePart(date, kDateChars, true));
+  ShowValue(LblTime, DatePart(date, kTimeChars, false));
   TLabel* const rest[] = {LblOperation, LblHostName,  LblComment,    LblIPAddress,
                           LblUserName,  LblDriveName, LblDeviceName, LblFileName};
   for (int i = 1; i < console::kRecordFieldCount; ++i)
-    rest[i - 1]->SetCaption(text(i));
+    ShowValue(rest[i - 1], text(i));
+}
+
+void TFrmSyosai::ShowValue(TLabel* label, const std::string& value) {
+  label->SetCaption(value);
+  TCanvas measure;
+  measure.SetFont(*label->Font());
+  label->Hint = measure.TextWidth(value) > label->ClientWidth() ? value : std::string();
 }
 
 void TFrmSyosai::FormShow(rtl::TObject* Sender) {

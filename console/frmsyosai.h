@@ -1,6 +1,8 @@
 // The details window TFrmSyosai: the fields of the record in the main window's current grid row,
 // one per line, with BtnUp and BtnDown to step to the newer (above) and older (below) record.
-// OK and Cancel close it. The values are drawn as data text: "&" and the like show as they are.
+// OK and Cancel close it. The values are drawn as data text: "&" and the like show as they are. A
+// value too long for its label ends in "..." ("FileName" keeps its file name: its start, "...",
+// its last "\" part) and is the label's hint, whole.
 //
 // Ownership: the application owns the form (CreateForm), the form its controls. It reads
 // FrmWatch->GrdWatch and borrows nothing else. Threads: the GUI thread only.
@@ -52,6 +54,8 @@ class TFrmSyosai : public TForm {
   static TKStringGrid* Grid();
   // Makes row the grid's current row and shows it.
   void StepTo(int row);
+  // Shows value in label; the label's hint is value when it does not fit, else empty.
+  static void ShowValue(TLabel* label, const std::string& value);
 };
 
 // "Date"'s first (Head true) or last count characters; the whole text when it has no more.

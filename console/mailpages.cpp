@@ -81,7 +81,7 @@ void TFrmWatch::BuildMailPages() {
   GrdRule->SetRowCount(5);
   GrdRule->SetFixedCols(1);
   GrdRule->SetFixedRows(0);
-  GrdRule->ScrollBars = ssNone;
+  GrdRule->SetScrollBars(ssNone);
   GrdRule->Font()->SetName(t::kFontName);
   GrdRule->Font()->SetHeight(-12);
   GrdRule->Font()->SetCharset(SHIFTJIS_CHARSET);

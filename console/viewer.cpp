@@ -24,7 +24,7 @@ constexpr int kCellPadding = 10;
 
 void TFrmWatch::WireViewer() {
   // The grid's look: the Japanese face, the toolkit's selection colours, no highlight of the focus
-  // row or header, whole rows selected, columns sized by dragging.
+  // row or header, whole rows selected, columns sized by dragging, both scroll bars.
   GrdWatch->Font()->SetName(console::text::kFontName);
   GrdWatch->Font()->SetHeight(-12);
   GrdWatch->HeaderFont()->SetName(console::text::kFontName);
@@ -40,6 +40,7 @@ void TFrmWatch::WireViewer() {
   GrdWatch->SelectedFontColor = clHighlightText;
   GrdWatch->SetOptions(TGridOptions{goFixedVertLine, goFixedHorzLine, goVertLine, goHorzLine,
                                     goRangeSelect, goColSizing, goRowSelect});
+  GrdWatch->SetScrollBars(ssBoth);
   GrdWatch->SetRowCount(0);
   for (int i = 0; i < GrdWatch->Columns()->Count(); ++i) {
     TKGridColumn* column = GrdWatch->Columns()->Items(i);

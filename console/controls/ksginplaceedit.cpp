@@ -9,8 +9,7 @@ namespace {
 
 // The height of the editor over a multi-line cell.
 constexpr int kMultiLineHeight = 100;
-// The multi-line editor's vertical scroll bar and the frame around the editor.
-constexpr int kScrollBarWidth = 16;
+// The frame around the multi-line editor.
 constexpr int kBorder = 1;
 // The text area's distance from the left and right edges, and from the top.
 constexpr int kTextInsetX = 2;
@@ -34,6 +33,7 @@ void TKSGInplaceEdit::Prepare() {
     ImeMode = column->ImeMode;
   }
   lastSelLength_ = 0;
+  SetEditScrollBars(multiLine_ ? ssVertical : ssNone);
 }
 
 void TKSGInplaceEdit::SetBounds(int left, int top, int width, int height) {
@@ -45,10 +45,21 @@ void TKSGInplaceEdit::SetBounds(int left, int top, int width, int height) {
   TInplaceEdit::SetBounds(left, top, width, height);
 }
 
-TRect TKSGInplaceEdit::NonClientInsets() const {
-  if (!multiLine_) return TRect{kTextInsetX, kTextInsetTop, kTextInsetX, 0};
-  return TRect{kBorder + kTextInsetX, kBorder + kTextInsetTop,
-               kBorder + kScrollBarWidth + kTextInsetX, kBorder};
+TRect TKSGInplaceEdit::FrameInsets() const {
+  return multiLine_ ? TRect{kBorder, kBorder, kBorder, kBorder} : TRect{};
+}
+
+TRect TKSGInplaceEdit::TextPadding() const {
+  return TRect{kTextInsetX, kTextInsetTop, kTextInsetX, 0};
+}
+
+TRect TKSGInplaceEdit::LinesRect() const {
+  if (multiLine_) return ClientRect();
+  TCanvas measure;
+  measure.SetFont(*Font());
+  const int lineHeight = measure.TextHeight("Wg");
+  const int top = std::max(0, (ClientHeight() - lineHeight) / 2);
+  return TRect{0, top, ClientWidth(), top + lineHeight};
 }
 
 std::string TKSGInplaceEdit::FilterInput(const std::string& text) const {
@@ -134,41 +145,13 @@ void TKSGInplaceEdit::PaintNonClient(TCanvas& canvas) {
   if (!multiLine_) return;
   canvas.Brush()->SetColor(clWindowFrame);
   canvas.FrameRect(r);
-  TRect bar{r.Right - kBorder - kScrollBarWidth, kBorder, r.Right - kBorder, r.Bottom - kBorder};
-  canvas.Brush()->SetColor(clBtnFace);
-  canvas.FillRect(bar);
-  Frame3D(canvas, bar, clBtnHighlight, clBtnShadow, 1);
 }
 
-// Line by line, the selection highlighted whether or not the editor has the focus.
+// The selection highlighted whether or not the editor has the focus.
 void TKSGInplaceEdit::Paint() {
   TCanvas* c = Canvas();
   c->Brush()->SetStyle(bsSolid);
   c->Brush()->SetColor(Color());
   c->FillRect(ClientRect());
-  const std::string& text = Text();
-  const int lineHeight = c->TextHeight("");
-  int y = multiLine_ ? 0 : std::max(0, (ClientHeight() - lineHeight) / 2);
-  const size_t selFrom = static_cast<size_t>(SelStart());
-  const size_t selTo = selFrom + static_cast<size_t>(SelLength());
-  size_t start = 0;
-  while (start <= text.size() && y < ClientHeight()) {
-    size_t end = text.find("\r\n", start);
-    if (end == std::string::npos) end = text.size();
-    const std::string_view line = std::string_view(text).substr(start, end - start);
-    c->Brush()->SetStyle(bsClear);
-    c->Font()->SetColor(Font()->Color());
-    c->TextOut(0, y, line);
-    const size_t from = std::clamp(selFrom, start, end), to = std::clamp(selTo, start, end);
-    if (from < to) {
-      const std::string_view selected = line.substr(from - start, to - from);
-      const int x = c->TextWidth(line.substr(0, from - start));
-      c->Brush()->SetStyle(bsSolid);
-      c->Brush()->SetColor(clHighlight);
-      c->Font()->SetColor(clHighlightText);
-      c->TextOut(x, y, selected);
-    }
-    y += lineHeight;
-    start = end + 2;
-  }
+  PaintLines(c, true);
 }

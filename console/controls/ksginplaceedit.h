@@ -17,17 +17,15 @@ class TKSGInplaceEdit : public TInplaceEdit {
  public:
   explicit TKSGInplaceEdit(TKStringGrid* grid);
 
-  // Whether the editor is set up for a multi-line cell (decided when it last showed).
-  bool MultiLine() const { return multiLine_; }
+  // Whether the editor is set up for a multi-line cell (decided when it last showed). Then its
+  // lines wrap at its right edge and its vertical scroll bar shows.
+  bool MultiLine() const override { return multiLine_; }
   // Kept from the focus column when shown; the display has no input method to give them to.
   std::string ImeName;
   int ImeMode = 0;
 
   // Multi-line: as high as kMultiLineHeight, moved up so it ends inside the grid.
   void SetBounds(int left, int top, int width, int height) override;
-  // The text area: 2 pixels in left and right and 1 at the top; a multi-line editor leaves
-  // room for its border and scroll bar.
-  TRect NonClientInsets() const override;
 
  protected:
   // The per-cell set-up: multi-line or not, the column's font and IME settings.
@@ -35,6 +33,13 @@ class TKSGInplaceEdit : public TInplaceEdit {
   // Fires the grid's OnSelChange when the selection length differs from the last check.
   virtual void CheckSelChange();
 
+  // The text area: 2 pixels in left and right and 1 at the top; a multi-line editor has its
+  // border around that and its scroll bar beside it.
+  TRect FrameInsets() const override;
+  TRect TextPadding() const override;
+  bool WrapsLines() const override { return multiLine_; }
+  // One line is centred in the height; several start at the top.
+  TRect LinesRect() const override;
   std::string FilterInput(const std::string& text) const override;
   void KeyDown(WORD& Key, TShiftState Shift) override;
   void KeyPress(char& Key) override;

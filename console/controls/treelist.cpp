@@ -126,6 +126,10 @@ int TTreeList::ColumnLimit() const {
   return ClientWidth();
 }
 
+int TTreeList::ContentWidth() const {
+  return TCustomTreeView::ContentWidth() + kLabelGap;
+}
+
 void TTreeList::Delete(TTreeNode* Node) {
   if (Node == tipNode_) {
     HideTooltip();

@@ -1,8 +1,8 @@
 // TTreeList: a tree view that shows further texts of each node in the columns of a separate
 // header control, cuts a node's label with an ellipsis where it would run into those columns, and
 // shows a cut label whole in a tooltip while the mouse rests on it (hidden again after
-// kTooltipMs). Every node added through AddNode or AddChildNode carries a TSubItems: its column
-// texts and an integer sort value.
+// kTooltipMs). Labels, their cut and the tooltip move with the horizontal scroll. Every node added
+// through AddNode or AddChildNode carries a TSubItems: its column texts and an integer sort value.
 //
 // Ownership: each node owns its TSubItems, which goes with the node on every path (Delete,
 // Clear, the tree's end). The header control is borrowed; the tree forgets it when it is freed.
@@ -100,6 +100,9 @@ class TTreeList : public TCustomTreeView {
   void MouseLeave() override;
   void Delete(TTreeNode* Node) override;
   std::unique_ptr<TTreeNode> CreateNode() override;
+  // The widest label and the gap kept before the column limit: scrolled to its end, no label
+  // is cut.
+  int ContentWidth() const override;
 
  private:
   // Attaches a new TSubItems to node and sets its sort value.

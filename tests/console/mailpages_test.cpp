@@ -67,6 +67,32 @@ std::vector<TControl*> PopControls(TFrmWatch* f) {
           f->LblPopServer, f->LblPopPort,   f->LblPopUser, f->LblPopPasswd};
 }
 
+// The rule grid shows no scroll bar although its second column, as wide as the grid, passes the
+// edge; the alert text has none either, yet its caret and the wheel bring every line into view.
+TEST_F(MailPages, TheRuleGridHasNoBarAndTheAlertTextScrollsWithoutOne) {
+  Load(nullptr);
+  TStringGrid* rules = form_->GrdRule;
+  EXPECT_GT(rules->ColWidths(0) + rules->GridLineWidth + rules->ColWidths(1), rules->ClientWidth())
+      << "the columns and the line between them pass the edge";
+  EXPECT_FALSE(rules->ControlScrollBars()->Showing(sbHorizontal));
+  EXPECT_FALSE(rules->ControlScrollBars()->Showing(sbVertical));
+  EXPECT_EQ(rules->ClientRect(), Rect(0, 0, rules->Width(), rules->Height()));
+
+  TMemo* body = form_->MemBody;
+  EXPECT_FALSE(body->ControlScrollBars()->Showing(sbVertical));
+  form_->PagWatch->SetActivePage(form_->TabMail);
+  body->SetFocus();
+  std::string text;
+  for (int i = 1; i <= 30; ++i)
+    text += "line " + std::to_string(i) + "\r\n";
+  uitest::Type(form_, text);
+  EXPECT_EQ(body->TopLine(), 31 - body->VisibleLines()) << "the caret's line shows";
+  uitest::Key(form_, VK_HOME, TShiftState{ssCtrl});
+  EXPECT_EQ(body->TopLine(), 0);
+  uitest::Wheel(body, 20, 20, -120);
+  EXPECT_EQ(body->TopLine(), 3);
+}
+
 TEST_F(MailPages, AMissingFileShowsTheDefaults) {
   Load(nullptr);
   EXPECT_EQ(form_->PagWatch->ActivePage(), form_->TabAdmin);

@@ -4,11 +4,14 @@
 
 #include "console/frmsyosai.h"
 #include "console/frmwatch.h"
+#include "platform/ui/core/drawtext.h"
 #include "platform/ui/testkit/gui/gui.h"
+#include "platform/ui/testkit/testkit.h"
 #include "tests/console/viewer_days.h"
 
 namespace {
 
+using uitest::gui::ColorAt;
 using uitest::gui::LooksDrawn;
 using uitest::gui::RealJapaneseGlyphs;
 using uitest::gui::Shot;
@@ -22,19 +25,30 @@ TRect InWindow(const TControl* control, const TRect& rect) {
   return Bounds(p.X, p.Y, rect.Width(), rect.Height());
 }
 
+// The main window, which loads today's file as it is made, and the details window, as the program
+// makes them; without the hand-over of the first show, the viewer's page in front.
+struct ViewerWindows {
+  TGuiApp kit;
+  TFrmWatch* form = nullptr;
+  TFrmSyosai* syosai = nullptr;
+  ViewerWindows() {
+    if (!kit.Ready()) return;
+    kit.App->CreateForm(form);
+    kit.App->CreateForm(syosai);
+    form->OnShow = nullptr;
+    form->PagWatch->SetActivePage(form->TabAdmin);
+  }
+};
+
 TEST(ViewerShots, AFilledDayShowsItsHostsAndTheDetailsWindowItsValues) {
   viewertest::TViewerDays days;
   const std::string comment = "\x91\x8d\x96\xb1\x95\x94";  // "総務部" in CP932
   days.Write(0, {Rec("pc-sato", "report.xls"),
                  Rec("pc-ito", "a&b@c.txt", "2026/12/09 09:15:00", comment)});
-  TGuiApp kit;
-  ASSERT_TRUE(kit.Ready());
-  TFrmWatch* form;
-  kit.App->CreateForm(form);
-  TFrmSyosai* syosai;
-  kit.App->CreateForm(syosai);
-  form->OnShow = nullptr;  // no hand-over from a service here
-  form->PagWatch->SetActivePage(form->TabAdmin);
+  ViewerWindows windows;
+  ASSERT_TRUE(windows.kit.Ready());
+  TFrmWatch* form = windows.form;
+  TFrmSyosai* syosai = windows.syosai;
 
   TBitmap shot = Shot(form, "viewer");
   ASSERT_FALSE(shot.Empty());
@@ -66,6 +80,76 @@ TEST(ViewerShots, AFilledDayShowsItsHostsAndTheDetailsWindowItsValues) {
         << v.label->Name;
   }
   EXPECT_TRUE(RealJapaneseGlyphs(syosai->Font()->Data()));
+}
+
+// A long day: 500 records of 60 hosts with 60-byte names and 120-byte paths. The grid and the
+// tree show their bars; scrolled to their ends they show the last column, the last record and
+// the last host; the details window shows a path by its start and its file name.
+TEST(ViewerShots, ScrollALongDayToItsEndsAndReadAPathInTheDetails) {
+  viewertest::TViewerDays days;
+  std::vector<std::string> lines;
+  for (int i = 0; i < 500; ++i) {
+    const std::string host = "pc-" + std::to_string(100 + i % 60) + std::string(54, 'h');
+    std::string path = "C:\\Users\\kelvadon\\";
+    path += std::string(120 - path.size() - 15, 'd') + "\\report-" +
+            std::to_string(1000 + i).substr(1) + ".xls";
+    lines.push_back(Rec(host, path));
+  }
+  days.Write(0, lines);
+  ViewerWindows windows;
+  ASSERT_TRUE(windows.kit.Ready());
+  TFrmWatch* form = windows.form;
+  TFrmSyosai* syosai = windows.syosai;
+  TKStringGrid* grid = form->GrdWatch;
+  const TControlScrollBars* gridBars = grid->ControlScrollBars();
+  const TControlScrollBars* treeBars = form->TrePCList->ControlScrollBars();
+
+  TBitmap day = Shot(form, "Scroll-day");
+  ASSERT_FALSE(day.Empty());
+  ASSERT_TRUE(gridBars->Showing(sbVertical) && gridBars->Showing(sbHorizontal));
+  ASSERT_TRUE(treeBars->Showing(sbVertical));
+  // The bars' faces: an arrow button, the thumb at the start, the corner square.
+  for (auto [control, part] : {std::pair{static_cast<TControl*>(grid), spLineForward},
+                               std::pair{static_cast<TControl*>(grid), spThumb},
+                               std::pair{static_cast<TControl*>(form->TrePCList), spThumb}}) {
+    const TRect r = control->ControlScrollBars()->PartRect(sbVertical, part);
+    const TPoint p = control->ClientToWindow(Point(r.Left + 4, r.Top + 4));
+    EXPECT_TRUE(ColorAt(day, p.X, p.Y, clBtnFace)) << control->Name << " " << part;
+  }
+  const TRect corner = gridBars->CornerRect();
+  const TPoint c = grid->ClientToWindow(Point(corner.Left + 8, corner.Top + 8));
+  EXPECT_TRUE(ColorAt(day, c.X, c.Y, clBtnFace)) << "corner";
+
+  // To the ends: the last column, FileName, starts in the grid; the day's first record is the
+  // last row; the tree's last host shows.
+  uitest::DragThumb(grid, sbHorizontal, 5000);
+  uitest::DragThumb(grid, sbVertical, 5000);
+  uitest::DragThumb(form->TrePCList, sbVertical, 5000);
+  TBitmap end = Shot(form, "Scroll-end");
+  ASSERT_FALSE(end.Empty());
+  const TRect header = grid->CellRect(8, 0);
+  ASSERT_FALSE(header.IsEmpty());
+  TFontData bold = grid->HeaderFont()->Data();
+  EXPECT_TRUE(TextDrawnIn(end, InWindow(grid, header), "FileName", bold, clBtnFace));
+  const TRect lastRow = grid->CellRect(8, 500);
+  ASSERT_FALSE(lastRow.IsEmpty());
+  EXPECT_LE(lastRow.Bottom, grid->ClientHeight());
+  TTreeNode* lastHost = form->TrePCList->Items()->GetFirstNode()->GetLastChild();
+  EXPECT_FALSE(lastHost->DisplayRect(false).IsEmpty());
+
+  // The details of the top row: its path shortened to its start, "..." and its file name.
+  grid->SetCurrentRow(0);
+  TBitmap details = Shot(syosai, "Scroll-details");
+  ASSERT_FALSE(details.Empty());
+  TLabel* file = syosai->LblFileName;
+  TCanvas measure;
+  measure.SetFont(*file->Font());
+  const std::string shown = PathEllipsisText(measure, file->Caption(), file->Width());
+  EXPECT_TRUE(shown.ends_with("...\\report-499.xls")) << shown;
+  EXPECT_TRUE(shown.starts_with("C:\\Users\\")) << shown;
+  EXPECT_TRUE(TextDrawnIn(details, InWindow(file, Bounds(0, 0, file->Width(), file->Height())),
+                          shown, file->Font()->Data(), file->Color()));
+  EXPECT_EQ(file->Hint, file->Caption());
 }
 
 }  // namespace

@@ -303,6 +303,152 @@ TEST_F(Viewer, FitColumnWidthsMeasuresTheCellsButNotTheCaptions) {
   EXPECT_EQ(grid_->Columns()->FindByName("DeviceName")->Width(), 64);
 }
 
+// ---- scrolling a long day ----
+
+// A 120-byte path whose file name part, after its last "\", is "report-NNN.xls".
+std::string LongPath(int i) {
+  std::string number = std::to_string(1000 + i).substr(1);
+  std::string path = "C:\\Users\\kelvadon\\";
+  path += std::string(120 - path.size() - 15, 'd') + "\\report-" + number + ".xls";
+  return path;
+}
+const std::string kLongHost(60, 'h');
+
+// A day of 500 records with a 60-byte host name and 120-byte paths, shown.
+class LongDay : public Viewer {
+ protected:
+  void SetUp() override {
+    Strings lines;
+    for (int i = 0; i < 500; ++i)
+      lines.push_back(Rec(kLongHost, LongPath(i)));
+    Write(0, lines);
+    Open();
+    form_->Show();
+    bars_ = grid_->ControlScrollBars();
+    ASSERT_EQ(LongPath(0).size(), 120u);
+  }
+  // The display position of "FileName" and its header cell.
+  int FileCol() const { return grid_->Columns()->FindByName("FileName")->DisplayPosition(); }
+  TRect FileHeader() const { return grid_->CellRect(FileCol(), 0); }
+  bool InClient(const TRect& r) const {
+    return !r.IsEmpty() && r.Left >= 0 && r.Left < grid_->ClientWidth();
+  }
+  TControlScrollBars* bars_ = nullptr;
+};
+
+TEST_F(LongDay, TheHorizontalBarReachesTheLastColumnByArrowTrackAndThumb) {
+  ASSERT_TRUE(bars_->Showing(sbHorizontal));
+  EXPECT_FALSE(InClient(FileHeader())) << "cut off at first";
+  // Each click on the right arrow: one column more, up to the last position.
+  int clicks = 0;
+  for (int left = grid_->LeftCol(); clicks < 10; ++clicks) {
+    uitest::ClickScrollBar(grid_, sbHorizontal, spLineForward);
+    if (grid_->LeftCol() == left) break;
+    EXPECT_EQ(grid_->LeftCol(), left + 1);
+    left = grid_->LeftCol();
+  }
+  ASSERT_LT(clicks, 10) << "the arrow stops at the last position";
+  const int last = grid_->LeftCol();
+  EXPECT_TRUE(InClient(FileHeader())) << "FileName's cell starts in the client area";
+
+  // A held press on the track's far end pages there; the thumb dragged to the end goes there.
+  grid_->SetLeftCol(0);
+  const TRect forward = bars_->PartRect(sbHorizontal, spLineForward);
+  uitest::Press(grid_, forward.Left - 2, forward.Top + 8);
+  for (int i = 0; i < 20; ++i)
+    uitest::FireTimer(*bars_->RepeatTimer());
+  uitest::Release(grid_, forward.Left - 2, forward.Top + 8);
+  EXPECT_EQ(grid_->LeftCol(), last);
+  grid_->SetLeftCol(0);
+  uitest::DragThumb(grid_, sbHorizontal, 2000);
+  EXPECT_EQ(grid_->LeftCol(), last);
+  EXPECT_TRUE(InClient(FileHeader()));
+  EXPECT_EQ(grid_->CurrentRow(), 0) << "the focus row stays";
+
+  // Holding the left arrow repeats.
+  const TPoint back = uitest::ScrollBarPoint(grid_, sbHorizontal, spLineBack);
+  uitest::Press(grid_, back.X, back.Y);
+  uitest::FireTimer(*bars_->RepeatTimer());
+  uitest::Release(grid_, back.X, back.Y);
+  EXPECT_EQ(grid_->LeftCol(), last - 2);
+}
+
+TEST_F(LongDay, TheVerticalBarReachesTheLastRecordAndSortsOrOpensNothing) {
+  ASSERT_TRUE(bars_->Showing(sbVertical));
+  uitest::DragThumb(grid_, sbVertical, 5000);
+  // The last grid row, the day's first record, shows whole at the bottom.
+  const TRect last = grid_->CellRect(0, 500);
+  EXPECT_FALSE(last.IsEmpty());
+  EXPECT_LE(last.Bottom, grid_->ClientHeight());
+  EXPECT_EQ(grid_->GetCellText(FileCol(), 499), LongPath(0));
+  EXPECT_EQ(grid_->CurrentRow(), 0) << "the focus row stays";
+
+  // The top arrow lies beside the header band: it scrolls and sorts nothing.
+  int headerClicks = 0;
+  grid_->OnHeaderClick = [&](rtl::TObject*, int) { ++headerClicks; };
+  const int top = grid_->TopRow();
+  uitest::ClickScrollBar(grid_, sbVertical, spLineBack);
+  EXPECT_EQ(grid_->TopRow(), top - 1);
+  EXPECT_EQ(headerClicks, 0);
+  for (int i = 0; i < grid_->Columns()->Count(); ++i)
+    EXPECT_EQ(grid_->Columns()->Items(i)->SortOrder(), csNone);
+
+  // A double click on a bar opens no details window; whatever opens is closed again.
+  bool opened = false;
+  HWND closer = AllocateHWnd([&](TMessage&) {
+    opened = syosai_->Visible();
+    if (opened) syosai_->BtnOk->Click();
+  });
+  PostMessage(closer, WM_USER, 0, 0);
+  const TPoint track = uitest::ScrollBarPoint(grid_, sbVertical, spPageBack);
+  uitest::DblClick(grid_, track.X, track.Y);
+  uitest::Pump();
+  DeallocateHWnd(closer);
+  EXPECT_FALSE(opened);
+}
+
+TEST_F(LongDay, TheHostTreeOfSixtyHostsScrollsToItsLastHost) {
+  Strings lines;
+  for (int i = 0; i < 60; ++i)
+    lines.push_back(Rec("pc-" + std::to_string(i), "f"));
+  Write(1, lines);
+  form_->ValHistory->Choose(1);
+  ASSERT_EQ(Root()->Count(), 60);
+  TControlScrollBars* bars = tree_->ControlScrollBars();
+  ASSERT_TRUE(bars->Showing(sbVertical));
+  TTreeNode* last = Root()->GetLastChild();
+  EXPECT_TRUE(last->DisplayRect(false).IsEmpty());
+  uitest::DragThumb(tree_, sbVertical, 2000);
+  const TRect row = last->DisplayRect(false);
+  EXPECT_FALSE(row.IsEmpty());
+  EXPECT_LE(row.Bottom, tree_->ClientHeight());
+  EXPECT_EQ(tree_->Selected(), nullptr) << "the bar chose no host";
+}
+
+TEST_F(Viewer, BarsComeWhenArrivingRecordsOverflowTheGridAndGoWithTheRows) {
+  Open();
+  form_->Show();
+  TControlScrollBars* bars = grid_->ControlScrollBars();
+  EXPECT_FALSE(bars->Showing(sbVertical));
+  int arrived = 0;
+  for (; arrived < 200 && !bars->Showing(sbVertical); ++arrived)
+    Arrive(Rec("A", "f" + std::to_string(arrived)));
+  ASSERT_TRUE(bars->Showing(sbVertical));
+  // One row fewer fitted: the bar came with the row that overflowed.
+  const int rowExtent = grid_->DefaultRowHeight() + grid_->GridLineWidth;
+  EXPECT_GT((arrived + 1) * rowExtent - grid_->GridLineWidth, grid_->Height());
+  EXPECT_LE(arrived * rowExtent - grid_->GridLineWidth, grid_->Height());
+  EXPECT_FALSE(bars->Showing(sbHorizontal)) << "the columns fit";
+  grid_->ClearRows();
+  EXPECT_FALSE(bars->Showing(sbVertical));
+  for (int i = 0; i < arrived; ++i)
+    Arrive(Rec("A", "g"));
+  ASSERT_TRUE(bars->Showing(sbVertical));
+  form_->ValHistory->Choose(3);  // a day without a file
+  EXPECT_FALSE(bars->Showing(sbVertical));
+  EXPECT_FALSE(bars->Showing(sbHorizontal));
+}
+
 TEST(SplitRecordLine, CutsEightFieldsOffTheFrontAndKeepsTheRestAsTheFileName) {
   const struct {
     std::string line;
@@ -370,6 +516,46 @@ TEST_F(Viewer, DetailsShowTheCurrentRowAndStepThroughTheGrid) {
   EXPECT_EQ(grid_->CurrentRow(), 1);
   EXPECT_EQ(shown()[1], "09:00:00");
   EXPECT_EQ(shown()[3], "pc2");
+}
+
+// A value too wide for its label ends in "...", "FileName" keeps its start and its file name, and
+// the cut value is the label's hint, whole ("|" too); values that fit have no hint.
+TEST_F(Viewer, DetailsShortenLongValuesAndHintThemWhole) {
+  const std::string comment = "desk|" + std::string(60, 'c');
+  std::string head = "D:\\";
+  for (int i = 0; i < 40; ++i)
+    head += "\x95\x5c";  // "表", whose trail byte is a backslash
+  const std::string tail = "\\\x83\x5c\x83\x74\x83\x67.txt";  // "\ソフト.txt"
+  Write(0, {"2026/12/09 08:30:00\tCopy\t" + kLongHost + "\t" + comment +
+                "\t10.0.0.1\tsato\tE:\tUSB\t" + head + tail,
+            Rec("pc1", LongPath(7))});
+  Open();
+  EXPECT_EQ(syosai_->LblHostName->Width(), 214) << "beside the buttons";
+  EXPECT_EQ(syosai_->LblComment->Width(), 297) << "to the panel's inner right edge";
+  EXPECT_EQ(syosai_->LblFileName->Width(), 297);
+  const auto drawn = [&](TLabel* label) {
+    const Strings texts = uitest::Paint(syosai_)->Texts(label);
+    return texts.empty() ? std::string() : texts.front();
+  };
+
+  grid_->SetCurrentRow(0);  // the second record: a 120-byte path
+  syosai_->FormShow(syosai_);
+  // 297 pixels hold 49 bytes: "...\report-007.xls" takes 18, the path's first 31 the rest.
+  EXPECT_EQ(drawn(syosai_->LblFileName), LongPath(7).substr(0, 31) + "...\\report-007.xls");
+  EXPECT_EQ(syosai_->LblFileName->Hint, LongPath(7));
+  EXPECT_EQ(syosai_->LblHostName->Hint, "");
+  EXPECT_EQ(syosai_->LblComment->Hint, "");
+
+  syosai_->BtnDownClick(syosai_->BtnDown);
+  // The last real "\" is the one before "ソ"; the start is cut between whole characters.
+  EXPECT_EQ(drawn(syosai_->LblFileName), head.substr(0, 3 + 16 * 2) + "..." + tail);
+  EXPECT_EQ(drawn(syosai_->LblHostName), kLongHost.substr(0, 32) + "...");
+  EXPECT_EQ(syosai_->LblHostName->Hint, kLongHost);
+  EXPECT_EQ(syosai_->LblComment->Hint, comment);
+  EXPECT_EQ(syosai_->LblComment->ShortHint(), comment) << "a \"|\" shows too";
+  EXPECT_TRUE(syosai_->LblComment->ShowHint());
+  EXPECT_EQ(syosai_->LblUserName->Hint, "");
+  EXPECT_EQ(drawn(syosai_->LblUserName), "sato");
 }
 
 TEST_F(Viewer, DoubleClickOpensTheDetailsOfTheClickedRowAndNothingOnAnEmptyGrid) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/ui/core/forms.h"
+#include "platform/ui/core/scrollbar.h"
 
 // ---- TControl ----
 
@@ -181,6 +182,10 @@ void TControl::ParentColorChanged() {
   }
 }
 
+std::string TControl::ShortHint() const {
+  return Hint.substr(0, Hint.find('|'));
+}
+
 bool TControl::ShowHint() const {
   if (parentShowHint_) return parent_ ? parent_->ShowHint() : false;
   return showHint_;
@@ -236,21 +241,35 @@ TControl* TControl::ControlAtPos(TPoint) {
   return this;
 }
 
+TCursor TControl::CursorOver(TPoint p) const {
+  if (scrollBars_ && (scrollBars_->Pressed() || scrollBars_->Contains(p))) return crArrow;
+  return CursorAt(p);
+}
+
 void TControl::DispatchMouseDown(TMouseButton button, TShiftState shift, TPoint p) {
+  // The scroll bars first: a press on them, a double click's second one too, is theirs alone.
+  if (scrollBars_ && scrollBars_->MouseDown(button, shift, p)) return;
   if (button == mbLeft) pressed_ = !shift.Contains(ssDouble);
   MouseDown(button, shift, p.X, p.Y);
   if (button == mbLeft && shift.Contains(ssDouble)) DblClick();
 }
 
 void TControl::DispatchMouseMove(TShiftState shift, TPoint p) {
+  if (scrollBars_ && scrollBars_->MouseMove(shift, p, pressed_)) return;
   MouseMove(shift, p.X, p.Y);
 }
 
 void TControl::DispatchMouseUp(TMouseButton button, TShiftState shift, TPoint p) {
+  if (scrollBars_ && scrollBars_->MouseUp(button, shift, p)) return;
   bool click = button == mbLeft && pressed_ && ClientRect().Contains(p);
   if (button == mbLeft) pressed_ = false;
   MouseUp(button, shift, p.X, p.Y);
   if (click) Click();
+}
+
+void TControl::DispatchContextPopup(TPoint p, bool& handled) {
+  if (scrollBars_ && scrollBars_->Contains(p)) return;
+  DoContextPopup(p, handled);
 }
 
 bool TControl::DispatchMouseWheel(TShiftState shift, int delta, TPoint p) {
@@ -284,6 +303,11 @@ void TControl::Resize() {
   if (OnResize && CanFire()) OnResize(this);
 }
 
+void TControl::ClientAreaChanged() {
+  Invalidate();
+  Resize();
+}
+
 void TControl::Paint() {
   canvas_.Brush()->SetColor(color_);
   canvas_.Brush()->SetStyle(bsSolid);
@@ -300,6 +324,7 @@ void TControl::PaintTo(TPaintDevice& device, TPoint origin, const TRect& clip) {
   if (!ins.IsEmpty() || ins.Left || ins.Top || ins.Right || ins.Bottom) {
     canvas_.BeginPaint(&device, this, origin, area.Offset(-origin.X, -origin.Y));
     PaintNonClient(canvas_);
+    if (scrollBars_) scrollBars_->Paint(canvas_);
     canvas_.EndPaint();
   }
   TPoint client{origin.X + ins.Left, origin.Y + ins.Top};
@@ -400,6 +425,11 @@ void TWinControl::Realign() {
     throw;
   }
   aligning_ = false;
+}
+
+void TWinControl::ClientAreaChanged() {
+  Realign();
+  TControl::ClientAreaChanged();
 }
 
 void TWinControl::AlignControls(TRect& rect) {

@@ -28,6 +28,7 @@
 
 class TWinControl;
 class TCustomForm;
+class TControlScrollBars;
 
 using TMouseEvent =
     std::function<void(rtl::TObject* Sender, TMouseButton Button, TShiftState Shift, int X, int Y)>;
@@ -112,6 +113,8 @@ class TControl : public rtl::TComponent {
   // Hint text, shown in the hint window while the mouse rests on the control when ShowHint
   // holds. A "|" ends the part shown.
   std::string Hint;
+  // The text the hint window shows: Hint up to its first "|".
+  virtual std::string ShortHint() const;
   bool ShowHint() const;
   void SetShowHint(bool value);
   bool ParentShowHint() const { return parentShowHint_; }
@@ -164,9 +167,15 @@ class TControl : public rtl::TComponent {
   bool DispatchMouseWheel(TShiftState shift, int delta, TPoint p);
   void DispatchMouseEnter() { MouseEnter(); }
   void DispatchMouseLeave() { MouseLeave(); }
-  void DispatchContextPopup(TPoint p, bool& handled) { DoContextPopup(p, handled); }
+  // Nothing over the scroll bars.
+  void DispatchContextPopup(TPoint p, bool& handled);
   // The cursor over client point p.
   virtual TCursor CursorAt(TPoint p) const { return Cursor; }
+  // The cursor the window shows over client point p: the arrow over the scroll bars, else
+  // CursorAt.
+  TCursor CursorOver(TPoint p) const;
+  // The control's scroll bars, or null when it has none.
+  TControlScrollBars* ControlScrollBars() const { return scrollBars_; }
   // Paints the control (its non-client part, its client area, then its children) within clip,
   // given in the window's coordinates; origin is the window position of the control's top left.
   virtual void PaintTo(TPaintDevice& device, TPoint origin, const TRect& clip);
@@ -203,6 +212,13 @@ class TControl : public rtl::TComponent {
   bool MouseCaptured() const { return pressed_; }
   // Called when the control enters or leaves a parent or its ancestors change.
   virtual void ParentChanged() {}
+  // Registers the control's scroll bars (a member of the derived control; null: none). They
+  // take the mouse over them before the control's handlers and paint after PaintNonClient.
+  void SetControlScrollBars(TControlScrollBars* bars) { scrollBars_ = bars; }
+  // The client area changed size while the bounds stayed (a scroll bar came or went): the
+  // control is drawn again, its children are aligned again and Resize runs, as after a change
+  // of bounds.
+  virtual void ClientAreaChanged();
   // For a control without a parent (a form): where its client area starts in its peer window.
   virtual TPoint ClientOriginInWindow() const { return TPoint{}; }
   // The effective colour to draw with: Color, resolved through ParentColor.
@@ -234,6 +250,7 @@ class TControl : public rtl::TComponent {
   bool loading_ = false;
   bool pressed_ = false;  // a left press began on this control
   TCanvas canvas_;
+  TControlScrollBars* scrollBars_ = nullptr;
 };
 
 class TWinControl : public TControl {
@@ -320,6 +337,7 @@ class TWinControl : public TControl {
   virtual TRect AlignRect() const { return ClientRect(); }
   // Places the aligned children in rect (alTop, alBottom, alLeft, alRight, then alClient).
   virtual void AlignControls(TRect& rect);
+  void ClientAreaChanged() override;
   void ParentFontChanged() override;
   void ParentColorChanged() override;
   void FontChanged() override;

@@ -19,7 +19,19 @@ struct Line {
 
 // Splits one paragraph (no line breaks) into lines no wider than width.
 void WrapParagraph(const TCanvas& canvas, const Line& para, int width, std::vector<Line>& out) {
-  std::string_view s = para.text;
+  for (const TTextSpan& span : WrapSpans(canvas, para.text, width)) {
+    Line l;
+    l.text = para.text.substr(span.Start, span.End - span.Start);
+    if (para.prefix >= static_cast<int>(span.Start) && para.prefix < static_cast<int>(span.End))
+      l.prefix = para.prefix - static_cast<int>(span.Start);
+    out.push_back(std::move(l));
+  }
+}
+
+}  // namespace
+
+std::vector<TTextSpan> WrapSpans(const TCanvas& canvas, std::string_view s, int width) {
+  std::vector<TTextSpan> spans;
   size_t start = 0;
   while (start < s.size()) {
     size_t end = start, lastBlank = std::string::npos;
@@ -34,19 +46,14 @@ void WrapParagraph(const TCanvas& canvas, const Line& para, int width, std::vect
       cut = lastBlank;
       resume = lastBlank + 1;
     }
-    Line l;
-    l.text = std::string(s.substr(start, cut - start));
-    if (para.prefix >= static_cast<int>(start) && para.prefix < static_cast<int>(cut))
-      l.prefix = para.prefix - static_cast<int>(start);
-    out.push_back(std::move(l));
+    spans.push_back(TTextSpan{start, cut});
     start = resume;
     while (start < s.size() && s[start] == ' ' && resume == cut + 1)
       ++start;
   }
-  if (s.empty()) out.push_back(para);
+  if (s.empty()) spans.push_back(TTextSpan{});
+  return spans;
 }
-
-}  // namespace
 
 std::string StripPrefix(std::string_view text, int* prefixPos) {
   std::string out;
@@ -93,6 +100,25 @@ std::string EllipsisText(const TCanvas& canvas, std::string_view text, int width
   return std::string(text.substr(0, best)) + "...";
 }
 
+std::string PathEllipsisText(const TCanvas& canvas, std::string_view path, int width) {
+  if (canvas.TextWidth(path) <= width) return std::string(path);
+  // The last "\" that is a character of its own, found walking whole characters.
+  size_t last = std::string::npos;
+  for (size_t i = 0; i < path.size(); i += CharLen(path, i))
+    if (path[i] == '\\') last = i;
+  if (last == std::string::npos) return EllipsisText(canvas, path, width);
+  const std::string tail = "..." + std::string(path.substr(last));
+  if (canvas.TextWidth(tail) > width) return EllipsisText(canvas, path, width);
+  size_t best = 0;
+  for (size_t i = 0; i < last;) {
+    const size_t next = i + CharLen(path, i);
+    if (canvas.TextWidth(std::string(path.substr(0, next)) + tail) > width) break;
+    best = next;
+    i = next;
+  }
+  return std::string(path.substr(0, best)) + tail;
+}
+
 int DrawText(TCanvas* canvas, std::string_view text, TRect& rect, UINT format) {
   // Paragraphs, each with its prefix.
   std::vector<Line> paragraphs;
@@ -130,11 +156,14 @@ int DrawText(TCanvas* canvas, std::string_view text, TRect& rect, UINT format) {
       lines.push_back(p);
     }
   }
-  if (format & DT_END_ELLIPSIS) {
+  if (format & (DT_END_ELLIPSIS | DT_PATH_ELLIPSIS)) {
     for (auto& l : lines) {
-      std::string cut = EllipsisText(*canvas, l.text, width);
+      std::string cut = (format & DT_PATH_ELLIPSIS) ? PathEllipsisText(*canvas, l.text, width)
+                                                    : EllipsisText(*canvas, l.text, width);
       if (cut != l.text) {
-        if (l.prefix >= static_cast<int>(cut.size()) - 3) l.prefix = -1;
+        // The underline stays only on a character kept before an end ellipsis.
+        if ((format & DT_PATH_ELLIPSIS) || l.prefix >= static_cast<int>(cut.size()) - 3)
+          l.prefix = -1;
         l.text = std::move(cut);
       }
     }

@@ -4,6 +4,7 @@
 
 #include "platform/ui/core/application.h"
 #include "platform/ui/core/menus.h"
+#include "platform/ui/core/scrollbar.h"
 #include "platform/ui/core/stdctrls.h"
 
 // The peer's entry points, each guarded: a handler's exception is shown, never passed to the peer.
@@ -411,7 +412,11 @@ void TCustomForm::RouteMouseDown(TMouseButton button, TShiftState shift, TPoint 
   if (Application && Application->HintsIfAny()) Application->HintsIfAny()->Cancel();
   TControl* c = EnabledControlAt(this, p);
   if (!c) return;
-  if (auto* w = dynamic_cast<TWinControl*>(c); w && w->TakesFocus() && w->CanFocus()) w->SetFocus();
+  // A press on a control's scroll bars leaves the focus where it is (an editor keeps it).
+  const TControlScrollBars* bars = c->ControlScrollBars();
+  const bool onBars = bars && bars->Contains(c->WindowToClient(p));
+  if (auto* w = dynamic_cast<TWinControl*>(c); w && w->TakesFocus() && w->CanFocus() && !onBars)
+    w->SetFocus();
   capture_ = c;
   c->DispatchMouseDown(button, shift, c->WindowToClient(p));
   if (button == mbRight && capture_ == c) {
@@ -424,7 +429,7 @@ void TCustomForm::RouteMouseMove(TShiftState shift, TPoint p) {
   if (capture_) {
     hoverPoint_ = capture_->WindowToClient(p);
     capture_->DispatchMouseMove(shift, hoverPoint_);
-    if (peer_ && capture_) peer_->SetCursor(capture_->CursorAt(capture_->WindowToClient(p)));
+    if (peer_ && capture_) peer_->SetCursor(capture_->CursorOver(capture_->WindowToClient(p)));
     return;
   }
   TControl* c = EnabledControlAt(this, p);
@@ -454,7 +459,7 @@ void TCustomForm::SetHover(TControl* control) {
 void TCustomForm::UpdateCursor() {
   if (!peer_) return;
   TCursor c = Screen && Screen->Cursor() != crDefault ? Screen->Cursor()
-              : hover_                                ? hover_->CursorAt(hoverPoint_)
+              : hover_                                ? hover_->CursorOver(hoverPoint_)
                                                       : crDefault;
   peer_->SetCursor(c);
 }

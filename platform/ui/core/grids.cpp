@@ -88,6 +88,17 @@ struct Axis {
   }
 };
 
+// Sets the count of an axis's sizes, new ones of size fill, keeping their sum: a constant cost
+// for each size added or removed.
+void ResizeAxis(std::vector<int>& sizes, long long& sum, int count, int fill) {
+  while (static_cast<int>(sizes.size()) > count) {
+    sum -= sizes.back();
+    sizes.pop_back();
+  }
+  sum += static_cast<long long>(count - static_cast<int>(sizes.size())) * fill;
+  sizes.resize(static_cast<size_t>(count), fill);
+}
+
 }  // namespace
 
 // ---- TInplaceEdit ----
@@ -149,8 +160,13 @@ TCustomGrid::TCustomGrid(rtl::TComponent* owner) : TCustomControl(owner) {
   SetTakesFocus(true);
   SetTabStop(true);
   SetColor(clWindow);
-  colWidths_.assign(5, defaultColWidth_);
-  rowHeights_.assign(5, defaultRowHeight_);
+  ResizeAxis(colWidths_, colSum_, 5, defaultColWidth_);
+  ResizeAxis(rowHeights_, rowSum_, 5, defaultRowHeight_);
+  scrollBars_.OnRange = [this](TScrollBarKind kind) { return ScrollRangeOf(kind); };
+  scrollBars_.OnScroll = [this](TScrollBarKind kind, int position) {
+    ScrollBarMoved(kind, position);
+  };
+  SetControlScrollBars(&scrollBars_);
   SetBounds(0, 0, 320, 120);
 }
 
@@ -166,8 +182,9 @@ void TCustomGrid::SetColCount(int value) {
   value = std::max(1, value);
   if (value == ColCount()) return;
   int oldCols = ColCount(), oldRows = RowCount();
-  colWidths_.resize(static_cast<size_t>(value), defaultColWidth_);
+  ResizeAxis(colWidths_, colSum_, value, defaultColWidth_);
   if (fixedCols_ > value - 1) fixedCols_ = value - 1;
+  UpdateScrollBars();
   ClampFocus();
   SizeChanged(oldCols, oldRows);
   Invalidate();
@@ -177,8 +194,9 @@ void TCustomGrid::SetRowCount(int value) {
   value = std::max(1, value);
   if (value == RowCount()) return;
   int oldCols = ColCount(), oldRows = RowCount();
-  rowHeights_.resize(static_cast<size_t>(value), defaultRowHeight_);
+  ResizeAxis(rowHeights_, rowSum_, value, defaultRowHeight_);
   if (fixedRows_ > value - 1) fixedRows_ = value - 1;
+  UpdateScrollBars();
   ClampFocus();
   SizeChanged(oldCols, oldRows);
   Invalidate();
@@ -202,6 +220,8 @@ void TCustomGrid::SetFixedRows(int value) {
 void TCustomGrid::SetDefaultColWidth(int value) {
   defaultColWidth_ = value;
   std::fill(colWidths_.begin(), colWidths_.end(), value);
+  colSum_ = static_cast<long long>(value) * ColCount();
+  UpdateScrollBars();
   ColWidthsChanged();
   PlaceEditor();
   Invalidate();
@@ -210,6 +230,8 @@ void TCustomGrid::SetDefaultColWidth(int value) {
 void TCustomGrid::SetDefaultRowHeight(int value) {
   defaultRowHeight_ = value;
   std::fill(rowHeights_.begin(), rowHeights_.end(), value);
+  rowSum_ = static_cast<long long>(value) * RowCount();
+  UpdateScrollBars();
   RowHeightsChanged();
   PlaceEditor();
   Invalidate();
@@ -223,7 +245,9 @@ int TCustomGrid::ColWidths(int col) const {
 void TCustomGrid::SetColWidths(int col, int value) {
   CheckIndex(col, ColCount());
   if (colWidths_[col] == value) return;
+  colSum_ += value - colWidths_[col];
   colWidths_[col] = value;
+  UpdateScrollBars();
   ColWidthsChanged();
   PlaceEditor();
   Invalidate();
@@ -237,7 +261,9 @@ int TCustomGrid::RowHeights(int row) const {
 void TCustomGrid::SetRowHeights(int row, int value) {
   CheckIndex(row, RowCount());
   if (rowHeights_[row] == value) return;
+  rowSum_ += value - rowHeights_[row];
   rowHeights_[row] = value;
+  UpdateScrollBars();
   RowHeightsChanged();
   PlaceEditor();
   Invalidate();
@@ -246,6 +272,7 @@ void TCustomGrid::SetRowHeights(int row, int value) {
 void TCustomGrid::SetOptions(TGridOptions value) {
   if (value == options_) return;
   options_ = value;
+  scrollBars_.ThumbTracking = options_.Contains(goThumbTracking);
   if (!options_.Contains(goEditing)) HideEditor();
   if (options_.Contains(goAlwaysShowEditor) && options_.Contains(goEditing)) ShowEditor();
   Invalidate();
@@ -337,7 +364,48 @@ void TCustomGrid::ScrollInView(int col, int row) {
         Axis{colWidths_, fixedCols_, top_.X, GridLineWidth, ClientWidth()}.FirstShowing(col));
 }
 
+void TCustomGrid::SetScrollBars(TScrollStyle value) {
+  if (value == scrollStyle_) return;
+  scrollStyle_ = value;
+  UpdateScrollBars();
+}
+
+bool TCustomGrid::DecideScrollBars() {
+  scrollBars_.Style = scrollStyle_;
+  scrollBars_.ThumbTracking = options_.Contains(goThumbTracking);
+  const long long line = GridLineWidth;
+  return scrollBars_.Decide([&](TScrollBarKind kind, int width, int height) {
+    if (kind == sbVertical) return rowSum_ + line * (RowCount() - 1) <= height;
+    return colSum_ + line * (ColCount() - 1) <= width;
+  });
+}
+
+void TCustomGrid::UpdateScrollBars() {
+  if (DecideScrollBars()) ClientAreaChanged();
+}
+
+TScrollRange TCustomGrid::ScrollRangeOf(TScrollBarKind kind) const {
+  if (kind == sbVertical)
+    return TScrollRange{MaxTopRow() - fixedRows_, VisibleRowCount(), top_.Y - fixedRows_, 1};
+  return TScrollRange{MaxLeftCol() - fixedCols_, VisibleColCount(), top_.X - fixedCols_, 1};
+}
+
+void TCustomGrid::ScrollBarMoved(TScrollBarKind kind, int position) {
+  if (kind == sbVertical) {
+    SetTopRow(fixedRows_ + position);
+  } else {
+    SetLeftCol(fixedCols_ + position);
+  }
+  // The focus cell scrolled out of view ends its edit, as a click on another cell would.
+  if (editorShowing_ && !options_.Contains(goAlwaysShowEditor) &&
+      CellRect(focus_.X, focus_.Y).IsEmpty()) {
+    UpdateText();
+    HideEditor();
+  }
+}
+
 void TCustomGrid::Resize() {
+  DecideScrollBars();  // a bar that comes or goes is part of this change of size
   ClampFocus();
   PlaceEditor();
   TCustomControl::Resize();

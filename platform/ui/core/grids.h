@@ -1,7 +1,13 @@
 // Grids: TCustomGrid (cells of set widths and heights, fixed rows and columns, the focus cell and
-// a selection, scrolling by TopRow and LeftCol, column sizing and row and column moving by
-// mouse, key navigation, an in-place editor) with virtual operations for what a grid shows and
-// allows; TDrawGrid, which publishes them as events; and TStringGrid, which keeps a text per cell.
+// a selection, scrolling by TopRow and LeftCol, scroll bars, column sizing and row and column
+// moving by mouse, key navigation, an in-place editor) with virtual operations for what a grid
+// shows and allows; TDrawGrid, which publishes them as events; and TStringGrid, which keeps a text
+// per cell.
+//
+// Scroll bars (ScrollBars): each shows while the grid's columns or rows do not all fit, and moves
+// LeftCol or TopRow by whole columns and rows (the fixed ones stay) without moving the focus cell;
+// the thumb moves the view while dragged only with goThumbTracking. Whether rows fit is kept up to
+// date at a constant cost per added row.
 //
 // Coordinates: a cell is (column, row), both counted from 0 including the fixed ones. Pixel
 // positions are client coordinates. Painting calls DrawCell once for every cell that shows,
@@ -14,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/ui/core/scrollbar.h"
 #include "platform/ui/core/stdctrls.h"
 #include "rtl/exception.h"
 #include "rtl/set.h"
@@ -118,7 +125,11 @@ class TCustomGrid : public TCustomControl {
   TColor FixedColor = clBtnFace;
   TGridOptions Options() const { return options_; }
   void SetOptions(TGridOptions value);
-  TScrollStyle ScrollBars = ssBoth;
+  // The scroll bars the grid may show (ssBoth at first).
+  TScrollStyle ScrollBars() const { return scrollStyle_; }
+  void SetScrollBars(TScrollStyle value);
+  // The client area is the bounds less the scroll bars that show.
+  TRect NonClientInsets() const override { return scrollBars_.Insets(); }
 
   // The focus cell. Setting it runs SelectCell first, which may refuse.
   int Col() const { return focus_.X; }
@@ -204,6 +215,14 @@ class TCustomGrid : public TCustomControl {
   void CheckIndex(int index, int count) const;
   void ClampFocus();
   void ScrollInView(int col, int row);
+  // Decides the scroll bars for the present sizes; true when one came or went.
+  bool DecideScrollBars();
+  // The same, outside a resize: a bar that came or went changes the client size, and what a
+  // resize runs then runs.
+  void UpdateScrollBars();
+  TScrollRange ScrollRangeOf(TScrollBarKind kind) const;
+  // A scroll bar moved the view to position (counted from the first scrolling row or column).
+  void ScrollBarMoved(TScrollBarKind kind, int position);
   int MaxTopRow() const;
   int MaxLeftCol() const;
   // The column whose right edge lies within a few pixels of x in the fixed rows, or -1.
@@ -215,6 +234,11 @@ class TCustomGrid : public TCustomControl {
 
   std::vector<int> colWidths_;
   std::vector<int> rowHeights_;
+  // The sums of colWidths_ and rowHeights_, kept with every change.
+  long long colSum_ = 0;
+  long long rowSum_ = 0;
+  TScrollStyle scrollStyle_ = ssBoth;
+  TControlScrollBars scrollBars_{this};
   int fixedCols_ = 1;
   int fixedRows_ = 1;
   int defaultColWidth_ = 64;

@@ -9,11 +9,6 @@ constexpr int kHintMaxWidth = 300;
 constexpr int kHintOffsetY = 20;
 }  // namespace
 
-std::string GetShortHint(const std::string& hint) {
-  size_t bar = hint.find('|');
-  return bar == std::string::npos ? hint : hint.substr(0, bar);
-}
-
 THintWindow::THintWindow(rtl::TComponent* owner) : TCustomForm(owner) {
   SetBorderStyle(bsNone);
   SetPopup(true);
@@ -69,7 +64,7 @@ void THintController::MouseOver(TControl* control, TPoint p) {
   if (control == control_) return;
   Cancel();
   if (!control || !Application || !Application->ShowHint || !control->ShowHint() ||
-      GetShortHint(control->Hint).empty())
+      control->ShortHint().empty())
     return;
   control_ = control;
   showTimer_->SetInterval(static_cast<UINT>(Application->HintPause));
@@ -94,7 +89,7 @@ void THintController::Forget(TControl* control) {
 void THintController::ShowHintNow() {
   showTimer_->SetEnabled(false);
   if (!control_) return;
-  std::string text = GetShortHint(control_->Hint);
+  std::string text = control_->ShortHint();
   TRect r = window_->CalcHintRect(kHintMaxWidth, text);
   window_->ActivateHint(r.Offset(point_.X, point_.Y + kHintOffsetY), text);
   hideTimer_->SetInterval(static_cast<UINT>(Application->HintHidePause));

@@ -24,9 +24,6 @@ class THintWindow : public TCustomForm {
   void Paint() override;
 };
 
-// The part of a hint shown: up to its first "|".
-std::string GetShortHint(const std::string& hint);
-
 // Shows and hides the hint window for the forms.
 class THintController {
  public:

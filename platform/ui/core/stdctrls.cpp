@@ -1,6 +1,7 @@
 #include "platform/ui/core/stdctrls.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "platform/ui/core/drawtext.h"
 #include "platform/ui/core/forms.h"
@@ -18,8 +19,13 @@ bool IsLead(const std::string& s, size_t i) {
   return rtl::IsLeadByte(static_cast<unsigned char>(s[i])) && i + 1 < s.size();
 }
 
-// The byte index where the character before pos starts.
+bool IsLineBreakAt(const std::string& s, int pos) {
+  return pos >= 0 && pos + 1 < static_cast<int>(s.size()) && s[pos] == '\r' && s[pos + 1] == '\n';
+}
+
+// The byte index where the character before pos starts; a CR LF counts as one character.
 int PrevChar(const std::string& s, int pos) {
+  if (IsLineBreakAt(s, pos - 2)) return pos - 2;
   int i = 0, last = 0;
   while (i < pos) {
     last = i;
@@ -30,8 +36,12 @@ int PrevChar(const std::string& s, int pos) {
 
 int NextChar(const std::string& s, int pos) {
   if (pos >= static_cast<int>(s.size())) return pos;
+  if (IsLineBreakAt(s, pos)) return pos + 2;
   return pos + (IsLead(s, static_cast<size_t>(pos)) ? 2 : 1);
 }
+
+// The lines of a multi-line edit scroll this many a notch of the wheel.
+constexpr int kWheelLines = 3;
 
 void FillBackground(TCanvas* canvas, const TRect& r, TColor color) {
   canvas->Brush()->SetStyle(bsSolid);
@@ -76,6 +86,8 @@ void TLabel::Paint() {
   if (!Transparent) FillBackground(c, r, Color());
   UINT format = (ShowAccelChar ? 0 : DT_NOPREFIX) | (WordWrap ? DT_WORDBREAK : 0);
   format |= Alignment == taCenter ? DT_CENTER : Alignment == taRightJustify ? DT_RIGHT : DT_LEFT;
+  if (EllipsisPosition == epPathEllipsis) format |= DT_PATH_ELLIPSIS;
+  if (EllipsisPosition == epEndEllipsis) format |= DT_END_ELLIPSIS;
   if (Layout != tlTop) {
     TRect calc = r;
     int h = DrawText(c, Caption(), calc, format | DT_CALCRECT);
@@ -92,16 +104,28 @@ TCustomEdit::TCustomEdit(rtl::TComponent* owner) : TWinControl(owner) {
   SetTabStop(true);
   SetColor(clWindow);
   Cursor = crIBeam;
+  scrollBars_.OnRange = [this](TScrollBarKind kind) { return ScrollRangeOf(kind); };
+  scrollBars_.OnScroll = [this](TScrollBarKind, int position) { SetTopLine(position); };
+  SetControlScrollBars(&scrollBars_);
+}
+
+TRect TCustomEdit::NonClientInsets() const {
+  const TRect frame = FrameInsets(), pad = TextPadding(), bars = scrollBars_.Insets();
+  return TRect{frame.Left + pad.Left + bars.Left, frame.Top + pad.Top + bars.Top,
+               frame.Right + pad.Right + bars.Right, frame.Bottom + pad.Bottom + bars.Bottom};
 }
 
 void TCustomEdit::SetSelStart(int value) {
   selStart_ = std::clamp(value, 0, static_cast<int>(Text().size()));
+  if (IsLineBreakAt(Text(), selStart_ - 1)) --selStart_;  // never between CR and LF
   selLength_ = 0;
+  preferredX_ = -1;
   Invalidate();
 }
 
 void TCustomEdit::SetSelLength(int value) {
   selLength_ = std::clamp(value, 0, static_cast<int>(Text().size()) - selStart_);
+  preferredX_ = -1;
   Invalidate();
 }
 
@@ -112,6 +136,7 @@ std::string TCustomEdit::SelText() const {
 void TCustomEdit::SelectAll() {
   selStart_ = 0;
   selLength_ = static_cast<int>(Text().size());
+  preferredX_ = -1;
   Invalidate();
 }
 
@@ -124,13 +149,178 @@ void TCustomEdit::ReplaceSelection(const std::string& text) {
   editing_ = false;
   selStart_ = std::min(caret, static_cast<int>(Text().size()));
   selLength_ = 0;
+  preferredX_ = -1;
+  ScrollToCaret();
+}
+
+// ---- display lines ----
+
+std::vector<TTextSpan> TCustomEdit::DisplayLines() const {
+  const std::string& t = Text();
+  std::vector<TTextSpan> lines;
+  TCanvas measure;
+  measure.SetFont(*Font());
+  const bool multi = MultiLine();
+  const int width = LinesRect().Width();
+  size_t start = 0;
+  for (;;) {
+    size_t end = multi ? t.find_first_of("\r\n", start) : std::string::npos;
+    if (end == std::string::npos) end = t.size();
+    if (multi && WrapsLines() && width > 0) {
+      for (const TTextSpan& span :
+           WrapSpans(measure, std::string_view(t).substr(start, end - start), width))
+        lines.push_back(TTextSpan{start + span.Start, start + span.End});
+    } else {
+      lines.push_back(TTextSpan{start, end});
+    }
+    if (end >= t.size()) break;
+    start = end + (IsLineBreakAt(t, static_cast<int>(end)) ? 2 : 1);
+  }
+  return lines;
+}
+
+int TCustomEdit::VisibleLines() const {
+  TCanvas measure;
+  measure.SetFont(*Font());
+  const int h = measure.TextHeight("Wg");
+  return h > 0 ? std::max(1, LinesRect().Height() / h) : 1;
+}
+
+int TCustomEdit::LineOf(const std::vector<TTextSpan>& lines, int pos) {
+  auto it = std::upper_bound(lines.begin(), lines.end(), static_cast<size_t>(pos),
+                             [](size_t p, const TTextSpan& line) { return p < line.Start; });
+  return std::max(0, static_cast<int>(it - lines.begin()) - 1);
+}
+
+int TCustomEdit::CaretX(const std::vector<TTextSpan>& lines, int pos) const {
+  const TTextSpan& line = lines[LineOf(lines, pos)];
+  TCanvas measure;
+  measure.SetFont(*Font());
+  const size_t end = std::min(static_cast<size_t>(pos), line.End);
+  return measure.TextWidth(std::string_view(Text()).substr(line.Start, end - line.Start));
+}
+
+int TCustomEdit::PositionAt(const TTextSpan& line, int x) const {
+  TCanvas measure;
+  measure.SetFont(*Font());
+  const std::string& t = Text();
+  int best = static_cast<int>(line.Start), bestDistance = std::abs(x);
+  for (int i = best; i < static_cast<int>(line.End);) {
+    i = std::min(NextChar(t, i), static_cast<int>(line.End));
+    const int w = measure.TextWidth(std::string_view(t).substr(line.Start, i - line.Start));
+    if (std::abs(w - x) < bestDistance) {
+      best = i;
+      bestDistance = std::abs(w - x);
+    }
+  }
+  return best;
+}
+
+void TCustomEdit::MoveCaret(int pos, bool keepX) {
+  const int x = preferredX_;
+  SetSelStart(pos);
+  if (keepX) preferredX_ = x;
+  ScrollToCaret();
+}
+
+void TCustomEdit::ClampTopLine() {
+  const int last = static_cast<int>(DisplayLines().size()) - VisibleLines();
+  topLine_ = std::clamp(topLine_, 0, std::max(0, last));
+}
+
+void TCustomEdit::SetTopLine(int value) {
+  topLine_ = value;
+  ClampTopLine();
+  Invalidate();
+}
+
+void TCustomEdit::ScrollToCaret() {
+  if (!MultiLine()) return;
+  const int line = LineOf(DisplayLines(), Caret());
+  const int visible = VisibleLines();
+  if (line < topLine_) topLine_ = line;
+  if (line >= topLine_ + visible) topLine_ = line - visible + 1;
+  SetTopLine(topLine_);
+}
+
+TScrollRange TCustomEdit::ScrollRangeOf(TScrollBarKind) const {
+  const int visible = VisibleLines();
+  return TScrollRange{static_cast<int>(DisplayLines().size()) - visible, visible, topLine_, 1};
+}
+
+void TCustomEdit::SetEditScrollBars(TScrollStyle style) {
+  scrollBars_.Style = style;
+  scrollBars_.Always = style;
+  scrollBars_.Frame = FrameInsets();
+  // Shown always, so nothing is measured to decide.
+  if (scrollBars_.Decide([](TScrollBarKind, int, int) { return true; })) ClientAreaChanged();
+}
+
+void TCustomEdit::Resize() {
+  if (MultiLine()) ClampTopLine();
+  TWinControl::Resize();
+}
+
+void TCustomEdit::FontChanged() {
+  TWinControl::FontChanged();
+  if (MultiLine()) ClampTopLine();
+}
+
+bool TCustomEdit::DoMouseWheel(TShiftState Shift, int WheelDelta, TPoint MousePos) {
+  if (!MultiLine()) return TWinControl::DoMouseWheel(Shift, WheelDelta, MousePos);
+  const int notches = WheelDelta / 120;
+  if (notches == 0) return false;
+  SetTopLine(topLine_ - notches * kWheelLines);
+  return true;
+}
+
+void TCustomEdit::PaintLines(TCanvas* c, bool showSelection) {
+  const TRect area = LinesRect();
+  const std::string& t = Text();
+  const std::vector<TTextSpan> lines = DisplayLines();
+  const int lineHeight = c->TextHeight("Wg");
+  const TColor textColor = IsEnabled() ? Font()->Color() : clGrayText;
+  const size_t selFrom = static_cast<size_t>(selStart_);
+  const size_t selTo = selFrom + static_cast<size_t>(selLength_);
+  const TRect savedClip = c->ClipRect();
+  c->SetClipRect(IntersectRect(savedClip, area));
+  int y = area.Top;
+  for (int i = topLine_; i < static_cast<int>(lines.size()) && y < area.Bottom; ++i) {
+    const TTextSpan& line = lines[i];
+    const std::string_view text = std::string_view(t).substr(line.Start, line.End - line.Start);
+    c->Brush()->SetStyle(bsClear);
+    c->Font()->SetColor(textColor);
+    c->TextOut(area.Left, y, text);
+    const size_t from = std::clamp(selFrom, line.Start, line.End);
+    const size_t to = std::clamp(selTo, line.Start, line.End);
+    if (showSelection && from < to) {
+      const int x = area.Left + c->TextWidth(text.substr(0, from - line.Start));
+      c->Brush()->SetStyle(bsSolid);
+      c->Brush()->SetColor(clHighlight);
+      c->Font()->SetColor(clHighlightText);
+      c->TextOut(x, y, text.substr(from - line.Start, to - from));
+    }
+    y += lineHeight;
+  }
+  const int caretLine = LineOf(lines, Caret());
+  if (Focused() && selLength_ == 0 && caretLine >= topLine_) {
+    const int top = area.Top + (caretLine - topLine_) * lineHeight;
+    const int x = area.Left + CaretX(lines, Caret());
+    c->Brush()->SetStyle(bsSolid);
+    c->Brush()->SetColor(textColor);
+    c->FillRect(TRect{x, top, x + 1, top + lineHeight});
+  }
+  c->SetClipRect(savedClip);
 }
 
 void TCustomEdit::TextChanged() {
   if (!editing_) {
     selStart_ = std::min(selStart_, static_cast<int>(Text().size()));
     selLength_ = 0;
+    preferredX_ = -1;
+    topLine_ = 0;  // a new text shows from its start
   }
+  if (MultiLine()) ClampTopLine();
   Invalidate();
   if (OnChange && CanFire()) OnChange(this);
 }
@@ -194,7 +384,8 @@ void TCustomEdit::KeyPress(char& Key) {
 }
 
 bool TCustomEdit::WantsKey(WORD key, TShiftState shift) const {
-  return TWinControl::WantsKey(key, shift) || key == VK_HOME || key == VK_END || key == VK_DELETE;
+  return TWinControl::WantsKey(key, shift) || key == VK_HOME || key == VK_END || key == VK_DELETE ||
+         (MultiLine() && (key == VK_PRIOR || key == VK_NEXT));
 }
 
 void TCustomEdit::KeyDown(WORD& Key, TShiftState Shift) {
@@ -216,18 +407,44 @@ void TCustomEdit::KeyDown(WORD& Key, TShiftState Shift) {
         return;
     }
   }
+  if (MultiLine()) {
+    const std::vector<TTextSpan> lines = DisplayLines();
+    const int line = LineOf(lines, Caret());
+    const int last = static_cast<int>(lines.size()) - 1;
+    switch (Key) {
+      case VK_UP:
+      case VK_DOWN:
+      case VK_PRIOR:
+      case VK_NEXT: {
+        const bool page = Key == VK_PRIOR || Key == VK_NEXT;
+        const int step = (page ? VisibleLines() : 1) * (Key == VK_UP || Key == VK_PRIOR ? -1 : 1);
+        if (preferredX_ < 0) preferredX_ = CaretX(lines, Caret());
+        // A page key turns the view by a page as well.
+        if (page) topLine_ = std::clamp(topLine_ + step, 0, std::max(0, last));
+        MoveCaret(PositionAt(lines[std::clamp(line + step, 0, last)], preferredX_), true);
+        return;
+      }
+      case VK_HOME:
+        MoveCaret(Shift.Contains(ssCtrl) ? 0 : static_cast<int>(lines[line].Start));
+        return;
+      case VK_END:
+        MoveCaret(Shift.Contains(ssCtrl) ? static_cast<int>(t.size())
+                                         : static_cast<int>(lines[line].End));
+        return;
+    }
+  }
   switch (Key) {
     case VK_LEFT:
-      SetSelStart(selLength_ ? selStart_ : PrevChar(t, selStart_));
+      MoveCaret(selLength_ ? selStart_ : PrevChar(t, selStart_));
       break;
     case VK_RIGHT:
-      SetSelStart(selLength_ ? selStart_ + selLength_ : NextChar(t, selStart_));
+      MoveCaret(selLength_ ? Caret() : NextChar(t, selStart_));
       break;
     case VK_HOME:
-      SetSelStart(0);
+      MoveCaret(0);
       break;
     case VK_END:
-      SetSelStart(static_cast<int>(t.size()));
+      MoveCaret(static_cast<int>(t.size()));
       break;
     case VK_DELETE:
       if (ReadOnly) break;
@@ -297,6 +514,11 @@ TMemo::TMemo(rtl::TComponent* owner) : TCustomEdit(owner) {
   SetBounds(0, 0, 185, 89);
 }
 
+void TMemo::SetScrollBars(TScrollStyle value) {
+  scrollStyle_ = value;
+  SetEditScrollBars(value == ssVertical || value == ssBoth ? ssVertical : ssNone);
+}
+
 std::string TMemo::FilterInput(const std::string& text) const {
   return NormalizeLineBreaks(text);
 }
@@ -355,10 +577,7 @@ void TMemo::KeyPress(char& Key) {
 void TMemo::Paint() {
   TCanvas* c = Canvas();
   FillBackground(c, ClientRect(), Color());
-  c->Brush()->SetStyle(bsClear);
-  c->Font()->SetColor(IsEnabled() ? Font()->Color() : clGrayText);
-  TRect r = ClientRect().Inflate(-1, -1);
-  DrawText(c, Text(), r, DT_NOPREFIX | (WordWrap ? DT_WORDBREAK : 0));
+  PaintLines(c, Focused());
 }
 
 // ---- TButton ----

@@ -5,11 +5,17 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "platform/ui/core/control.h"
+#include "platform/ui/core/drawtext.h"
+#include "platform/ui/core/scrollbar.h"
 #include "rtl/classes.h"
 
 enum TTextLayout { tlTop, tlCenter, tlBottom };
+// How a label shortens a text too wide for it: not at all (cut at its edge), at the end, or as a
+// path (its start, "...", its last "\" part).
+enum TEllipsisPosition { epNone, epPathEllipsis, epEndEllipsis };
 
 class TLabel : public TGraphicControl {
  public:
@@ -21,6 +27,7 @@ class TLabel : public TGraphicControl {
   TTextLayout Layout = tlTop;
   bool WordWrap = false;
   bool Transparent = false;
+  TEllipsisPosition EllipsisPosition = epNone;
   // "&" marks the accelerator unless this is false.
   bool ShowAccelChar = true;
   // The control that gets the focus when the accelerator is pressed.
@@ -38,7 +45,15 @@ class TLabel : public TGraphicControl {
 
 using TEditCharCase = int;
 
-// Shared by TEdit and TMemo: text with a caret and a selection, editing keys, clipboard.
+// Shared by TEdit and TMemo: text with a caret and a selection, editing keys, clipboard. The caret
+// stands at the selection's end, never between a CR and its LF.
+//
+// A multi-line edit (MultiLine) shows its text in display lines: its lines, each broken where it
+// meets the right edge when the edit wraps (WrapsLines). TopLine is the first that shows. Up and
+// Down move the caret a display line, keeping its x; Page Up and Page Down by the lines that show;
+// Home and End to the ends of its display line, Ctrl+Home and Ctrl+End to the text's. The view
+// follows the caret and the wheel scrolls it; a vertical scroll bar, where the edit has one,
+// shows always (inactive while every line shows).
 class TCustomEdit : public TWinControl {
  public:
   explicit TCustomEdit(rtl::TComponent* owner);
@@ -57,25 +72,68 @@ class TCustomEdit : public TWinControl {
   void CutToClipboard();
   void PasteFromClipboard();
 
+  virtual bool MultiLine() const { return false; }
+  // The display lines, as byte ranges of the text.
+  std::vector<TTextSpan> DisplayLines() const;
+  // The first display line shown, and how many show whole (at least 1).
+  int TopLine() const { return topLine_; }
+  void SetTopLine(int value);
+  int VisibleLines() const;
+  // The client area: the bounds less the frame, the scroll bar and the padding.
+  TRect NonClientInsets() const override;
+
   TNotifyEvent OnChange;
 
  protected:
   // Turns typed or pasted text into what the control stores.
   virtual std::string FilterInput(const std::string& text) const = 0;
-  // The sunken edge around the text (the 2 pixels of NonClientInsets).
+  // The frame inside the bounds (the sunken edge: 2 pixels), inside which a scroll bar lies,
+  // and the space between that and the text.
+  virtual TRect FrameInsets() const { return TRect{2, 2, 2, 2}; }
+  virtual TRect TextPadding() const { return TRect{}; }
+  // Whether a multi-line edit breaks its lines at the right edge.
+  virtual bool WrapsLines() const { return false; }
+  // Where the display lines are laid out and drawn, in client coordinates.
+  virtual TRect LinesRect() const { return ClientRect(); }
+  // The scroll bars a multi-line edit shows (always: inactive while all fits).
+  void SetEditScrollBars(TScrollStyle style);
+  // Draws the display lines from TopLine in LinesRect with the canvas font: the selection
+  // highlighted when showSelection holds, and the caret while focused with nothing selected.
+  void PaintLines(TCanvas* canvas, bool showSelection);
+  // The sunken edge around the text (the 2 pixels of FrameInsets).
   void PaintNonClient(TCanvas& canvas) override;
   void ReplaceSelection(const std::string& text);
   void KeyDown(WORD& Key, TShiftState Shift) override;
   void KeyPress(char& Key) override;
   void TextInput(const std::string& text) override;
   void TextChanged() override;
+  void FontChanged() override;
+  void Resize() override;
   void DoEnter() override;
   bool WantsKey(WORD key, TShiftState shift) const override;
+  // A multi-line edit scrolls three lines a notch.
+  bool DoMouseWheel(TShiftState Shift, int WheelDelta, TPoint MousePos) override;
 
  private:
+  int Caret() const { return selStart_ + selLength_; }
+  // The display line of byte position pos, and the position on line nearest to x pixels.
+  static int LineOf(const std::vector<TTextSpan>& lines, int pos);
+  int PositionAt(const TTextSpan& line, int x) const;
+  int CaretX(const std::vector<TTextSpan>& lines, int pos) const;
+  // Moves the caret (nothing selected) keeping the x that Up and Down aim for when keepX.
+  void MoveCaret(int pos, bool keepX = false);
+  // Brings the caret's line into view.
+  void ScrollToCaret();
+  void ClampTopLine();
+  TScrollRange ScrollRangeOf(TScrollBarKind kind) const;
+
   int selStart_ = 0;
   int selLength_ = 0;
   bool editing_ = false;
+  int topLine_ = 0;
+  // The x that Up and Down keep while they move on, or -1.
+  int preferredX_ = -1;
+  TControlScrollBars scrollBars_{this};
 };
 
 class TEdit : public TCustomEdit {
@@ -84,7 +142,6 @@ class TEdit : public TCustomEdit {
   // Shown instead of every character when not 0.
   char PasswordChar = 0;
   bool AutoSelect = true;
-  TRect NonClientInsets() const override { return TRect{2, 2, 2, 2}; }
 
  protected:
   std::string FilterInput(const std::string& text) const override;
@@ -92,7 +149,7 @@ class TEdit : public TCustomEdit {
 };
 
 // A multi-line edit. Its text always has CR LF line breaks, whatever was typed, pasted or set
-// (a lone CR or LF becomes CR LF).
+// (a lone CR or LF becomes CR LF). Its lines are laid out one pixel inside its client area.
 class TMemo : public TCustomEdit {
  public:
   explicit TMemo(rtl::TComponent* owner);
@@ -100,18 +157,26 @@ class TMemo : public TCustomEdit {
   std::vector<std::string> Lines() const;
   void SetLines(const std::vector<std::string>& lines);
   void AddLine(const std::string& line);
-  TScrollStyle ScrollBars = ssNone;
+  // ssVertical and ssBoth give the memo its vertical bar; it has no horizontal one (without
+  // WordWrap a long line is cut at the right edge).
+  TScrollStyle ScrollBars() const { return scrollStyle_; }
+  void SetScrollBars(TScrollStyle value);
   bool WordWrap = true;
   bool WantReturns = true;
   bool WantTabs = false;
-  TRect NonClientInsets() const override { return TRect{2, 2, 2, 2}; }
+  bool MultiLine() const override { return true; }
 
  protected:
   std::string FilterInput(const std::string& text) const override;
+  bool WrapsLines() const override { return WordWrap; }
+  TRect LinesRect() const override { return ClientRect().Inflate(-1, -1); }
   void TextChanged() override;
   void Paint() override;
   bool WantsKey(WORD key, TShiftState shift) const override;
   void KeyPress(char& Key) override;
+
+ private:
+  TScrollStyle scrollStyle_ = ssNone;
 };
 
 // The text with every CR LF, lone CR and lone LF turned into CR LF.

@@ -31,7 +31,7 @@ TTreeNode::~TTreeNode() = default;
 void TTreeNode::SetText(const std::string& value) {
   if (value == text_) return;
   text_ = value;
-  if (TCustomTreeView* v = TreeView()) v->Invalidate();
+  if (TCustomTreeView* v = TreeView()) v->ContentChanged();
 }
 
 int TTreeNode::Index() const {
@@ -80,8 +80,7 @@ void TTreeNode::SetExpanded(bool value) {
         break;
       }
   }
-  v->ClampTop();
-  v->Invalidate();
+  v->ContentChanged();
   if (value) {
     v->Expand(this);
   } else {
@@ -175,7 +174,7 @@ TTreeNode* TTreeNodes::InsertNode(TTreeNode* parent, int index, const std::strin
   index = std::clamp(index, 0, static_cast<int>(list.size()));
   TTreeNode* raw = node.get();
   list.insert(list.begin() + index, std::move(node));
-  if (!updating_) view_->Invalidate();
+  view_->ContentChanged();
   return raw;
 }
 
@@ -231,8 +230,7 @@ void TTreeNodes::Delete(TTreeNode* node) {
       view_->selected_ = nullptr;
       if (next) view_->SetSelected(next);
     }
-    view_->ClampTop();
-    if (!updating_) view_->Invalidate();
+    view_->ContentChanged();
     return;
   }
   view_->Delete(node);
@@ -253,7 +251,8 @@ void TTreeNodes::Clear() {
   clearing_ = false;
   view_->selected_ = nullptr;
   view_->top_ = 0;
-  view_->Invalidate();
+  view_->left_ = 0;
+  view_->ContentChanged();
 }
 
 int TTreeNodes::Count() const {
@@ -271,7 +270,7 @@ TTreeNode* TTreeNodes::Item(int index) const {
 }
 
 void TTreeNodes::EndUpdate() {
-  if (updating_ > 0 && --updating_ == 0) view_->Invalidate();
+  if (updating_ > 0 && --updating_ == 0) view_->ContentChanged();
 }
 
 void TTreeNodes::Sort(std::vector<std::unique_ptr<TTreeNode>>& list, bool recurse) {
@@ -289,6 +288,18 @@ TCustomTreeView::TCustomTreeView(rtl::TComponent* owner) : TCustomControl(owner)
   SetTakesFocus(true);
   SetTabStop(true);
   SetColor(clWindow);
+  scrollBars_.Style = ssBoth;
+  scrollBars_.OnRange = [this](TScrollBarKind kind) { return ScrollRangeOf(kind); };
+  scrollBars_.OnScroll = [this](TScrollBarKind kind, int position) {
+    if (kind == sbVertical) {
+      top_ = position;
+      ClampTop();
+    } else {
+      SetScrollOffset(position);
+    }
+    Invalidate();
+  };
+  SetControlScrollBars(&scrollBars_);
   SetBounds(0, 0, 121, 97);
 }
 
@@ -298,14 +309,14 @@ TCustomTreeView::~TCustomTreeView() {
 
 void TCustomTreeView::SetIndent(int value) {
   indent_ = std::max(0, value);
-  Invalidate();
+  ContentChanged();
 }
 
 void TCustomTreeView::SetImages(TCustomImageList* value) {
   if (images_) RemoveFreeNotification(images_);
   images_ = value;
   if (images_) FreeNotification(images_);
-  Invalidate();
+  ContentChanged();
 }
 
 void TCustomTreeView::Notification(rtl::TComponent* component, rtl::TOperation operation) {
@@ -429,7 +440,59 @@ int TCustomTreeView::IconWidth() const {
 }
 
 int TCustomTreeView::ItemLeft(const TTreeNode* node) const {
-  return (node->Level() + (ShowRoot ? 1 : 0)) * indent_;
+  return (node->Level() + (ShowRoot ? 1 : 0)) * indent_ - left_;
+}
+
+int TCustomTreeView::ContentWidth() const {
+  TCanvas measure;
+  measure.SetFont(*Font());
+  int widest = 0;
+  for (const TTreeNode* node : Rows())
+    widest = std::max(widest, ItemLeft(node) + left_ + IconWidth() +
+                                  measure.TextWidth(node->Text()) + 2 * kLabelPadding);
+  return widest;
+}
+
+void TCustomTreeView::ContentChanged() {
+  if (items_.updating_ > 0) return;
+  if (!Destroying() && DecideScrollBars()) ClientAreaChanged();
+  ClampTop();
+  Invalidate();
+}
+
+bool TCustomTreeView::DecideScrollBars() {
+  const int rows = static_cast<int>(Rows().size());
+  const int h = ItemHeight();
+  const int width = ContentWidth();
+  return scrollBars_.Decide([&](TScrollBarKind kind, int w, int hh) {
+    return kind == sbVertical ? rows * h <= hh : width <= w;
+  });
+}
+
+TScrollRange TCustomTreeView::ScrollRangeOf(TScrollBarKind kind) const {
+  if (kind == sbVertical) {
+    const int visible = std::max(1, VisibleCount());
+    return TScrollRange{static_cast<int>(Rows().size()) - visible, visible, top_, 1};
+  }
+  return TScrollRange{ContentWidth() - ClientWidth(), ClientWidth(), left_, std::max(1, indent_)};
+}
+
+void TCustomTreeView::SetScrollOffset(int value) {
+  value = std::clamp(value, 0, std::max(0, ContentWidth() - ClientWidth()));
+  if (value == left_) return;
+  left_ = value;
+  Invalidate();
+}
+
+void TCustomTreeView::Resize() {
+  DecideScrollBars();  // a bar that comes or goes is part of this change of size
+  ClampTop();
+  TCustomControl::Resize();
+}
+
+void TCustomTreeView::FontChanged() {
+  TCustomControl::FontChanged();
+  ContentChanged();
 }
 
 TTreeNode* TCustomTreeView::TopItem() const {
@@ -448,6 +511,7 @@ void TCustomTreeView::SetTopItem(TTreeNode* node) {
 void TCustomTreeView::ClampTop() {
   int rows = static_cast<int>(Rows().size());
   top_ = std::clamp(top_, 0, std::max(0, rows - std::max(1, VisibleCount())));
+  left_ = std::clamp(left_, 0, std::max(0, ContentWidth() - ClientWidth()));
 }
 
 void TCustomTreeView::ScrollTo(TTreeNode* node) {

@@ -3,6 +3,9 @@
 // click and keys, sorting by text or by OnCompare, hit testing, and custom drawing in stages:
 // for each row CustomDrawItem runs before (cdPrePaint, may skip the default drawing) and after
 // (cdPostPaint) the row is drawn, with the row's state (selected, focused, hot, marked).
+// Scroll bars show while the rows do not fit the height (a row a line) or the widest row does
+// not fit the width (a pixel a step, an indent a line); the labels, buttons and hit tests move
+// with the horizontal offset.
 //
 // Ownership: the node list owns every node; Delete and Clear free them, after OnDeletion (children
 // before their parent). A node pointer is valid until its node is deleted. Data is the caller's
@@ -16,6 +19,7 @@
 
 #include "platform/ui/core/comctrls.h"
 #include "platform/ui/core/control.h"
+#include "platform/ui/core/scrollbar.h"
 #include "rtl/set.h"
 
 class TCustomTreeView;
@@ -181,6 +185,11 @@ class TCustomTreeView : public TCustomControl {
   TTreeNode* Selected() const { return selected_; }
   // CanChange (OnChanging) may refuse; then Change (OnChange). The node is made visible.
   void SetSelected(TTreeNode* node);
+  // The client area is the bounds less the scroll bars that show.
+  TRect NonClientInsets() const override { return scrollBars_.Insets(); }
+  // How far the rows are scrolled to the left, in pixels.
+  int ScrollOffset() const { return left_; }
+  void SetScrollOffset(int value);
   // The first row shown.
   TTreeNode* TopItem() const;
   void SetTopItem(TTreeNode* node);
@@ -245,8 +254,15 @@ class TCustomTreeView : public TCustomControl {
                               bool& PaintImages);
   // Makes the nodes the list holds (a derived view may make its own kind).
   virtual std::unique_ptr<TTreeNode> CreateNode();
+  // The width the rows need unscrolled: the right end of the widest label.
+  virtual int ContentWidth() const;
+  // The rows or their sizes changed: the scroll bars are decided again (not while the node list
+  // is being updated) and the view is kept within its range.
+  void ContentChanged();
 
   void Paint() override;
+  void Resize() override;
+  void FontChanged() override;
   void MouseDown(TMouseButton Button, TShiftState Shift, int X, int Y) override;
   void MouseMove(TShiftState Shift, int X, int Y) override;
   void MouseLeave() override;
@@ -268,16 +284,20 @@ class TCustomTreeView : public TCustomControl {
   void NodeGone(TTreeNode* node);
   void ScrollTo(TTreeNode* node);
   void ClampTop();
+  bool DecideScrollBars();
+  TScrollRange ScrollRangeOf(TScrollBarKind kind) const;
 
   TTreeNodes items_;
   TTreeNode* selected_ = nullptr;
   TTreeNode* dropTarget_ = nullptr;
   TTreeNode* hot_ = nullptr;
   TTreeNode* toolTip_ = nullptr;
-  int top_ = 0;  // index of the first row shown
+  int top_ = 0;   // index of the first row shown
+  int left_ = 0;  // the horizontal scroll, pixels
   int indent_ = 19;
   TCustomImageList* images_ = nullptr;
   TSortType sortType_ = stNone;
+  TControlScrollBars scrollBars_{this};
 };
 
 class TTreeView : public TCustomTreeView {

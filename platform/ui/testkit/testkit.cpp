@@ -201,6 +201,30 @@ void DblClick(TControl* control, int x, int y) {
   Release(control, x, y);
 }
 
+void Wheel(TControl* control, int x, int y, int delta, TShiftState shift) {
+  TargetOf(control).PeerMouseWheel(shift, delta, control->ClientToWindow(Point(x, y)));
+}
+
+TPoint ScrollBarPoint(TControl* control, TScrollBarKind kind, TScrollBarPart part) {
+  const TControlScrollBars* bars = control->ControlScrollBars();
+  const TRect r = bars ? bars->PartRect(kind, part) : TRect{};
+  if (r.IsEmpty()) throw std::logic_error("the control shows no such scroll bar part");
+  return Point(r.Left + r.Width() / 2, r.Top + r.Height() / 2);
+}
+
+void ClickScrollBar(TControl* control, TScrollBarKind kind, TScrollBarPart part) {
+  const TPoint p = ScrollBarPoint(control, kind, part);
+  Click(control, p.X, p.Y);
+}
+
+void DragThumb(TControl* control, TScrollBarKind kind, int distance) {
+  const TPoint p = ScrollBarPoint(control, kind, spThumb);
+  const TPoint to = kind == sbVertical ? Point(p.X, p.Y + distance) : Point(p.X + distance, p.Y);
+  Press(control, p.X, p.Y);
+  Move(control, to.X, to.Y, TShiftState{ssLeft});
+  Release(control, to.X, to.Y);
+}
+
 void KeyDown(TControl* control, WORD key, TShiftState shift) {
   TargetOf(control).PeerKeyDown(key, shift);
 }

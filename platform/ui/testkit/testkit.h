@@ -17,6 +17,7 @@
 #include "platform/msg/timer.h"
 #include "platform/ui/core/application.h"
 #include "platform/ui/core/peer.h"
+#include "platform/ui/core/scrollbar.h"
 
 namespace uitest {
 
@@ -164,6 +165,14 @@ void Release(TControl* control, int x, int y, TMouseButton button = mbLeft, TShi
 void Click(TControl* control, int x, int y, TMouseButton button = mbLeft);
 // A click, then a second press carrying ssDouble and its release.
 void DblClick(TControl* control, int x, int y);
+// The wheel turned by delta (120 a notch, positive away from the user) over client point x, y.
+void Wheel(TControl* control, int x, int y, int delta, TShiftState shift = {});
+// The centre of a part of one of control's scroll bars, in its client coordinates (outside the
+// client area); throws std::logic_error when the bar or the part does not show.
+TPoint ScrollBarPoint(TControl* control, TScrollBarKind kind, TScrollBarPart part);
+// A click on that part; the thumb pressed, moved by distance pixels along its bar and let go.
+void ClickScrollBar(TControl* control, TScrollBarKind kind, TScrollBarPart part);
+void DragThumb(TControl* control, TScrollBarKind kind, int distance);
 // Keys go to the form of control (to its active control).
 void KeyDown(TControl* control, WORD key, TShiftState shift = {});
 void KeyUp(TControl* control, WORD key, TShiftState shift = {});

@@ -7,6 +7,7 @@
 #include "platform/ui/core/application.h"
 #include "platform/ui/fltk/offscreen.h"
 #include "platform/ui/testkit/gui/gui.h"
+#include "platform/ui/testkit/testkit.h"
 
 namespace {
 
@@ -16,8 +17,9 @@ using uitest::gui::Shot;
 using uitest::gui::TextDrawnIn;
 using uitest::gui::TGuiApp;
 
-// A grid with columns a (100 pixels), b and c and four rows, on form at top.
-TKStringGrid* MakeGrid(TForm* form, int top) {
+// A grid with columns a (100 pixels), b and c and four rows, on form at top; its cells editable
+// when editing holds.
+TKStringGrid* MakeGrid(TForm* form, int top, bool editing = false) {
   TKStringGrid* grid = new TKStringGrid(form);
   grid->SetParent(form);
   grid->SetBounds(8, top, 400, 130);
@@ -27,6 +29,11 @@ TKStringGrid* MakeGrid(TForm* form, int top) {
     column->SetCaption(name);
   }
   grid->VisibleColumns()[0]->SetWidth(100);
+  if (editing) {
+    TGridOptions options = grid->Options();
+    options.Include(goEditing);
+    grid->SetOptions(options);
+  }
   grid->SetRowCount(4);
   for (int row = 0; row < 4; ++row)
     for (int col = 0; col < 3; ++col)
@@ -52,10 +59,7 @@ TEST(KStringGridShots, SortMarkFocusRowButtonAndMultiLineEditor) {
   sorted->SetCurrentRow(1);
   sorted->SetCellFlags(1, 1, kCellButton);
 
-  TKStringGrid* editing = MakeGrid(form, 150);
-  TGridOptions options = editing->Options();
-  options.Include(goEditing);
-  editing->SetOptions(options);
+  TKStringGrid* editing = MakeGrid(form, 150, true);
   editing->SetCol(1);
   editing->SetCurrentRow(0);
   editing->SetCellText(1, 0, "one\r\ntwo");
@@ -104,17 +108,70 @@ TEST(KStringGridShots, SortMarkFocusRowButtonAndMultiLineEditor) {
             fltkpeer::RenderText("\xB7\xB7\xB7", cp932, clBtnFace).Pixels())
       << "the dots are no half-width katakana";
 
-  // The editor: 100 high over the first data row, its border, scroll bar and selected lines.
+  // The editor: 100 high over the first data row, its border, its scroll bar just inside the
+  // border (inactive: both lines show) and the selected lines.
   EXPECT_EQ(editor->Height(), 100);
   const TRect ins = editor->NonClientInsets();
   TPoint top = editor->ClientToWindow(Point(-ins.Left, -ins.Top));
   EXPECT_TRUE(ColorAt(shot, top.X + 20, top.Y, clWindowFrame)) << "border";
-  EXPECT_TRUE(ColorAt(shot, top.X + editor->Width() - 9, top.Y + 50, clBtnFace)) << "scroll bar";
+  const TControlScrollBars* bars = editor->ControlScrollBars();
+  EXPECT_EQ(bars->BarRect(sbVertical), Bounds(editor->Width() - 1 - kScrollBarSize - ins.Left,
+                                              1 - ins.Top, kScrollBarSize, 100 - 2));
+  const TRect arrow = bars->PartRect(sbVertical, spLineBack);
+  TPoint face = InWindow(editor, arrow.Left + 3, arrow.Top + 3);
+  EXPECT_TRUE(ColorAt(shot, face.X, face.Y, clBtnFace)) << "the arrow's face";
+  TPoint glyph = InWindow(editor, arrow.Left + arrow.Width() / 2, arrow.Top + arrow.Height() / 2);
+  EXPECT_TRUE(ColorAt(shot, glyph.X, glyph.Y, clBtnShadow)) << "an inactive arrow";
   TFontData selected = editor->Font()->Data();
   selected.Color = clHighlightText;
   TPoint text = editor->ClientToWindow(Point(0, 0));
   EXPECT_TRUE(TextDrawnIn(shot, Bounds(text.X, text.Y, editor->ClientWidth(), 40), "two", selected,
                           clHighlight));
+}
+
+// A multi-line cell of 12 lines: the editor's bar is active and its thumb follows the caret down.
+TEST(KStringGridShots, ScrollTheMultiLineEditorByItsCaret) {
+  TGuiApp kit;
+  ASSERT_TRUE(kit.Ready());
+  TForm* form;
+  kit.App->CreateForm(form);
+  form->SetBounds(40, 40, 420, 160);
+  TKStringGrid* grid = MakeGrid(form, 8, true);
+  std::string text;
+  for (int i = 1; i <= 12; ++i)
+    text += (i > 1 ? "\r\n" : "") + std::string("line ") + std::to_string(i);
+  grid->SetCol(1);
+  grid->SetCurrentRow(0);
+  grid->SetCellText(1, 0, text);
+  form->Show();
+  grid->SetFocus();
+  grid->SetEditorMode(true);
+  auto* editor = static_cast<TKSGInplaceEdit*>(grid->InplaceEditor());
+  ASSERT_TRUE(editor && editor->MultiLine());
+  editor->SetSelStart(0);
+  for (int i = 0; i < 11; ++i)
+    uitest::Key(form, VK_DOWN);
+  ASSERT_GT(editor->TopLine(), 0);
+
+  TBitmap shot = Shot(form, "Scroll-editor");
+  ASSERT_FALSE(shot.Empty());
+  const TControlScrollBars* bars = editor->ControlScrollBars();
+  ASSERT_TRUE(bars->Active(sbVertical));
+  const TRect thumb = bars->PartRect(sbVertical, spThumb);
+  EXPECT_EQ(thumb.Bottom, bars->PartRect(sbVertical, spLineForward).Top) << "at the end";
+  TPoint face = InWindow(editor, thumb.Left + 4, thumb.Top + thumb.Height() / 2);
+  EXPECT_TRUE(ColorAt(shot, face.X, face.Y, clBtnFace)) << "the thumb";
+  const TRect arrow = bars->PartRect(sbVertical, spLineBack);
+  TPoint glyph = InWindow(editor, arrow.Left + arrow.Width() / 2, arrow.Top + arrow.Height() / 2);
+  EXPECT_TRUE(ColorAt(shot, glyph.X, glyph.Y, clBtnText)) << "an active arrow";
+  // The last line shows at the bottom of the lines, the first line is scrolled away.
+  TCanvas measure;
+  measure.SetFont(*editor->Font());
+  const int lineHeight = measure.TextHeight("Wg");
+  const int lastTop = (11 - editor->TopLine()) * lineHeight;
+  TPoint at = InWindow(editor, 0, lastTop);
+  EXPECT_TRUE(TextDrawnIn(shot, Bounds(at.X, at.Y, editor->ClientWidth(), lineHeight), "line 12",
+                          editor->Font()->Data(), editor->Color()));
 }
 
 }  // namespace

@@ -547,6 +547,52 @@ TEST(KStringGridView, AMultiLineCellIsEditedInABoxWhereEnterMakesANewLine) {
   EXPECT_EQ(f.grid->GetCellText(1, 2), "one\r\ntwo\r\nthree");
 }
 
+// Twelve lines in a cell: the editor's caret moves by lines, its view follows and so does its bar
+// (always shown over a multi-line cell).
+TEST(KStringGridView, AMultiLineEditorMovesByLinesAndItsBarFollows) {
+  EditFixture f;
+  f.grid->SetBounds(0, 0, 400, 200);
+  std::string text;
+  for (int i = 1; i <= 12; ++i)
+    text += std::string(i > 1 ? "\r\n" : "") + "l" + (i < 10 ? "0" : "") + std::to_string(i);
+  f.grid->SetCellText(1, 1, text);
+  uitest::Key(f.grid, VK_F2);
+  ASSERT_TRUE(f.Editing());
+  TKSGInplaceEdit* editor = f.Editor();
+  TControlScrollBars* bars = editor->ControlScrollBars();
+  ASSERT_TRUE(bars->Showing(sbVertical));
+  ASSERT_TRUE(bars->Active(sbVertical));
+  // 100 high less its border and top inset: 97 pixels, 8 lines of 12.
+  EXPECT_EQ(editor->VisibleLines(), 8);
+  const auto line = [&] { return editor->SelStart() / 5; };  // "lNN" and CR LF
+  uitest::Key(f.grid, VK_HOME, TShiftState{ssCtrl});
+  const int thumbTop = bars->PartRect(sbVertical, spThumb).Top;
+  const struct {
+    WORD key;
+    int line, top;
+  } steps[] = {{VK_DOWN, 1, 0}, {VK_NEXT, 9, 4},  {VK_DOWN, 10, 4},
+               {VK_UP, 9, 4},   {VK_PRIOR, 1, 0}, {VK_UP, 0, 0}};
+  for (const auto& s : steps) {
+    uitest::Key(f.grid, s.key);
+    EXPECT_EQ(line(), s.line) << s.key;
+    EXPECT_EQ(editor->TopLine(), s.top) << s.key;
+    if (s.key == VK_NEXT) {
+      EXPECT_EQ(bars->PartRect(sbVertical, spThumb).Bottom,
+                bars->PartRect(sbVertical, spLineForward).Top);
+    }
+  }
+  EXPECT_EQ(bars->PartRect(sbVertical, spThumb).Top, thumbTop);
+  EXPECT_TRUE(f.Editing());
+  EXPECT_EQ(f.grid->CurrentRow(), 1) << "the keys stayed in the editor";
+  // The wheel and the bar scroll the lines; the caret stays.
+  uitest::Wheel(editor, 5, 5, -120);
+  EXPECT_EQ(editor->TopLine(), 3);
+  uitest::ClickScrollBar(editor, sbVertical, spLineForward);
+  EXPECT_EQ(editor->TopLine(), 4);
+  EXPECT_EQ(line(), 0);
+  EXPECT_TRUE(f.Editing());
+}
+
 TEST(KStringGridView, CtrlEnterMakesTheCellMultiLineAndOpensTheEditor) {
   EditFixture f;
   uitest::Key(f.grid, VK_RETURN, TShiftState{ssCtrl});

@@ -185,4 +185,35 @@ TEST(TreeList, TooltipShowsACutLabelUntilItsTimerFires) {
   EXPECT_FALSE(f.tree->Tooltip()->Active());
 }
 
+// Scrolled to its end the widest label ends 5 pixels before the edge: it is no longer cut and
+// has no tooltip. The label, its cut and its tooltip move with the offset.
+TEST(TreeList, AHorizontalScrollShiftsTheLabelsCutAndTooltip) {
+  TreeFixture f;
+  TControlScrollBars* bars = f.tree->ControlScrollBars();
+  ASSERT_TRUE(bars->Showing(sbHorizontal));
+  EXPECT_FALSE(bars->Showing(sbVertical));
+  const auto drawnCut = [&] {
+    const std::vector<std::string> texts = uitest::Paint(f.form)->Texts(f.tree);
+    return std::count_if(texts.begin(), texts.end(),
+                         [](const std::string& t) { return t.ends_with("..."); });
+  };
+  EXPECT_EQ(drawnCut(), 1);
+
+  uitest::ClickScrollBar(f.tree, sbHorizontal, spLineForward);
+  const TRect label = f.cut->DisplayRect(true);
+  EXPECT_EQ(label.Left, 2 * 19 - f.tree->Indent());
+  uitest::Move(f.tree, label.Left + 3, label.Top + 3);
+  ASSERT_TRUE(f.tree->Tooltip()->Active());
+  const TPoint at = f.tree->ClientToScreen(label.TopLeft());
+  EXPECT_EQ(f.tree->Tooltip()->BoundsRect().TopLeft(), Point(at.X, at.Y + 1));
+
+  uitest::DragThumb(f.tree, sbHorizontal, 500);
+  const TRect end = f.cut->DisplayRect(true);
+  EXPECT_EQ(end.Right, f.tree->ClientWidth() - 5);
+  EXPECT_EQ(drawnCut(), 0);
+  uitest::Move(f.tree, end.Right - 3, end.Top + 3);
+  EXPECT_FALSE(f.tree->Tooltip()->Active());
+  EXPECT_EQ(f.tree->GetNodeAt(end.Right - 3, end.Top + 3), f.cut);
+}
+
 }  // namespace
