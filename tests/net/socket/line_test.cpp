@@ -560,15 +560,15 @@ TEST_F(LineSessions, HandlerThatNeverTakesItsLineHoldsThePeerBackAtNoCost) {
   to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
   ASSERT_TRUE(PumpUntil([&] { return sessions_.count(0) > 0; }, 30000));
-  const long residentBefore = ResidentKiB();
 
   constexpr size_t kTotal = 10 << 20;
   std::atomic<size_t> sent{0};
-  std::atomic<bool> stop{false}, blocked{false};
+  std::atomic<bool> ready{false}, stop{false}, blocked{false};
   std::thread peer([&] {
     std::string chunk;
     while (chunk.size() < 64 * 1024)
       chunk += "a line of an agent that nobody takes\r\n";
+    ready = true;
     while (!stop && sent < kTotal) {
       pollfd p{fd, POLLOUT, 0};
       if (poll(&p, 1, 100) == 0) {
@@ -579,6 +579,8 @@ TEST_F(LineSessions, HandlerThatNeverTakesItsLineHoldsThePeerBackAtNoCost) {
       if (n > 0) sent += static_cast<size_t>(n);
     }
   });
+  ASSERT_TRUE(PumpUntil([&] { return ready.load(); }, 30000));
+  const long residentBefore = ResidentKiB();  // with the peer's thread and buffer made
   ASSERT_TRUE(PumpUntil([&] { return !events_[0].empty() && (blocked || sent >= kTotal); }, 60000));
 
   const double cpuBefore = ProcessCpuSeconds();
