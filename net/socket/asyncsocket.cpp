@@ -934,7 +934,10 @@ void TCustomAsyncSocket::WaitForClose() {
     if (FHSocket == INVALID_SOCKET || FState == wsClosed) break;
     ULONG pending = 0;
     if (Winsock::ioctlsocket(FHSocket, WS_FIONREAD, &pending) == SOCKET_ERROR) break;
-    if (pending > 0) TriggerDataAvailable(0);
+    if (pending > 0) {
+      TriggerDataAvailable(0);
+      if (LastError == -1) LastError = 0;  // (a layer's "stop reading", as in the receive loop)
+    }
     if (QuitPending() || FTerminated) break;  // a waiting quit would end every wait at once
     // Wait for the close (or more data) in the message layer, not by spinning.
     MsgWait(100);
