@@ -146,17 +146,20 @@ void TKelvadonManager::ServiceExecute(TService* Sender) {
 // A stop may be handled inside a mail's wait (the wait handles the thread's messages): it only
 // closes the listeners and starts the clock; the queued mail is sent once the service loop ends.
 void TKelvadonManager::ServiceStop(TService* Sender, bool& Stopped) {
-  BeginStop();
+  BeginStop(ControlArrived(), collector::kStopMailBudgetMs, false);
 }
 
+// The shutdown's time for mail is counted from its arrival, as the service manager counts its own.
 void TKelvadonManager::ServiceShutdown(TService* Sender) {
-  BeginStop();
+  BeginStop(ControlArrived(), collector::kShutdownMailBudgetMs, true);
 }
 
-void TKelvadonManager::BeginStop() {
+void TKelvadonManager::BeginStop(DWORD Since, DWORD BudgetMs, bool Shutdown) {
   if (stopping_) return;
   stopping_ = true;
-  stopDeadline_ = GetTickCount() + collector::kStopMailBudgetMs;
+  shutdown_ = Shutdown;
+  stopBudgetMs_ = BudgetMs;
+  stopDeadline_ = Since + BudgetMs;
   TimWatchReport->SetEnabled(false);
   // The queued mail goes out after the service loop, within the stop's time.
   Engine->MailJobs->Hold();
@@ -175,15 +178,16 @@ bool TKelvadonManager::Terminating() {
 }
 
 void TKelvadonManager::FinishMail() {
-  BeginStop();
+  BeginStop(GetTickCount(), collector::kStopMailBudgetMs, false);
   if (Engine->MailJobs->Waiting() == 0) return;
   // STOP_PENDING is reported again after each job, with what is left of the time as its hint.
   const size_t dropped = Engine->MailJobs->RunRemaining([this] { return Terminating(); },
                                                         [this] { ReportStopPending(); });
   if (dropped > 0)
-    HandlerFailed("ServiceStop", "Exception",
-                  std::to_string(dropped) + " queued mail jobs dropped: the stop's " +
-                      std::to_string(collector::kStopMailBudgetMs / 1000) + " s for mail ran out");
+    HandlerFailed(shutdown_ ? "ServiceShutdown" : "ServiceStop", "Exception",
+                  std::to_string(dropped) + " queued mail jobs dropped: the " +
+                      (shutdown_ ? "shutdown's " : "stop's ") +
+                      std::to_string(stopBudgetMs_ / 1000) + " s for mail ran out");
 }
 
 // ---- alert mail ----

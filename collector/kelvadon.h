@@ -67,8 +67,9 @@ class TKelvadonManager : public TService, private TCollectorHost {
   // rtl::EOSError when the helper cannot be started.
   void RestartService();
 
-  // A stop or shutdown begins: its time for mail starts now (once), and the listeners close.
-  void BeginStop();
+  // A stop, or with Shutdown a shutdown, begins (once): its time for mail runs BudgetMs from the
+  // tick count Since, and the listeners close.
+  void BeginStop(DWORD Since, DWORD BudgetMs, bool Shutdown);
   // STOP_PENDING again, with the time left for mail (and a spare) as the wait hint.
   void ReportStopPending();
   // After the service loop: sends the queued mail within the stop's time, reporting STOP_PENDING
@@ -76,6 +77,8 @@ class TKelvadonManager : public TService, private TCollectorHost {
   void FinishMail();
 
   bool stopping_ = false;
+  bool shutdown_ = false;   // the stop is a shutdown of the machine
+  DWORD stopBudgetMs_ = 0;  // the stop's time for mail in all
   DWORD stopDeadline_ = 0;  // tick count at which the stop's time for mail runs out
 };
 

@@ -113,10 +113,11 @@ void TCustomPop3Cli::CloseRequest(WORD Error) {
   const TPop3Request rq = requestType_;
   const uint32_t serial = requestSerial_;
   const bool wasOpen = requestOpen_;
+  const bool aborted = aborting_ || state_ == psAborting;
   requestOpen_ = false;
   highLevel_ = false;
   SetState(psIdle);
-  if (wasOpen && requestEnded_) requestEnded_(serial, Error);
+  if (wasOpen && requestEnded_) requestEnded_(serial, Error, aborted);
   PostMessage(window_, WM_POP3_REQUEST_DONE, static_cast<WPARAM>(rq), Error);
 }
 
@@ -345,18 +346,17 @@ void TCustomPop3Cli::SessionClosed(WORD Error) {
   const bool inData = InDataMode();
   connected_ = false;
   if (OnSessionClosed) OnSessionClosed(this, Error);
-  // Unless the handler aborted or started something new, the pending request ends here.
-  if (requestOpen_ && requestSerial_ == serial && state_ != psAborting && state_ != psIdle) {
-    if (inData) {
+  // Unless the handler aborted or started something new, the pending request ends here; so does
+  // one whose Abort made this close.
+  const bool pending = aborting_ || (state_ != psAborting && state_ != psIdle);
+  if (requestOpen_ && requestSerial_ == serial && pending) {
+    if (inData && !aborting_) {
       DataDisconnected();
-    } else if (requestType_ == rqQuit) {
+    } else if (requestType_ == rqQuit && !aborting_) {
       quitDone_ = true;  // answered or not, the close completes QUIT
       NotifyRequestDone(0);
     } else {
-      if (requestResult_ == 0) requestResult_ = kPop3ClosedCode;
-      if (errorMessage_.empty()) errorMessage_ = kPop3Disconnected;
-      requestDone_ = false;  // a chain between steps ends as well
-      NotifyRequestDone(requestResult_);
+      EndClosed();
     }
   }
   if (!connected_) protocolState_ = pop3Disconnected;
@@ -380,17 +380,26 @@ void TCustomPop3Cli::StopSession() {
   connected_ = false;
 }
 
+// The request ends with 10004 ("the session closed"); its result keeps a failure it already
+// holds (a refused greeting's 500). A chain between steps ends as well.
+void TCustomPop3Cli::EndClosed() {
+  if (requestResult_ == 0) requestResult_ = kPop3ClosedCode;
+  if (requestType_ == rqQuit) quitDone_ = true;  // ends now, with the result
+  requestDone_ = false;
+  NotifyRequestDone(kPop3ClosedCode);
+}
+
 void TCustomPop3Cli::Abort() {
-  const bool pending = requestOpen_;
-  if (pending) {
-    if (requestResult_ == 0) requestResult_ = kPop3AbortedCode;
-    if (errorMessage_.empty()) errorMessage_ = kPop3Aborted;
-  }
-  StopSession();
-  if (pending && requestOpen_) {
-    if (requestType_ == rqQuit) quitDone_ = true;
-    requestDone_ = false;
-    NotifyRequestDone(requestResult_);
+  {
+    struct Flag {
+      bool& f;
+      explicit Flag(bool& b) : f(b) { f = true; }
+      ~Flag() { f = false; }
+    } aborting(aborting_);
+    StopSession();  // a session that was up closes here, and its close ends the request
+    // A request that no close ended (no session was up: the lookup) ends here, so nobody waits
+    // for it.
+    if (requestOpen_) EndClosed();
   }
   SetState(psIdle);
 }

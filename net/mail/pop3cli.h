@@ -137,8 +137,10 @@ class TCustomPop3Cli : public rtl::TComponent, public TPop3HeaderFields {
   virtual void Last();
   virtual void RSet();
   virtual void Uidl();
-  // Stops at once: the lookup is cancelled and the connection reset. A request that was running
-  // ends with 426 and "426 Operation aborted." (reported through OnRequestDone as usual).
+  // Stops at once: the lookup is cancelled and the connection reset. A single request that was
+  // running ends with 10004 and no text, also when no session was up yet (a lookup); a high-level
+  // request ends with 426 and "426 Operation aborted.". Either is reported through OnRequestDone
+  // as usual.
   virtual void Abort();
 
  protected:
@@ -146,13 +148,12 @@ class TCustomPop3Cli : public rtl::TComponent, public TPop3HeaderFields {
 
   // For the synchronous client: the socket, the number of the latest request (each request that
   // starts on an idle component gets the next number), whether it is still running, and a call
-  // made when a request ends, with its number and error.
+  // made when a request ends, with its number, its error and whether Abort ended it.
   TAsyncSocket* CtrlSocket() const { return socket_; }
   uint32_t RequestSerial() const { return requestSerial_; }
   bool RequestRunning() const { return requestOpen_; }
-  void SetRequestEndedHook(std::function<void(uint32_t Serial, WORD Error)> hook) {
-    requestEnded_ = std::move(hook);
-  }
+  using TRequestEndedHook = std::function<void(uint32_t Serial, WORD Error, bool Aborted)>;
+  void SetRequestEndedHook(TRequestEndedHook hook) { requestEnded_ = std::move(hook); }
   void SetErrorMessage(const std::string& text) { errorMessage_ = text; }
   void SetStatusCode(int code) { statusCode_ = code; }
 
@@ -177,7 +178,10 @@ class TCustomPop3Cli : public rtl::TComponent, public TPop3HeaderFields {
   // Runs fn; an exception ends the running request with 500 and its text, so nothing hangs.
   template <typename Fn>
   void Guarded(Fn fn);
-  // Cancels the lookup and resets the connection (state psAborting), reporting nothing.
+  // Ends the running request because its session closed (or was never up), with 10004.
+  void EndClosed();
+  // Cancels the lookup and resets the connection (state psAborting), reporting nothing itself
+  // (inside Abort the close it makes ends the request).
   void StopSession();
 
   // ---- the socket's notifications (pop3cli.cpp) ----
@@ -228,6 +232,7 @@ class TCustomPop3Cli : public rtl::TComponent, public TPop3HeaderFields {
   TPop3Request requestType_ = rqConnect;
   bool requestDone_ = false;  // this request (or step) has been reported
   bool quitDone_ = false;     // QUIT has had its reply; the close ends it
+  bool aborting_ = false;     // inside Abort: the close it makes ends the request
   TPop3LineSplitter splitter_;
   WORD requestResult_ = 0;
   int statusCode_ = 0;
@@ -252,7 +257,7 @@ class TCustomPop3Cli : public rtl::TComponent, public TPop3HeaderFields {
 
   bool requestOpen_ = false;
   uint32_t requestSerial_ = 0;
-  std::function<void(uint32_t, WORD)> requestEnded_;
+  TRequestEndedHook requestEnded_;
 
   std::string errorMessage_;
   std::string lastResponse_;

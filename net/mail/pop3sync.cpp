@@ -5,11 +5,12 @@
 namespace net::mail {
 
 TSyncPop3Cli::TSyncPop3Cli(rtl::TComponent* owner) : TPop3Cli(owner) {
-  SetRequestEndedHook([this](uint32_t serial, WORD error) {
+  SetRequestEndedHook([this](uint32_t serial, WORD error, bool aborted) {
     for (TWait* w : waits_) {
       if (w->serial == serial) {
         w->ended = true;
         w->error = error;
+        w->aborted = aborted;
       }
     }
   });
@@ -29,8 +30,9 @@ void TSyncPop3Cli::NotifyResponse(const std::string& Msg) {
   if (Timeout > 0) RestartDeadline();
 }
 
-// The wait ends when its own request ends. A request that a nested call aborted ends then (with
-// 426), so a request started afterwards by the same nested call is never taken for this one.
+// The wait ends when its own request ends. A request that a nested call aborted ends then, so a
+// request started afterwards by the same nested call is never taken for this one; the call fails
+// with "426 Operation aborted.", whatever the nested call left in ErrorMessage.
 bool TSyncPop3Cli::WaitUntilReady() {
   if (!RequestRunning()) return RequestResult() == 0;
   TWait wait;
@@ -44,6 +46,10 @@ bool TSyncPop3Cli::WaitUntilReady() {
 
   RestartDeadline();
   for (;;) {
+    if (wait.ended && wait.aborted) {
+      SetErrorMessage(kPop3Aborted);
+      return false;
+    }
     if (wait.ended) return wait.error == 0;
     if (State() == psIdle) return RequestResult() == 0;
     if (ApplicationTerminating(Terminating)) break;

@@ -4,8 +4,9 @@
 // and sockets of the same thread (other components, the caller's own listeners) go on meanwhile.
 // A wait gives up after Timeout seconds without a received line, or when the application is
 // terminating: it aborts the request and returns False with ErrorMessage "426 Timeout" and
-// StatusCode 426. Every exception of the call is swallowed (False); ErrorMessage holds a text
-// only where the engine put one there.
+// StatusCode 426. A request that something else aborts meanwhile (a handler run inside the wait)
+// makes the call return False with ErrorMessage "426 Operation aborted.". Every exception of the
+// call is swallowed (False); ErrorMessage holds a text only where the engine or the wait put one.
 //
 // Ownership and threads: as TPop3Cli; the waits run on the owning thread. A Sync call may be made
 // from inside another component's or socket's handler; one made from inside this component's own
@@ -70,6 +71,7 @@ class TSyncPop3Cli : public TPop3Cli {
     uint32_t serial = 0;
     bool ended = false;
     WORD error = 0;
+    bool aborted = false;
   };
 
   // Calls op and waits; False for any exception.

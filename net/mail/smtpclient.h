@@ -103,8 +103,9 @@ class TCustomSmtpClient : public rtl::TComponent {
   // ("500 ESMTP not supported."), as it does with smtpAuthNone ("500 No Authentication Type
   // Selected."). Every command of the exchange is reported as smtpRqAuth. A refused opening ends
   // the request with the reply code; under smtpAuthAutoSelect a 504 moves on to the next method
-  // (net/mail/smtpauth.h) and any other refusal gives the ErrorMessage "500 Authentication Type
-  // could not be determined.". A 334 without a challenge (CRAM-MD5, CRAM-SHA1, NTLM) ends the
+  // (net/mail/smtpauth.h), its line staying in ErrorMessage even when a later method succeeds,
+  // and any other refusal gives the ErrorMessage "500 Authentication Type could not be
+  // determined.". A 334 without a challenge (CRAM-MD5, CRAM-SHA1, NTLM) ends the
   // request with 500 and "500 Malformed ... " + the reply.
   virtual void Auth();
   virtual void Vrfy();      // "VRFY " + HdrTo; 250

@@ -41,8 +41,8 @@ void TCustomSmtpClient::AuthOpened() {
       if (ResultCode != 504) FErrorMessage = kSmtpAuthUndetermined;
       return NotifyRequestDone(ResultCode);
     }
-    // The refusal only moves the walk on: it is not the request's failure.
-    FErrorMessage.clear();
+    // The refusal only moves the walk on: it is not the request's failure (its line stays in
+    // ErrorMessage, the first refusal's as with every request, whatever the walk ends with).
     ResultCode = 0;
     AuthMethod = next;
     SetState(smtpInternalReady);

@@ -925,14 +925,50 @@ void TCustomAsyncSocket::Shutdown(int How) {
 }
 
 void TCustomAsyncSocket::WaitForClose() {
+  if (FHandlerDepth > 0) {
+    WaitForPeerClose();
+    return;
+  }
   while (FHSocket != INVALID_SOCKET && FState != wsClosed) {
     PumpMessages();
     if (FHSocket == INVALID_SOCKET || FState == wsClosed) break;
     ULONG pending = 0;
     if (Winsock::ioctlsocket(FHSocket, WS_FIONREAD, &pending) == SOCKET_ERROR) break;
-    if (pending > 0) TriggerDataAvailable(0);
+    if (pending > 0) {
+      TriggerDataAvailable(0);
+      if (LastError == -1) LastError = 0;  // (a layer's "stop reading", as in the receive loop)
+    }
+    if (QuitPending() || FTerminated) break;  // a waiting quit would end every wait at once
     // Wait for the close (or more data) in the message layer, not by spinning.
     MsgWait(100);
+  }
+}
+
+// This socket's FD_CLOSE waits with its other messages until the handler returns, so the close is
+// read off the handle: a one-byte peek gives 0 once the peer has closed and everything before the
+// close has been read, "would block" while the connection is open. A peek also re-arms FD_READ,
+// which the library posts (and the handler's return takes) at most once per peek. Cost: one peek
+// per message that wakes the thread, at least every 100 ms.
+void TCustomAsyncSocket::WaitForPeerClose() {
+  while (FHSocket != INVALID_SOCKET && FState != wsClosed) {
+    char byte;
+    const int r = Winsock::recv(FHSocket, &byte, 1, WS_MSG_PEEK);
+    if (r == 0) return;
+    if (r < 0) {
+      const int code = Winsock::WSAGetLastError();
+      if (code != WSAEWOULDBLOCK) {
+        LastError = code;
+        return;
+      }
+    } else if (HoldArrived()) {
+      continue;  // the peer's close may be right behind them
+    } else {
+      LastError = WSAENOBUFS;
+      return;
+    }
+    if (QuitPending() || FTerminated) return;
+    MsgWait(100);
+    PumpMessages();
   }
 }
 
@@ -1103,15 +1139,25 @@ void TCustomAsyncSocket::TryToSend() {
 }
 
 void TCustomAsyncSocket::Flush() {
-  // Waits in the message layer for the system to take the queue, at most FlushTimeout seconds.
-  DWORD start = GetTickCount();
-  while (FHSocket != INVALID_SOCKET && !FAllSent) {
-    TryToSend();
-    if (FAllSent || FHSocket == INVALID_SOCKET) break;
-    if (TickElapsed(start, GetTickCount()) >= static_cast<DWORD>(FlushTimeout) * 1000) break;
-    MsgWait(50);
+  // Each round sends what the system takes, then waits for a message (FD_WRITE once the system
+  // has room again, handled here or held for this socket's handler) or a second at most. The
+  // socket may be released by a message handled meanwhile: FAlive tells.
+  const std::shared_ptr<bool> alive = FAlive;
+  const DWORD start = GetTickCount();
+  const DWORD limit = FlushTimeout > 0 ? static_cast<DWORD>(FlushTimeout) * 1000 : 0;
+  int unsent = FBufferedByteCount;
+  for (;;) {
+    if (FHSocket != INVALID_SOCKET) TryToSend();
+    unsent = FBufferedByteCount;
+    if (unsent == 0 || FHSocket == INVALID_SOCKET) break;
+    const DWORD elapsed = TickElapsed(start, GetTickCount());
+    if (limit > 0 && elapsed >= limit) break;
+    MsgWait(limit > 0 ? std::min<DWORD>(limit - elapsed, 1000) : 1000);
     PumpMessages();
+    if (!*alive) break;
   }
+  if (unsent > 0)
+    throw ESocketException("Flush failed: " + std::to_string(unsent) + " bytes not sent");
 }
 
 // ---- receiving ----

@@ -146,7 +146,7 @@ class TCustomAsyncSocket : public rtl::TComponent {
   bool ReuseAddr = false;
   TAsyncSocketOptions ComponentOptions;
   int ListenBacklog = 5;
-  int FlushTimeout = 60;  // stored only
+  int FlushTimeout = 60;  // seconds Flush may wait; 0 or less: no limit
   TSocketLingerOnOff LingerOnOff = wsLingerOn;
   int LingerTimeout = 0;  // seconds
   TSocketKeepAliveOnOff KeepAliveOnOff = wsKeepAliveOnSystem;
@@ -172,7 +172,20 @@ class TCustomAsyncSocket : public rtl::TComponent {
   virtual void CloseDelayed();
   virtual void Release();
   virtual void Abort();
+  // Sends until the send queue is empty, waiting in the message layer (the thread's messages are
+  // handled meanwhile). Raises ESocketException "Flush failed: N bytes not sent" when the
+  // connection ends first, or when FlushTimeout seconds pass first (FlushTimeout 0 or less: no
+  // limit).
   virtual void Flush();
+  // Waits, handling the thread's messages, until the peer has closed the connection (or it is
+  // closed here, or the thread's loop is ending). Outside this socket's handlers the close is
+  // handled as it comes (OnSessionClosed fires inside the call), and data that arrives meanwhile
+  // goes to OnDataAvailable. Inside one of them, where this socket's notifications wait until the
+  // handler returns, the close is seen on the handle itself; what arrives meanwhile is held for
+  // the handler's return (see HoldArrived), and so is the close, which then fires
+  // OnSessionClosed once. A failure of the handle ends the wait with its code in LastError; so
+  // does, inside a handler, more arriving than can be held (10055), since a close behind it
+  // cannot be seen.
   virtual void WaitForClose();
   virtual void Listen();
   virtual SOCKET Accept();
@@ -252,6 +265,10 @@ class TCustomAsyncSocket : public rtl::TComponent {
   virtual void TriggerDnsLookupDone(WORD Error);
   virtual void TriggerError();
   virtual int DoRecv(void* Buffer, int Len, int Flags);
+  // Inside a handler's WaitForClose, with bytes pending in the system: takes them out of the way
+  // of the peer's close, to be handed out after the handler returns. True when some were taken;
+  // this layer holds nothing (false).
+  virtual bool HoldArrived() { return false; }
   virtual int DoRecvFrom(SOCKET Handle, void* Buffer, int Len, int Flags, WS_sockaddr_in& From,
                          int& FromLen);
   virtual void DoFdConnect(TMessage& Msg);
@@ -348,6 +365,8 @@ class TCustomAsyncSocket : public rtl::TComponent {
   void CopyHostEntryNames(const WS_hostent* he);
   // Closes the handle; false when the close failed and was reported (the close ends there).
   bool CloseHandle();
+  // WaitForClose inside one of this socket's handlers.
+  void WaitForPeerClose();
 
   int FHandlerDepth = 0;
   std::deque<TMessage> FHeld;

@@ -8,6 +8,9 @@ namespace {
 
 constexpr int kMaxRead = 64 * 1024;
 
+// The line buffer's own timer: a waiting line is offered again at each tick.
+constexpr UINT_PTR kLineRetryTimer = 1;
+
 // Counts a running handler for the length of a scope, exceptions included.
 class DeliveryScope {
  public:
@@ -18,6 +21,19 @@ class DeliveryScope {
 
  private:
   int& depth_;
+};
+
+// Sets a flag for the length of a scope, exceptions included; nested scopes keep it set.
+class FlagScope {
+ public:
+  explicit FlagScope(bool& flag) : flag_(flag), old_(flag) { flag_ = true; }
+  ~FlagScope() { flag_ = old_; }
+  FlagScope(const FlagScope&) = delete;
+  FlagScope& operator=(const FlagScope&) = delete;
+
+ private:
+  bool& flag_;
+  const bool old_;
 };
 
 // Index of the first occurrence of needle in hay[from, len), or -1. (The search runs over every
@@ -33,9 +49,12 @@ int Find(const char* hay, int len, int from, const std::string& needle) {
 
 TCustomLineSocket::TCustomLineSocket(rtl::TComponent* owner) : TCustomSocksSocket(owner) {}
 
-TCustomLineSocket::~TCustomLineSocket() = default;
+TCustomLineSocket::~TCustomLineSocket() {
+  SetWaiting(false);
+}
 
 void TCustomLineSocket::FreeBuffer() {
+  SetWaiting(false);
   std::vector<char>().swap(FRcvd);
   FRcvdCnt = 0;
   FLineLength = 0;
@@ -48,6 +67,11 @@ void TCustomLineSocket::FreeBuffer() {
 void TCustomLineSocket::SetLineMode(bool Value) {
   if (Value == FLineMode) return;
   DropHandled();  // the held bytes start at the front again, as plain mode reads them
+  if (FWaiting) {
+    // The waiting line's rest is at the front already: it goes on in plain mode.
+    SetWaiting(false);
+    FLineLength = 0;
+  }
   FLineMode = Value;
   FSearchFrom = 0;  // held bytes were not searched in the new mode
   if (FRcvdCnt > 0 || FLineLength > 0) PostToSelf(WM_TRIGGER_DATA_AVAILABLE, 0, 0);
@@ -66,11 +90,15 @@ void TCustomLineSocket::WndProc(TMessage& Msg) {
     Retrigger();
     return;
   }
+  if (Msg.Msg == WM_TIMER && Msg.WParam == kLineRetryTimer) {
+    RetryWaitingLine();
+    return;
+  }
   TCustomSocksSocket::WndProc(Msg);
 }
 
 void TCustomLineSocket::Retrigger() {
-  for (int pass = 1; FRcvdCnt > 0; ++pass) {
+  for (int pass = 1; FRcvdCnt > 0 && !FWaiting; ++pass) {
     FLineFound = false;
     const int before = FRcvdCnt;
     TriggerDataAvailable(0);
@@ -148,12 +176,69 @@ void TCustomLineSocket::FireLineLimitExceeded(int Cnt, bool& ClearData) {
 
 void TCustomLineSocket::DeliverLine() {
   // Each call hands the line to the handler; the handler takes it with Receive, in one piece or
-  // several. A call that takes nothing ends the delivery: the line is dropped, as without a
-  // handler, instead of calling forever.
+  // several. A call that takes nothing ends the delivery for now: the line waits for the next
+  // offer instead of being handed out in a loop.
   while (FLineMode && FLineLength > 0) {
     const int before = FLineLength;
-    if (!FireDataAvailable() || FLineLength == before) FLineLength = 0;
+    if (!FireDataAvailable()) {
+      FLineLength = 0;  // no handler: the line goes
+    } else if (FLineLength == before) {
+      if (FClosing)
+        FLineLength = 0;  // its last offer
+      else
+        SetWaiting(true);
+      return;
+    }
   }
+}
+
+void TCustomLineSocket::SetWaiting(bool Value) {
+  if (Value == FWaiting) return;
+  FWaiting = Value;
+  if (!FWindowHandle) return;
+  if (Value)
+    SetTimer(FWindowHandle, kLineRetryTimer, kLineRetryMs);
+  else
+    KillTimer(FWindowHandle, kLineRetryTimer);
+}
+
+void TCustomLineSocket::OfferWaitingLine() {
+  FLineOffset = 0;
+  try {
+    // Offered as from the start: a handler that declines again leaves it waiting.
+    SetWaiting(false);
+    DeliverLine();
+  } catch (...) {
+    // The handler had this line: its rest goes, as for a line handed out the first time.
+    Consume(FLineOffset + FLineLength);
+    FLineLength = 0;
+    FLineOffset = 0;
+    throw;
+  }
+  if (FRcvd.empty()) return;  // closed inside the handler
+  Consume(FLineOffset);       // what the handler took
+  FLineOffset = 0;
+  if (FWaiting) return;
+  FLineLength = 0;
+  if (FLineMode)
+    HandOutLines(0);
+  else
+    DeliverPlain();  // the handler left line mode inside the line
+}
+
+void TCustomLineSocket::RetryWaitingLine() {
+  if (!FWaiting) {
+    SetWaiting(false);
+    return;
+  }
+  try {
+    OfferWaitingLine();
+  } catch (...) {
+    // As in the receive loop, a handler's exception ends the pass and is dropped.
+  }
+  // Nothing was read while the line waited, so no notification re-armed: ask for the next read.
+  if (!FWaiting && FHSocket != INVALID_SOCKET && FState == wsConnected)
+    PostToSelf(WM_ASYNCSELECT, FHSocket, WSAMAKESELECTREPLY(FD_READ, 0));
 }
 
 void TCustomLineSocket::DeliverPlain() {
@@ -175,9 +260,34 @@ void TCustomLineSocket::SkipOverLongLine() {
   Consume(FRcvdCnt - std::min(FRcvdCnt, endLen - 1));
 }
 
+int TCustomLineSocket::ReadMore(int count) {
+  if (static_cast<int>(FRcvd.size()) < FRcvdCnt + count + 1) FRcvd.resize(FRcvdCnt + count + 1);
+  int got = TCustomSocksSocket::DoRecv(FRcvd.data() + FRcvdCnt, count, 0);
+  if (got < 0) LastError = Winsock::WSAGetLastError();
+  if (got < 1) return 0;
+  FReadCount += got;
+  FRcvd[FRcvdCnt + got] = '\0';
+  if (LineEdit)
+    EditLine(got);
+  else if (LineEcho)
+    Send(FRcvd.data() + FRcvdCnt, got);
+  return got;
+}
+
 bool TCustomLineSocket::TriggerDataAvailable(WORD Error) {
   if (!FLineMode || LineEnd.empty() || FSocksState != 0)
     return TCustomSocksSocket::TriggerDataAvailable(Error);
+
+  if (FWaiting) {
+    // A notification while a line waits: the line is offered again. Until it is taken nothing
+    // more is read, and the receive loop is told to stop (-1), since the bytes left in the system
+    // are left there on purpose.
+    OfferWaitingLine();
+    if (FWaiting || FRcvd.empty()) {
+      LastError = -1;
+      return true;
+    }
+  }
 
   int count = TCustomSocksSocket::GetRcvdCount();
   if (count < 0) return true;
@@ -185,27 +295,10 @@ bool TCustomLineSocket::TriggerDataAvailable(WORD Error) {
   // One pass takes at most kMaxRead bytes: a flooding peer cannot make one notification hold its
   // thread for a whole socket buffer of lines (the rest comes with the next pass).
   count = std::min(count, kMaxRead);
-  if (static_cast<int>(FRcvd.size()) < FRcvdCnt + count + 1) FRcvd.resize(FRcvdCnt + count + 1);
-
-  int got = TCustomSocksSocket::DoRecv(FRcvd.data() + FRcvdCnt, count, 0);
-  if (got < 0) LastError = Winsock::WSAGetLastError();
-  if (got < 1) {
-    if (FRcvdCnt == 0) return true;
-    got = 0;
-  } else {
-    FReadCount += got;
-  }
-  FRcvd[FRcvdCnt + got] = '\0';
-
-  if (got > 0) {
-    if (LineEdit)
-      EditLine(got);
-    else if (LineEcho)
-      Send(FRcvd.data() + FRcvdCnt, got);
-  }
-
+  const int got = ReadMore(count);
+  if (got == 0 && FRcvdCnt == 0) return true;
   // Only the new bytes (with a line end that may have begun in the held ones) need searching,
-  // unless held bytes were never searched in line mode.
+  // unless held bytes were never searched in line mode. (Editing may have moved the held end.)
   const int endLen = static_cast<int>(LineEnd.size());
   int searchFrom = std::min(FSearchFrom, std::max(0, FRcvdCnt - endLen));
   FRcvdCnt += got;
@@ -215,7 +308,12 @@ bool TCustomLineSocket::TriggerDataAvailable(WORD Error) {
     if (FSkipping) return true;
     searchFrom = 0;
   }
+  HandOutLines(searchFrom);
+  return true;
+}
 
+void TCustomLineSocket::HandOutLines(int searchFrom) {
+  const int endLen = static_cast<int>(LineEnd.size());
   // The lines handled here leave the front of the buffer in one move when the loop ends (see
   // FHandled): a move per line would copy the rest of a large read once for every line in it.
   while (FLineMode) {
@@ -237,6 +335,13 @@ bool TCustomLineSocket::TriggerDataAvailable(WORD Error) {
         deliver = !clear;
       }
       if (deliver) DeliverLine();
+      if (FWaiting) {
+        // The rest of this line waits at the front of the buffer, the held bytes behind it.
+        Consume(FLineOffset);
+        FHandled = 0;
+        FLineOffset = 0;
+        return;
+      }
     } catch (...) {
       // The handler had this line: it is not handed out again by the next read.
       FLineLength = 0;
@@ -279,7 +384,6 @@ bool TCustomLineSocket::TriggerDataAvailable(WORD Error) {
     }
   }
   if (FLineMode) FSearchFrom = std::max(0, FRcvdCnt - endLen);
-  return true;
 }
 
 void TCustomLineSocket::ReadArrived() {
@@ -288,9 +392,24 @@ void TCustomLineSocket::ReadArrived() {
     const int64_t before = FReadCount;
     TriggerDataAvailable(0);
     const int64_t got = FReadCount - before;
-    if (got <= 0) break;  // not read here (not line mode): the handler had its notification
+    if (got <= 0) break;  // not read here (not line mode, or a line waits)
     left -= static_cast<int>(std::min<int64_t>(got, left));
   }
+  if (LastError == -1) LastError = 0;
+}
+
+bool TCustomLineSocket::HoldArrived() {
+  if (FSocksState != 0) return false;
+  // As much as a line may hold, and one read more.
+  const int room = kMaxRead + std::max(LineLimit, kMaxRead) - FRcvdCnt;
+  const int count = std::min(TCustomSocksSocket::GetRcvdCount(), room);
+  if (count <= 0) return false;
+  const int got = ReadMore(count);
+  if (got == 0) return false;
+  FRcvdCnt += got;
+  // Handed out once the handler has returned (this socket's messages wait until then).
+  PostToSelf(WM_TRIGGER_DATA_AVAILABLE, 0, 0);
+  return true;
 }
 
 void TCustomLineSocket::EditLine(int& Len) {
@@ -329,23 +448,33 @@ void TCustomLineSocket::EditLine(int& Len) {
   Len = static_cast<int>(out.size()) - lowest;
 }
 
+void TCustomLineSocket::DoFdClose(TMessage& Msg) {
+  // The receive loop of the close reads what is left; each line is offered once.
+  FlagScope closing(FClosing);
+  TCustomSocksSocket::DoFdClose(Msg);
+}
+
 void TCustomLineSocket::TriggerSessionClosed(WORD Error) {
   FLineReceivedFlag = true;
-  if (!FRcvd.empty()) {
-    // What is held without a line end becomes one last line; not the rest of an over-long one,
-    // and nothing when the close comes from inside a handler of the line engine (that handler
-    // had its line; what lay behind it goes with the connection).
-    if (FLineMode && FRcvdCnt > 0 && !FLineClearData && !FSkipping && FDelivering == 0) {
-      FLineLength = FRcvdCnt;
-      FLineOffset = 0;
-      try {
+  // Nothing when the close comes from inside a handler of the line engine: that handler had its
+  // line, and what lay behind it goes with the connection.
+  if (!FRcvd.empty() && FLineMode && FRcvdCnt > 0 && FDelivering == 0) {
+    FlagScope closing(FClosing);
+    try {
+      // Each line still held is offered once more, in order; then what is held without a line
+      // end becomes one last line (not the rest of an over-long one).
+      if (FWaiting) OfferWaitingLine();
+      if (FLineMode && !FSkipping) HandOutLines(0);
+      if (FLineMode && FRcvdCnt > 0 && !FLineClearData && !FSkipping) {
+        FLineLength = FRcvdCnt;
+        FLineOffset = 0;
         DeliverLine();
-      } catch (...) {
-        // As for any line, a handler's exception is dropped; the close is still reported.
       }
+    } catch (...) {
+      // As for any line, a handler's exception is dropped; the close is still reported.
     }
-    FreeBuffer();
   }
+  if (!FRcvd.empty()) FreeBuffer();
   TCustomSocksSocket::TriggerSessionClosed(Error);
 }
 

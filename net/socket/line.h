@@ -3,9 +3,15 @@
 // the handler Receive hands out that line, line end included, in as many pieces as the handler
 // asks for, and then nothing more (0) until the next line. A line that grows past LineLimit is
 // dropped whole, through its line end, unless the OnLineLimitExceeded handler clears ClearData.
-// A line whose handler raises, or during which the handler closes the socket, is not handed out
-// again; what was held behind it goes with the closed connection. With LineMode off everything
-// passes through. The synchronous layer adds a wait that pumps messages until a flag is set.
+// A line that a handler call takes nothing of waits: it is offered again every kLineRetryMs and at
+// each new notification, until a call takes it; meanwhile nothing more is read from the system,
+// so a handler that does not take its lines holds the peer back (the system's buffers fill) and
+// costs neither memory nor processor time. At the close each line still held is offered once
+// more, in order, then what is held without a line end; what is declined then is dropped, as a
+// line is when no handler is set. A line whose handler raises, or during which the handler closes
+// the socket, is not handed out again; what was held behind it goes with the closed connection.
+// With LineMode off everything passes through. The synchronous layer adds a wait that pumps
+// messages until a flag is set.
 #pragma once
 
 #include <string>
@@ -14,6 +20,9 @@
 #include "net/socket/socks.h"
 
 using TLineLimitEvent = std::function<void(rtl::TObject* Sender, int RcvdLength, bool& ClearData)>;
+
+// How often a line that its handler did not take is offered again.
+constexpr UINT kLineRetryMs = 100;
 
 class TCustomLineSocket : public TCustomSocksSocket {
  public:
@@ -54,15 +63,35 @@ class TCustomLineSocket : public TCustomSocksSocket {
   int DoRecv(void* Buffer, int Len, int Flags) override;
   int GetRcvdCount() override;
   void TriggerSessionClosed(WORD Error) override;
+  // The peer's close: what the system still holds is read and each line offered once.
+  void DoFdClose(TMessage& Msg) override;
+  // Inside a handler's WaitForClose: what has arrived moves into the line buffer, to be handed
+  // out once the handler has returned (in the mode then set). False when nothing was pending or
+  // the buffer holds as much as it may.
+  bool HoldArrived() override;
 
   virtual void TriggerLineLimitExceeded(int Cnt, bool& ClearData);
   // Backspace and tab editing of the Len new bytes behind the held ones.
   virtual void EditLine(int& Len);
 
  private:
-  // Fires OnDataAvailable for the current line until it is taken; a line nobody takes (no
-  // handler, or a handler that took nothing) is dropped.
+  // Fires OnDataAvailable for the current line until it is taken. A call that takes nothing leaves
+  // the line waiting (at the close: drops it); with no handler the line is dropped.
   void DeliverLine();
+  // Hands out every complete line held, from searchFrom on (relative to the lines handled), until
+  // one waits; then checks the unfinished tail against LineLimit.
+  void HandOutLines(int searchFrom);
+  // Offers the waiting line (its rest at the front of the buffer) again and, once it is taken,
+  // the lines held behind it.
+  void OfferWaitingLine();
+  // The retry timer's tick: the waiting line is offered again; once nothing waits, what the system
+  // holds is read again (through a notification posted to the own window).
+  void RetryWaitingLine();
+  // Starts or stops the waiting of the current line, with its retry timer.
+  void SetWaiting(bool Value);
+  // Reads up to count bytes behind the held ones, edited or echoed as set; returns how many came
+  // (0 for none or a failure, whose code is in LastError).
+  int ReadMore(int count);
   // With line mode switched off by a handler: hands out the held bytes in plain mode.
   void DeliverPlain();
   // How many of the last held bytes may be the beginning of a line end split across reads.
@@ -90,6 +119,8 @@ class TCustomLineSocket : public TCustomSocksSocket {
   bool FLineFound = false;
   bool FLineClearData = false;
   bool FSkipping = false;  // dropping an over-long line through its line end
+  bool FWaiting = false;   // the current line was declined: its rest is at the front, unread
+  bool FClosing = false;   // the session is closing: each line is offered once
   int FSearchFrom = 0;     // held bytes before this index were searched without finding a line end
   // While one read's lines are handed out: the bytes of the lines already handled, still at the
   // front of the buffer (FLineOffset counts them). 0 whenever no line of a read is being handled.

@@ -10,7 +10,8 @@
 
 namespace {
 
-// The control codes reach the module's window as this message, the code in wParam.
+// The control codes reach the module's window as this message, the code in wParam and the tick
+// count at which it reached Controller in lParam.
 constexpr UINT WM_SERVICE_CONTROL = WM_USER + 1;
 
 bool IsPending(TCurrentStatus s) {
@@ -67,7 +68,8 @@ void TServiceThread::Terminate() {
 
 TService::TService(rtl::TComponent* Owner) : rtl::TComponent(Owner) {
   window_ = AllocateHWnd([this](TMessage& m) {
-    if (m.Msg == WM_SERVICE_CONTROL) HandleControl(static_cast<DWORD>(m.WParam));
+    if (m.Msg == WM_SERVICE_CONTROL)
+      HandleControl(static_cast<DWORD>(m.WParam), static_cast<DWORD>(m.LParam));
   });
 }
 
@@ -138,17 +140,22 @@ void TService::LogFailure(const char* stage, const std::string& text) {
 }
 
 void TService::Controller(DWORD CtrlCode) {
-  PostMessage(window_, WM_SERVICE_CONTROL, CtrlCode, 0);
+  PostControl(CtrlCode, GetTickCount());
 }
 
-void TService::HandleControl(DWORD code) {
+void TService::PostControl(DWORD code, DWORD arrived) {
+  PostMessage(window_, WM_SERVICE_CONTROL, code, static_cast<LPARAM>(arrived));
+}
+
+void TService::HandleControl(DWORD code, DWORD arrived) {
   const TCurrentStatus status = Status();
   if (!lifeCycle_ || status == csStartPending) {
     // Before the service runs (a signal during the start): kept until it does.
-    if (!serviceThread_ || !serviceThread_->Terminated()) deferred_.push_back(code);
+    if (!serviceThread_ || !serviceThread_->Terminated()) deferred_.push_back({code, arrived});
     return;
   }
   if (status == csStopped) return;
+  controlArrived_ = arrived;
   switch (code) {
     case SERVICE_CONTROL_STOP:
       DoStop();
@@ -242,8 +249,8 @@ bool TService::RunLifeCycle() {
   }
   if (started) {
     SetStatus(csRunning);
-    for (DWORD code : deferred_)
-      Controller(code);
+    for (const DeferredControl& c : deferred_)
+      PostControl(c.code, c.arrived);
     deferred_.clear();
     try {
       if (OnExecute) {

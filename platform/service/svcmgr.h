@@ -143,6 +143,10 @@ class TService : public rtl::TComponent {
   // Hands a control code to the module: posts it to the module's hidden window. Safe from any
   // thread; this is what the control procedure calls.
   void Controller(DWORD CtrlCode);
+  // While a control's handler runs (OnStop, OnShutdown, ...): the tick count (GetTickCount) at
+  // which that control reached Controller, from which a handler counts the time the manager gives
+  // it. (The main thread may handle a control later than it came, inside a nested wait.)
+  DWORD ControlArrived() const { return controlArrived_; }
 
   // The control procedure given to the dispatcher: a plain function that calls Controller of
   // this module.
@@ -156,7 +160,8 @@ class TService : public rtl::TComponent {
   friend class TServiceApplication;
 
   void SetStatus(TCurrentStatus status);
-  void HandleControl(DWORD code);
+  void PostControl(DWORD code, DWORD arrived);
+  void HandleControl(DWORD code, DWORD arrived);
   void DoStop();
   void DoPause();
   void DoContinue();
@@ -171,8 +176,13 @@ class TService : public rtl::TComponent {
   HWND window_ = 0;
   std::unique_ptr<TServiceThread> serviceThread_;
   std::vector<std::string> params_;
-  std::vector<DWORD> deferred_;  // controls that came while the start was pending
-  bool lifeCycle_ = false;       // OnStart .. the end of the life cycle
+  struct DeferredControl {
+    DWORD code;
+    DWORD arrived;
+  };
+  std::vector<DeferredControl> deferred_;  // controls that came while the start was pending
+  DWORD controlArrived_ = 0;
+  bool lifeCycle_ = false;  // OnStart .. the end of the life cycle
   bool foreground_ = false;
   SERVICE_STATUS_HANDLE statusHandle_ = nullptr;
   mutable std::mutex statusLock_;

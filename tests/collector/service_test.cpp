@@ -13,6 +13,7 @@
 #include "tests/support/netns.h"
 #include "tests/support/peers.h"
 #include "tests/support/scmd.h"
+#include "tests/support/smtp_sink.h"
 #include "tests/support/wait.h"
 
 namespace collectortest {
@@ -51,72 +52,121 @@ DWORD State(SC_HANDLE service) {
   return QueryServiceStatus(service, &st) ? st.dwCurrentState : 0;
 }
 
-TEST(CollectorService, LifeCycleUnderTheServiceManager) {
-  // scmd starts the collector, which takes the FTP port.
-  testsupport::FixedPort ftpPort(ProgramFolder::kFtpPort);
-  ASSERT_TRUE(ftpPort.Take()) << ftpPort.Error();
-  testsupport::TempDir state("kwscm", 0755);
-  setenv("KELVADON_SCM_DIR", state.path().c_str(), 1);
-  testsupport::Scmd scmd(SCMD_PATH, state.path());
-  ASSERT_TRUE(scmd.Start()) << scmd.Log();
-  ProgramFolder folder;
+// The collector installed as "KelvadonManager" under an scmd of the test's own; the collector
+// takes the FTP port.
+class CollectorService : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(ftpPort_.Take()) << ftpPort_.Error();
+    setenv("KELVADON_SCM_DIR", state_.path().c_str(), 1);
+    ASSERT_TRUE(scmd_.Start()) << scmd_.Log();
+  }
+  void TearDown() override {
+    if (service_) CloseServiceHandle(service_);
+    if (manager_) CloseServiceHandle(manager_);
+  }
 
-  ASSERT_EQ(RunCommand("KELVADON_SCM_DIR=" + state.path() + " " + folder.Dir() +
-                       "KelvadonService /INSTALL /SILENT"),
-            0);
-  SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-  ASSERT_TRUE(manager);
-  SC_HANDLE service = OpenServiceA(manager, "KelvadonManager", SERVICE_ALL_ACCESS);
-  ASSERT_TRUE(service) << GetLastError();
+  // Installs the collector of folder_ and opens it.
+  void Install() {
+    ASSERT_EQ(RunCommand("KELVADON_SCM_DIR=" + state_.path() + " " + folder_.Dir() +
+                         "KelvadonService /INSTALL /SILENT"),
+              0);
+    manager_ = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    ASSERT_TRUE(manager_);
+    service_ = OpenServiceA(manager_, "KelvadonManager", SERVICE_ALL_ACCESS);
+    ASSERT_TRUE(service_) << GetLastError();
+  }
 
-  ASSERT_TRUE(StartServiceA(service, 0, nullptr)) << GetLastError();
-  ASSERT_TRUE(WaitFor([&] { return State(service) == SERVICE_RUNNING; })) << scmd.Log();
-  SendRecord(folder.Port(), "while running");
-  EXPECT_TRUE(WaitFor([&] { return HasRecord(folder, "while running"); }));
+  testsupport::FixedPort ftpPort_{ProgramFolder::kFtpPort};
+  testsupport::TempDir state_{"kwscm", 0755};
+  testsupport::Scmd scmd_{SCMD_PATH, state_.path()};
+  ProgramFolder folder_;
+  SC_HANDLE manager_ = nullptr;
+  SC_HANDLE service_ = nullptr;
+};
+
+TEST_F(CollectorService, LifeCycleUnderTheServiceManager) {
+  ASSERT_NO_FATAL_FAILURE(Install());
+
+  ASSERT_TRUE(StartServiceA(service_, 0, nullptr)) << GetLastError();
+  ASSERT_TRUE(WaitFor([&] { return State(service_) == SERVICE_RUNNING; })) << scmd_.Log();
+  SendRecord(folder_.Port(), "while running");
+  EXPECT_TRUE(WaitFor([&] { return HasRecord(folder_, "while running"); }));
 
   SERVICE_STATUS st{};
-  ASSERT_TRUE(ControlService(service, SERVICE_CONTROL_PAUSE, &st)) << GetLastError();
-  ASSERT_TRUE(WaitFor([&] { return State(service) == SERVICE_PAUSED; }));
+  ASSERT_TRUE(ControlService(service_, SERVICE_CONTROL_PAUSE, &st)) << GetLastError();
+  ASSERT_TRUE(WaitFor([&] { return State(service_) == SERVICE_PAUSED; }));
   // A paused collector goes on collecting and answering.
-  SendRecord(folder.Port(), "while paused");
-  EXPECT_TRUE(WaitFor([&] { return HasRecord(folder, "while paused"); }));
-  EXPECT_EQ(AskUdp(folder.Port(), "Are You Kelvadon Manager?", 10000).size(), 1u);
-  ASSERT_TRUE(ControlService(service, SERVICE_CONTROL_CONTINUE, &st)) << GetLastError();
-  ASSERT_TRUE(WaitFor([&] { return State(service) == SERVICE_RUNNING; }));
+  SendRecord(folder_.Port(), "while paused");
+  EXPECT_TRUE(WaitFor([&] { return HasRecord(folder_, "while paused"); }));
+  EXPECT_EQ(AskUdp(folder_.Port(), "Are You Kelvadon Manager?", 10000).size(), 1u);
+  ASSERT_TRUE(ControlService(service_, SERVICE_CONTROL_CONTINUE, &st)) << GetLastError();
+  ASSERT_TRUE(WaitFor([&] { return State(service_) == SERVICE_RUNNING; }));
 
   // An agent connection left open: when the process ends, the collector's side closes first and
   // the collector port is left with a connection in TIME_WAIT.
-  int open = ConnectTcp(folder.Port());
+  int open = ConnectTcp(folder_.Port());
   ASSERT_GE(open, 0);
-  ASSERT_TRUE(ControlService(service, SERVICE_CONTROL_STOP, &st)) << GetLastError();
-  ASSERT_TRUE(WaitFor([&] { return State(service) == SERVICE_STOPPED; })) << scmd.Log();
-  EXPECT_LT(ConnectTcp(folder.Port()), 0);  // the listeners are closed
-  EXPECT_TRUE(AskUdp(folder.Port(), "Are You Kelvadon Manager?", 300).empty());
+  ASSERT_TRUE(ControlService(service_, SERVICE_CONTROL_STOP, &st)) << GetLastError();
+  ASSERT_TRUE(WaitFor([&] { return State(service_) == SERVICE_STOPPED; })) << scmd_.Log();
+  EXPECT_LT(ConnectTcp(folder_.Port()), 0);  // the listeners are closed
+  EXPECT_TRUE(AskUdp(folder_.Port(), "Are You Kelvadon Manager?", 300).empty());
   EXPECT_EQ(ReadUntilClose(open, 5000), "");
   close(open);
 
   // Started again on the same port.
-  ASSERT_TRUE(StartServiceA(service, 0, nullptr)) << GetLastError();
-  ASSERT_TRUE(WaitFor([&] { return State(service) == SERVICE_RUNNING; })) << scmd.Log();
-  SendRecord(folder.Port(), "after restart");
-  EXPECT_TRUE(WaitFor([&] { return HasRecord(folder, "after restart"); }));
-  ASSERT_TRUE(ControlService(service, SERVICE_CONTROL_STOP, &st));
-  ASSERT_TRUE(WaitFor([&] { return State(service) == SERVICE_STOPPED; }));
+  ASSERT_TRUE(StartServiceA(service_, 0, nullptr)) << GetLastError();
+  ASSERT_TRUE(WaitFor([&] { return State(service_) == SERVICE_RUNNING; })) << scmd_.Log();
+  SendRecord(folder_.Port(), "after restart");
+  EXPECT_TRUE(WaitFor([&] { return HasRecord(folder_, "after restart"); }));
+  ASSERT_TRUE(ControlService(service_, SERVICE_CONTROL_STOP, &st));
+  ASSERT_TRUE(WaitFor([&] { return State(service_) == SERVICE_STOPPED; }));
 
   // Two starts, two "Service Started" events, no error.
   int started = 0;
-  for (const auto& e : EventEntries(folder.Read(ProgramFolder::TodayEvents()))) {
+  for (const auto& e : EventEntries(folder_.Read(ProgramFolder::TodayEvents()))) {
     EXPECT_EQ(e.text, "Service Started");
     started += e.text == "Service Started";
   }
   EXPECT_EQ(started, 2);
 
-  CloseServiceHandle(service);
-  CloseServiceHandle(manager);
-  EXPECT_EQ(RunCommand("KELVADON_SCM_DIR=" + state.path() + " " + folder.Dir() +
+  EXPECT_EQ(RunCommand("KELVADON_SCM_DIR=" + state_.path() + " " + folder_.Dir() +
                        "KelvadonService /UNINSTALL /SILENT"),
             0);
-  scmd.Stop();
+  scmd_.Stop();
+}
+
+// The machine shuts down (scmd's SIGTERM) while an alert mail waits at its server and more wait
+// behind it: the mail's time ends before scmd's kill, counted from the shutdown's arrival, so the
+// dropped jobs are counted in an event and STOPPED is reported before the process ends.
+TEST_F(CollectorService, ShutdownWithMailQueuedEndsBeforeTheKill) {
+  testsupport::SmtpSink sink({"--hold", "dot=120"});
+  REQUIRE_SINK(sink);
+  folder_.SetMailSettings({{"SmtpServer", "127.0.0.1"},
+                           {"SmtpPort", sink.Port()},
+                           {"FromMail", "kelvadon@collector.test"},
+                           {"ToMail", "admin@example.test"}},
+                          {{"Word1", "FIRE"}});
+  ASSERT_NO_FATAL_FAILURE(Install());
+  ASSERT_TRUE(StartServiceA(service_, 0, nullptr)) << GetLastError();
+  ASSERT_TRUE(WaitFor([&] { return State(service_) == SERVICE_RUNNING; })) << scmd_.Log();
+  for (int i = 0; i < 5; ++i)
+    SendRecord(folder_.Port(), "FIRE " + std::to_string(i));
+  ASSERT_TRUE(WaitFor([&] { return HasRecord(folder_, "FIRE 4"); }));
+
+  const int status = scmd_.Stop(60000);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  const std::string log = scmd_.Log();
+  EXPECT_EQ(log.find("did not stop in time, killed"), std::string::npos) << log;
+  const size_t shutdown = log.find("shutting down");
+  ASSERT_NE(shutdown, std::string::npos) << log;
+  EXPECT_NE(log.find("KelvadonManager: STOPPED", shutdown), std::string::npos) << log;
+  int droppedEvents = 0;
+  for (const std::string& e : folder_.Errors())
+    droppedEvents += e.starts_with("ServiceShutdown System Error Exception : ") &&
+                     e.ends_with(" queued mail jobs dropped: the shutdown's 16 s for mail ran out");
+  EXPECT_EQ(droppedEvents, 1) << testsupport::ReadFile(folder_.Dir() +
+                                                       ProgramFolder::TodayEvents());
 }
 
 TEST(CollectorFtp, OnlyTheFixedAccountLogsIn) {

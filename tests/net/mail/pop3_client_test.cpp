@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -172,16 +173,11 @@ TEST_F(Pop3ClientTest, LoginFailures) {
        {"USER alice", "PASS secret"}},
       {"closed where the PASS reply is due",
        {Line("+OK"), Hear("USER"), Line("+OK"), Hear("PASS"), CloseNow()},
-       "-ERR Disconneced unexpectedly",
+       "",
        10004,
        pop3Disconnected,
        {"USER alice", "PASS secret"}},
-      {"closed before the greeting",
-       {CloseNow()},
-       "-ERR Disconneced unexpectedly",
-       10004,
-       pop3Disconnected,
-       {}},
+      {"closed before the greeting", {CloseNow()}, "", 10004, pop3Disconnected, {}},
   };
   for (Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -202,6 +198,92 @@ TEST_F(Pop3ClientTest, LoginFailures) {
     PumpFor(50);
     EXPECT_EQ(fake.Heard(), row.heard);
   }
+}
+
+// How a single request ends when its session closes or is aborted: OnRequestDone's code, the
+// request's result and ErrorMessage. A close ends it with 10004, keeping a refusal's result and
+// text; an abort with 10004 and no text, also while the lookup runs and no session is up; a
+// synchronous call whose request something else aborted fails with "426 Operation aborted.".
+TEST_F(Pop3ClientTest, SingleRequestEndings) {
+  HMODULE lib = LoadLibraryA("wsock32.dll");
+  ASSERT_NE(lib, nullptr);
+  auto setResolver = reinterpret_cast<WskSetResolverFn>(GetProcAddress(lib, "SetResolver"));
+  ASSERT_NE(setResolver, nullptr);
+  testsupport::FakeResolver resolver;
+  resolver.gated = "gated.test";
+  setResolver(&resolver);
+  HWND timer = AllocateHWnd([&](TMessage& m) {
+    if (m.Msg != WM_TIMER) return;
+    KillTimer(timer, m.WParam);
+    cli_.Abort();
+  });
+  const Script noopNoReply = Login() + Script{Hear("NOOP")};
+  struct Row {
+    const char* name;
+    Script script;
+    TPop3Request rq;
+    std::function<void(Pop3Fake&)> run;
+    int result;
+    std::string error;
+  } rows[] = {
+      {"refused greeting",
+       {Line("-ERR busy")},
+       rqConnect,
+       [&](Pop3Fake&) { EXPECT_FALSE(cli_.SyncConnect()); },
+       500,
+       "-ERR busy"},
+      {"closed while its reply is due", Login() + Script{Hear("NOOP"), CloseNow()}, rqNoop,
+       [&](Pop3Fake&) {
+         ASSERT_TRUE(cli_.SyncLogin());
+         EXPECT_FALSE(cli_.SyncNoop());
+       },
+       10004, ""},
+      {"aborted while its reply is due", noopNoReply, rqNoop,
+       [&](Pop3Fake& fake) {
+         ASSERT_TRUE(cli_.SyncLogin());
+         cli_.Noop();
+         ASSERT_TRUE(PumpUntil([&] { return fake.Heard().size() == 3; }, 60000));
+         cli_.Abort();
+       },
+       10004, ""},
+      {"aborted in its lookup",
+       {},
+       rqConnect,
+       [&](Pop3Fake&) {
+         cli_.Host = "gated.test";
+         cli_.Connect();
+         ASSERT_TRUE(resolver.WaitEntered());
+         cli_.Abort();
+         resolver.Open();  // the answer that comes now is not reported
+       },
+       10004,
+       ""},
+      {"aborted by a handler while the call waits", noopNoReply, rqNoop,
+       [&](Pop3Fake&) {
+         ASSERT_TRUE(cli_.SyncLogin());
+         SetTimer(timer, 1, 100);
+         EXPECT_FALSE(cli_.SyncNoop());
+       },
+       10004, "426 Operation aborted."},
+  };
+  for (Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    Pop3Fake fake(row.script);
+    cli_.Host = "127.0.0.1";
+    cli_.Port = fake.Port();
+    row.run(fake);
+    ASSERT_TRUE(PumpUntil([&] { return !done_.empty() && cli_.State() == psIdle; }, 60000));
+    PumpFor(100);  // nothing more is reported
+    EXPECT_EQ(done_.back(), std::to_string(row.rq) + ":10004");
+    EXPECT_EQ(done_.size(), row.rq == rqConnect ? 1u : 2u);  // (after the login's own)
+    EXPECT_EQ(cli_.RequestResult(), row.result);
+    EXPECT_EQ(cli_.ErrorMessage(), row.error);
+    cli_.SyncAbort();
+    done_.clear();
+  }
+  DeallocateHWnd(timer);
+  setResolver(nullptr);
+  FreeLibrary(lib);
 }
 
 TEST_F(Pop3ClientTest, LookupAndConnectFailures) {
@@ -556,7 +638,7 @@ TEST_F(Pop3ClientTest, AbortFromATimerHandler) {
     const DWORD start = GetTickCount();
     EXPECT_FALSE(cli_.SyncLogin());
     EXPECT_LT(Since(start), 5000u);
-    EXPECT_EQ(cli_.ErrorMessage(), reconnect ? "" : "426 Operation aborted.");
+    EXPECT_EQ(cli_.ErrorMessage(), "426 Operation aborted.");  // whatever the nested use left
     EXPECT_EQ(nested, reconnect);
     DeallocateHWnd(timer);
     cli_.SyncAbort();

@@ -4,13 +4,22 @@
 // released through a posted message when its peer closes.
 #include "net/socket/line.h"
 
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <time.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstdio>
 #include <functional>
 #include <map>
 #include <memory>
 #include <ostream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/support/pump.h"
@@ -475,6 +484,198 @@ TEST_F(LineSessions, SendLineAddsTheLineEnd) {
   PumpFor(30);
   EXPECT_EQ(echoed_[a], "abcdef\r\nx\nraw");
   PeerCloses(a);
+}
+
+// ---- lines a handler does not take ----
+
+// Call by call, how much the handler takes of what it is offered (0: nothing); calls beyond the
+// list take everything.
+struct DeclineCase {
+  const char* name;
+  std::vector<int> takes;
+  std::vector<std::string> expected;  // what was taken, in Rle form
+};
+
+void PrintTo(const DeclineCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+const DeclineCase kDeclineCases[] = {
+    {"FirstLineDeclinedOnce", {0}, {"ABC\\r\\n", "DEF\\r\\n"}},
+    {"DeclinedAfterTwoBytes", {2, 0}, {"AB", "C\\r\\n", "DEF\\r\\n"}},
+    {"SecondLineDeclinedOnce", {5, 0}, {"ABC\\r\\n", "DEF\\r\\n"}},
+};
+
+class DeclineTable : public LineSessions, public ::testing::WithParamInterface<DeclineCase> {};
+
+TEST_P(DeclineTable, DeclinedLineComesAgainAndNothingIsLost) {
+  const DeclineCase& c = GetParam();
+  size_t call = 0;
+  std::vector<std::string> taken;
+  const int a = Connect();
+  sessions_[a]->OnDataAvailable = [&](rtl::TObject* sender, WORD) {
+    auto& s = *static_cast<Session*>(sender);
+    const int size = call < c.takes.size() ? c.takes[call] : 1 << 17;
+    ++call;
+    if (size == 0) return;
+    std::string buf(static_cast<size_t>(size), '\0');
+    const int n = s.Receive(buf.data(), size);
+    if (n > 0) taken.push_back(Rle(buf.substr(0, static_cast<size_t>(n))));
+  };
+  clients_[a]->SendStr("ABC\r\nDEF\r\n");  // one read: DEF is held behind ABC
+  ASSERT_TRUE(PumpUntil([&] { return taken.size() >= c.expected.size(); }, 30000));
+  PeerCloses(a);
+  EXPECT_EQ(taken, c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Calls, DeclineTable, ::testing::ValuesIn(kDeclineCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Resident memory of this process, in KiB.
+long ResidentKiB() {
+  std::FILE* f = std::fopen("/proc/self/statm", "r");
+  long pages = 0, resident = 0;
+  if (f) {
+    if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2) resident = 0;
+    std::fclose(f);
+  }
+  return resident * (sysconf(_SC_PAGESIZE) / 1024);
+}
+
+double ProcessCpuSeconds() {
+  timespec t{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+}
+
+TEST_F(LineSessions, HandlerThatNeverTakesItsLineHoldsThePeerBackAtNoCost) {
+  // The peer is a plain blocking socket on a thread of its own, so that what it sends is never
+  // in this process's memory: it sends 10 MB of lines while the handler takes none.
+  readPieces_ = false;
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_GE(fd, 0);
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(static_cast<uint16_t>(std::stoi(listener_->GetSockPort())));
+  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
+  ASSERT_TRUE(PumpUntil([&] { return sessions_.count(0) > 0; }, 30000));
+
+  constexpr size_t kTotal = 10 << 20;
+  std::atomic<size_t> sent{0};
+  std::atomic<bool> ready{false}, stop{false}, blocked{false};
+  std::thread peer([&] {
+    std::string chunk;
+    while (chunk.size() < 64 * 1024)
+      chunk += "a line of an agent that nobody takes\r\n";
+    ready = true;
+    while (!stop && sent < kTotal) {
+      pollfd p{fd, POLLOUT, 0};
+      if (poll(&p, 1, 100) == 0) {
+        blocked = true;  // the system's buffers are full: the session reads nothing
+        continue;
+      }
+      const ssize_t n = send(fd, chunk.data(), std::min(chunk.size(), kTotal - sent), MSG_DONTWAIT);
+      if (n > 0) sent += static_cast<size_t>(n);
+    }
+  });
+  ASSERT_TRUE(PumpUntil([&] { return ready.load(); }, 30000));
+  const long residentBefore = ResidentKiB();  // with the peer's thread and buffer made
+  ASSERT_TRUE(PumpUntil([&] { return !events_[0].empty() && (blocked || sent >= kTotal); }, 60000));
+
+  const double cpuBefore = ProcessCpuSeconds();
+  PumpFor(2000);
+  const double cpu = ProcessCpuSeconds() - cpuBefore;
+  const long grown = ResidentKiB() - residentBefore;
+  stop = true;
+  peer.join();
+  close(fd);
+
+  EXPECT_LT(cpu, 0.1) << "seconds of processor time while the line waited";
+  EXPECT_LT(grown, 4 * 1024) << "KiB grown while the peer sent " << sent << " bytes";
+  EXPECT_LT(EngineRead(0), 256 * 1024) << "bytes read from the system while the line waited";
+  // The line is offered again, each time to a handler that takes nothing.
+  EXPECT_GE(events_[0].size(), 2u);
+  for (const std::string& e : events_[0])
+    EXPECT_EQ(e, "(nothing)");
+}
+
+TEST_F(LineSessions, HeldLinesAreOfferedOnceInOrderAtTheClose) {
+  // The handler takes nothing while the session is open: the first line waits, the others and a
+  // tail without a line end behind it. Whichever side closes, each is offered once more, in
+  // order; what is declined then is dropped.
+  const struct {
+    const char* name;
+    bool closedHere;  // this side closes and its handler now takes the lines; else the peer
+    std::vector<std::string> atTheClose;
+  } rows[] = {
+      {"closed here", true, {"A\\r\\n", "BB\\r\\n", "CCC\\r\\n", "DDDD", "closed:0"}},
+      {"closed by the peer", false, {"offered:4", "offered:5", "offered:4", "closed:0"}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    bool take = false;
+    const int a = Connect();
+    sessions_[a]->OnDataAvailable = [&, a](rtl::TObject* sender, WORD) {
+      auto& s = *static_cast<Session*>(sender);
+      if (take)
+        Note(a, Rle(s.ReceiveStr()));
+      else
+        Note(a, "offered:" + std::to_string(s.RcvdCount()));
+    };
+    Feed(a, "A\r\nBB\r\nCCC\r\nDDDD");
+    ASSERT_TRUE(PumpUntil([&] { return events_[a].size() >= 2; }, 30000));  // offered again
+    if (row.closedHere) {
+      take = true;
+      sessions_[a]->Close();
+      ASSERT_TRUE(PumpUntil([&] { return released_[a] > 0; }, 30000));
+    } else {
+      PeerCloses(a);
+    }
+    // Before the close only the first line was offered, and maybe once more at the close.
+    std::vector<std::string> events = events_[a];
+    size_t first = 0;
+    while (first < events.size() && events[first] == "offered:3")
+      ++first;
+    EXPECT_GE(first, 2u);
+    EXPECT_EQ(std::vector<std::string>(events.begin() + first, events.end()), row.atTheClose);
+  }
+}
+
+TEST_F(LineSessions, WaitForCloseInsideAHandlerEndsWhenThePeerCloses) {
+  // The handler of "WAIT" waits for the peer's close; a timer meanwhile makes the peer send one
+  // more line and close. The wait ends, and the line and the close come after the handler.
+  const int a = Connect();
+  bool timedOut = false;
+  HWND peerWindow = AllocateHWnd([&](TMessage& m) {
+    if (m.Msg != WM_TIMER) return;
+    KillTimer(peerWindow, m.WParam);
+    if (m.WParam == 1) {
+      clients_[a]->SendStr("late\r\n");
+      clients_[a]->Close();
+    } else {
+      timedOut = true;  // ends a wait that never ends, so that the test fails instead of hanging
+      PostQuitMessage(0);
+    }
+  });
+  onPiece_ = [&](Session& s, const std::string& piece) {
+    if (piece != "WAIT\r\n") return;
+    SetTimer(peerWindow, 1, 50);
+    SetTimer(peerWindow, 2, 60000);
+    s.WaitForClose();
+    Note(a, "waited:" + std::to_string(s.LastError));
+    KillTimer(peerWindow, 2);
+  };
+  clients_[a]->SendStr("WAIT\r\n");
+  ASSERT_TRUE(PumpUntil([&] { return released_[a] > 0 || timedOut; }, 90000));
+  DeallocateHWnd(peerWindow);
+  EXPECT_FALSE(timedOut);
+  MSG m;
+  while (PeekMessage(&m, 0, 0, 0, PM_REMOVE)) {
+  }
+  EXPECT_EQ(events_[a],
+            (std::vector<std::string>{"WAIT\\r\\n", "waited:0", "late\\r\\n", "closed:0"}));
+  EXPECT_EQ(released_[a], 1);
 }
 
 // ---- the synchronous wait ----

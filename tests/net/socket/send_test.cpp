@@ -186,6 +186,58 @@ TEST_F(SendTest, DataNobodyReadsIsDiscarded) {
   EXPECT_EQ(got, "tail");
 }
 
+// Flush waits in the loop until the queue is sent; it raises when the bytes cannot all go.
+TEST_F(SendTest, FlushSendsEverythingOrRaises) {
+  const struct {
+    const char* name;
+    bool peerReads;    // else the peer's notifications are paused: it reads nothing
+    bool peerResets;   // the peer aborts its side once the queue is full
+    int flushTimeout;  // seconds
+  } rows[] = {
+      {"a reading peer, no time limit", true, false, 0},
+      {"a peer that stops reading", false, false, 1},
+      {"a peer that resets the connection", false, true, 600},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    SetUp();
+    // Small system buffers, so that loopback cannot absorb what is sent (a reader's own buffer
+    // stays large: a small window makes each round wait for the peer's acknowledgement).
+    SetBuffer(*client_, WS_SO_SNDBUF, 4096);
+    if (!row.peerReads) SetBuffer(*server_, WS_SO_RCVBUF, 4096);
+    size_t received = 0;
+    server_->OnDataAvailable = [&](rtl::TObject*, WORD) {
+      received += server_->ReceiveStr().size();
+    };
+    if (!row.peerReads) server_->Pause();
+    const std::string payload = Pattern(1 << 20);
+    ASSERT_EQ(client_->SendStr(payload), static_cast<int>(payload.size()));
+    ASSERT_GT(client_->BufferedByteCount(), 0) << "the system took everything at once";
+    if (row.peerResets) server_->Abort();
+    client_->FlushTimeout = row.flushTimeout;
+    std::string failure;
+    try {
+      client_->Flush();
+    } catch (const ESocketException& e) {
+      failure = e.Message;
+    }
+    if (row.peerReads) {
+      EXPECT_EQ(failure, "");
+      EXPECT_EQ(client_->BufferedByteCount(), 0);
+      EXPECT_TRUE(PumpUntil([&] { return received == payload.size(); }, 30000));
+    } else {
+      EXPECT_EQ(failure, "Flush failed: " + std::to_string(client_->BufferedByteCount()) +
+                             " bytes not sent");
+      EXPECT_GT(client_->BufferedByteCount(), 0);
+    }
+    client_->Abort();
+    server_.reset();
+    client_.reset();
+    listener_.reset();
+    connected_ = false;
+  }
+}
+
 TEST(SendToDatagram, DataSentFollowsFromTheLoop) {
   TCustomAsyncSocket server;
   server.SetProto("udp");
