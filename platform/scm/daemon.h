@@ -197,11 +197,14 @@ class Daemon {
   // 0, or 1069 when the service's account does not resolve or does not log on (logged).
   uint32_t LogOn(const Service& s, Account& account);
   void StartTimedOut(Service& s);
+  // A start that did not come to run: STOPPED with the error as exit code, the waiter answered.
+  void EndStart(Service& s, uint32_t error);
 
   // Dependencies (dependencies.cpp). Names are matched as service names are (NameKey).
   // The services s depends on, directly or not, in the order they start (each after its own
   // dependencies), without s. 1075 for a name that is not installed, is marked for deletion or
-  // names a group; 1068 for a disabled dependency or a cycle stored by an older scmd. Logged.
+  // names a group; 1068 for a disabled dependency that is stopped, or a cycle stored by an older
+  // scmd. Logged.
   uint32_t DependencyOrder(const Service& s, std::vector<Service*>& order);
   // Spawns s when each of its dependencies runs, else makes it wait for them; 1068 when one of
   // them is stopping.

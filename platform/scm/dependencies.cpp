@@ -42,7 +42,7 @@ uint32_t Daemon::DependencyOrder(const Service& s, std::vector<Service*>& order)
         return ERROR_SERVICE_DEPENDENCY_FAIL;
       }
       if (done.count(d)) continue;
-      if (d->record.config.startType == kDisabled) {
+      if (d->record.config.startType == kDisabled && d->status.currentState == kServiceStopped) {
         Log("%s: not started: the dependency %s is disabled", name, dep.c_str());
         return ERROR_SERVICE_DEPENDENCY_FAIL;
       }
@@ -125,17 +125,8 @@ void Daemon::AdvanceDependents() {
 void Daemon::FailAwaiting(Service& s, uint32_t error) {
   s.awaiting = false;
   s.awaitedKeys.clear();
-  s.startDeadline = 0;
   s.startArgs.clear();
-  s.status = ServiceStatus{};
-  s.status.serviceType = s.record.config.serviceType;
-  s.status.win32ExitCode = error;
-  LogStatus(s);
-  if (s.startWaiter) {
-    Writer w;
-    Answer(s.startWaiter, w.U32(error));
-    s.startWaiter = 0;
-  }
+  EndStart(s, error);
   MaybeRemove(s);
 }
 

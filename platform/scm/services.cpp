@@ -217,16 +217,21 @@ void Daemon::StartTimedOut(Service& s) {
   p->killed = true;
   p->current = false;
   s.process = nullptr;
+  EndStart(s, ERROR_SERVICE_REQUEST_TIMEOUT);
+  FailQueuedControls(s, ERROR_SERVICE_NOT_ACTIVE);
+}
+
+void Daemon::EndStart(Service& s, uint32_t error) {
+  s.startDeadline = 0;
   s.status = ServiceStatus{};
   s.status.serviceType = s.record.config.serviceType;
-  s.status.win32ExitCode = ERROR_SERVICE_REQUEST_TIMEOUT;
+  s.status.win32ExitCode = error;
   LogStatus(s);
   if (s.startWaiter) {
     Writer w;
-    Answer(s.startWaiter, w.U32(ERROR_SERVICE_REQUEST_TIMEOUT));
+    Answer(s.startWaiter, w.U32(error));
     s.startWaiter = 0;
   }
-  FailQueuedControls(s, ERROR_SERVICE_NOT_ACTIVE);
 }
 
 void Daemon::ReadChannel(Process& p) {
@@ -372,16 +377,7 @@ void Daemon::OnProcessEnd(pid_t pid, int waitStatus) {
     Log("%s: process %d ended (%s) without reporting STOPPED", s.record.config.name.c_str(),
         static_cast<int>(pid), Describe(waitStatus).c_str());
     s.process = nullptr;
-    s.startDeadline = 0;
-    s.status = ServiceStatus{};
-    s.status.serviceType = s.record.config.serviceType;
-    s.status.win32ExitCode = ERROR_PROCESS_ABORTED;
-    LogStatus(s);
-    if (s.startWaiter) {
-      Writer w;
-      Answer(s.startWaiter, w.U32(ERROR_PROCESS_ABORTED));
-      s.startWaiter = 0;
-    }
+    EndStart(s, ERROR_PROCESS_ABORTED);
     FailQueuedControls(s, ERROR_SERVICE_NOT_ACTIVE);
   }
   if (p.inFlight) FinishControl(p, crashed ? ERROR_PROCESS_ABORTED : 0);
