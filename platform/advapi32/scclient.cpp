@@ -328,9 +328,11 @@ KW_ADVAPI32_API SC_HANDLE CreateServiceA(SC_HANDLE hSCManager, LPCSTR lpServiceN
   c.binaryPathName = lpBinaryPathName;
   c.loadOrderGroup = lpLoadOrderGroup ? lpLoadOrderGroup : "";
   c.serviceStartName = lpServiceStartName ? lpServiceStartName : "";
+  const std::string password = lpPassword ? lpPassword : "";
   if (c.name.size() > scm::kMaxNameLength || c.displayName.size() > scm::kMaxNameLength ||
       c.loadOrderGroup.size() > scm::kMaxNameLength ||
-      c.serviceStartName.size() > scm::kMaxNameLength) {
+      c.serviceStartName.size() > scm::kMaxNameLength ||
+      password.size() > scm::kMaxPasswordLength) {
     SetLastError(c.name.size() > scm::kMaxNameLength ? ERROR_INVALID_NAME
                                                      : ERROR_INVALID_PARAMETER);
     return nullptr;
@@ -340,7 +342,8 @@ KW_ADVAPI32_API SC_HANDLE CreateServiceA(SC_HANDLE hSCManager, LPCSTR lpServiceN
     return nullptr;
   }
   scm::Writer w = scm::Request(scm::Op::kCreateService);
-  Reply reply = Call(*manager.channel, w.U32(manager.remote).U32(dwDesiredAccess).Config(c));
+  Reply reply =
+      Call(*manager.channel, w.U32(manager.remote).U32(dwDesiredAccess).Config(c).Str(password));
   uint32_t remote = 0;
   if (!reply.error && !reply.Body().U32(remote)) reply.error = scm::kErrorInvalidData;
   if (reply.error) {
@@ -466,6 +469,7 @@ KW_ADVAPI32_API BOOL ChangeServiceConfigA(SC_HANDLE hService, DWORD dwServiceTyp
   if (!text(lpBinaryPathName, scm::kMaxPathLength, change.binaryPathName) ||
       !text(lpLoadOrderGroup, scm::kMaxNameLength, change.loadOrderGroup) ||
       !text(lpServiceStartName, scm::kMaxNameLength, change.serviceStartName) ||
+      !text(lpPassword, scm::kMaxPasswordLength, change.password) ||
       !text(lpDisplayName, scm::kMaxNameLength, change.displayName))
     return Fail(ERROR_INVALID_PARAMETER);
   if (lpDependencies) {

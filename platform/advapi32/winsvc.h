@@ -244,10 +244,13 @@ KW_ADVAPI32_API SC_HANDLE OpenServiceA(SC_HANDLE hSCManager, LPCSTR lpServiceNam
                                        DWORD dwDesiredAccess);
 
 // Registers a service and returns a handle to it. The display name defaults to the name, the
-// account to "LocalSystem" (scmd's own); the password is not kept. lpdwTagId must be null.
-// Errors: 1073 the name exists, 1072 it is marked for deletion, 1078 the display name is in use,
-// 1057 the account is no user of the system, 87 a bad type, start type, error control or path,
-// 123 a bad name, 5 without SC_MANAGER_CREATE_SERVICE.
+// account to "LocalSystem" (scmd's own); the password (null: none) is kept for the account, which
+// logs on with it at each start (see StartServiceA). lpDependencies names the services to start
+// first, as a multi-string; each may be missing yet. lpdwTagId must be null. Errors: 1073 the
+// name exists, 1072 it is marked for deletion, 1078 the display name is in use, 1057 the account
+// is no user of the system, 1059 the dependencies lead back to the service, 87 a bad type, start
+// type, error control or path, or a text over its limit, 123 a bad name, 5 without
+// SC_MANAGER_CREATE_SERVICE.
 KW_ADVAPI32_API SC_HANDLE CreateServiceA(SC_HANDLE hSCManager, LPCSTR lpServiceName,
                                          LPCSTR lpDisplayName, DWORD dwDesiredAccess,
                                          DWORD dwServiceType, DWORD dwStartType,
@@ -275,8 +278,10 @@ KW_ADVAPI32_API BOOL QueryServiceConfigA(SC_HANDLE hService,
                                          LPQUERY_SERVICE_CONFIGA lpServiceConfig, DWORD cbBufSize,
                                          LPDWORD pcbBytesNeeded);
 
-// Changes the fields that are not SERVICE_NO_CHANGE or null. The password is not kept;
-// lpdwTagId must be null. Errors as for CreateServiceA, and 1072 for a service marked for
+// Changes the fields that are not SERVICE_NO_CHANGE or null. A password is kept for the account
+// given with it, or alone for the current account; another account given without one has none.
+// Any password is taken: whether it logs on shows at the next start. lpdwTagId must be null.
+// Errors as for CreateServiceA (1059 changes nothing), and 1072 for a service marked for
 // deletion.
 KW_ADVAPI32_API BOOL ChangeServiceConfigA(SC_HANDLE hService, DWORD dwServiceType,
                                           DWORD dwStartType, DWORD dwErrorControl,
@@ -299,18 +304,24 @@ KW_ADVAPI32_API BOOL QueryServiceConfig2W(SC_HANDLE hService, DWORD dwInfoLevel,
 // SeShutdownPrivilege enabled in the process token (else 1314). scmd only logs a reboot.
 KW_ADVAPI32_API BOOL ChangeServiceConfig2W(SC_HANDLE hService, DWORD dwInfoLevel, LPVOID lpInfo);
 
-// Starts the service: scmd spawns its program and the call returns once the program's dispatcher
-// has taken the start (the service is START_PENDING or further then). Errors: 1056 it is not
-// stopped, 1055 the database is locked, 1058 it is disabled, 1072 marked for deletion, 1053 no
-// dispatcher answered in time (the process is killed), 1067 the process ended first, 2/5/11 the
-// program could not be executed, 1069 its account could not be taken.
+// Starts the service: scmd starts its dependencies first (and theirs, on its own authority), then
+// spawns its program once each of them runs, and the call returns once the program's dispatcher
+// has taken the start (the service is START_PENDING or further then; while it waits for its
+// dependencies it is START_PENDING without a process). Errors: 1056 it is not stopped, 1055 the
+// database is locked, 1058 it is disabled, 1072 marked for deletion, 1075 a dependency is not
+// installed, is marked for deletion or is a group, 1068 a dependency is disabled, failed to
+// start, stopped or stayed START_PENDING past the start time-out (the service is not started
+// then), 1053 no dispatcher answered in time (the process is killed), 1067 the process ended
+// first, 2/5/11 the program could not be executed, 1069 its account could not be taken or did not
+// log on (an account other than LocalSystem and root needs its password).
 KW_ADVAPI32_API BOOL StartServiceA(SC_HANDLE hService, DWORD dwNumServiceArgs,
                                    LPCSTR* lpServiceArgVectors);
 
 // Sends a control and returns once the service's handler has run; *lpServiceStatus receives the
-// latest status (also with the errors 1052, 1061, 1062). Errors: 1062 not running, 1061 in a
-// start or stop pending state, 1052 a control the service does not accept (and SHUTDOWN, which
-// only scmd sends), 87 an undefined control, 1053 the handler did not answer in time, 5 access.
+// latest status (also with the errors 1051, 1052, 1061, 1062). Errors: 1062 not running, 1051 a
+// stop while a service that is not stopped depends on this one, 1061 in a start or stop pending
+// state, 1052 a control the service does not accept (and SHUTDOWN, which only scmd sends), 87 an
+// undefined control, 1053 the handler did not answer in time, 5 access.
 KW_ADVAPI32_API BOOL ControlService(SC_HANDLE hService, DWORD dwControl,
                                     LPSERVICE_STATUS lpServiceStatus);
 

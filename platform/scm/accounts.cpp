@@ -4,6 +4,8 @@
 #include <errno.h>
 #include <grp.h>
 #include <pwd.h>
+#include <shadow.h>
+#include <string.h>
 
 #include <vector>
 
@@ -252,6 +254,21 @@ bool ResolveAccount(const std::string& startName, Account& account) {
   account.gid = pw.pw_gid;
   account.user = pw.pw_name;
   account.home = pw.pw_dir ? pw.pw_dir : "/";
+  return true;
+}
+
+bool SameAccount(const std::string& a, const std::string& b) {
+  Account x, y;
+  return ResolveAccount(a, x) && ResolveAccount(b, y) && x.self == y.self &&
+         (x.self || (x.uid == y.uid && x.gid == y.gid));
+}
+
+bool ShadowPassword(const std::string& user, std::string& field) {
+  std::vector<char> buf;
+  spwd entry;
+  if (!Fetch(user.c_str(), getspnam_r, entry, buf)) return false;
+  field = entry.sp_pwdp ? entry.sp_pwdp : "";
+  explicit_bzero(buf.data(), buf.size());
   return true;
 }
 

@@ -71,6 +71,12 @@ struct Account {
 };
 // False when the name is not a user of the system.
 bool ResolveAccount(const std::string& startName, Account& account);
+// True when both start names resolve to one account: scmd's own, or one user with one group.
+bool SameAccount(const std::string& a, const std::string& b);
+
+// The password field of the user's entry in the system's shadow table (readable by root only).
+// False when the user has none or the table cannot be read.
+bool ShadowPassword(const std::string& user, std::string& field);
 
 // The user name of a uid ("uid 1234" when it has none).
 std::string UserName(uid_t uid);

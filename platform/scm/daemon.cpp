@@ -18,6 +18,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "platform/win/win.h"
 #include "rtl/files.h"
@@ -155,8 +156,10 @@ bool Daemon::Init() {
 }
 
 int Daemon::Run() {
+  // Dependencies start first: one already started as a dependency is not started again.
   for (auto& [key, s] : services_) {
-    if (s->record.config.startType != kAutoStart) continue;
+    if (s->record.config.startType != kAutoStart || s->status.currentState != kServiceStopped)
+      continue;
     if (uint32_t err = Start(*s, {}, 0))
       Log("%s: automatic start failed with %u", s->record.config.name.c_str(), err);
   }
@@ -256,6 +259,9 @@ int Daemon::Run() {
       ReapChildren();
     }
     RunTimers();
+    // Whatever the round changed (a status reported, a process ended, a start failed or timed
+    // out) may let waiting services start, or end their wait.
+    AdvanceDependents();
 
     // Clients whose delayed reply went out may go on with their next request.
     resume.clear();
@@ -293,6 +299,13 @@ void Daemon::BeginShutdown() {
     listenFd_ = -1;
     unlink(socketPath_.c_str());
     socketPath_.clear();
+  }
+  std::vector<std::string> waiting;
+  for (auto& [key, s] : services_)
+    if (s->awaiting) waiting.push_back(key);
+  for (const auto& key : waiting) {
+    auto it = services_.find(key);
+    if (it != services_.end()) FailAwaiting(*it->second, kErrorShutdownInProgress);
   }
   for (auto& [key, s] : services_) {
     s->actionAt = 0;
@@ -529,7 +542,9 @@ void Daemon::CreateService(Client& c, Reader& r) {
   if (!manager) return;
   uint32_t access, granted = 0;
   ServiceConfig config;
-  if (!r.U32(access) || !r.Config(config) || !r.AtEnd()) return ReplyError(c, kErrorInvalidData);
+  std::string password;
+  if (!r.U32(access) || !r.Config(config) || !r.Str(password, kMaxPasswordLength) || !r.AtEnd())
+    return ReplyError(c, kErrorInvalidData);
   if (!ValidName(config.name)) return ReplyError(c, kErrorInvalidName);
   if (Service* existing = Find(config.name))
     return ReplyError(c, existing->marked ? ERROR_SERVICE_MARKED_FOR_DELETE : ERROR_SERVICE_EXISTS);
@@ -537,6 +552,7 @@ void Daemon::CreateService(Client& c, Reader& r) {
   if (config.serviceStartName.empty()) config.serviceStartName = "LocalSystem";
   config.tagId = 0;
   if (uint32_t err = CheckConfig(config, nullptr)) return ReplyError(c, err);
+  if (uint32_t err = CheckCycle(config)) return ReplyError(c, err);
   const Descriptor security = DefaultServiceDescriptor();
   if (uint32_t err = CheckServiceAccess(c.peer, security, access, granted))
     return ReplyError(c, err);
@@ -544,6 +560,7 @@ void Daemon::CreateService(Client& c, Reader& r) {
 
   auto s = std::make_unique<Service>();
   s->record.config = config;
+  s->record.password = std::move(password);
   s->record.security = EncodeDescriptor(security);
   s->status.serviceType = config.serviceType;
   if (!store_.Save(s->record)) return ReplyError(c, Win32ErrorFromErrno(errno));
@@ -619,13 +636,26 @@ void Daemon::ChangeConfig(Client& c, Reader& r) {
         change.serviceStartName->empty() ? "LocalSystem" : *change.serviceStartName;
   if (change.displayName && !change.displayName->empty()) config.displayName = *change.displayName;
   if (uint32_t err = CheckConfig(config, &s)) return ReplyError(c, err);
+  // Only a new list is checked: a cycle stored by an older scmd does not stop other changes.
+  if (change.dependencies)
+    if (uint32_t err = CheckCycle(config)) return ReplyError(c, err);
   if (uint32_t err =
           CheckAccountSwitch(c.peer, s.record.config.serviceStartName, config.serviceStartName))
     return ReplyError(c, err);
+  // A password goes with the account given, or alone with the current one; another account
+  // given without one has none. Whether it logs on is seen at the next start.
+  std::string password = s.record.password;
+  if (change.password) {
+    password = *change.password;
+  } else if (!SameAccount(s.record.config.serviceStartName, config.serviceStartName)) {
+    password.clear();
+  }
   const ServiceConfig old = s.record.config;
+  std::string oldPassword = std::exchange(s.record.password, std::move(password));
   s.record.config = config;
   if (!Persist(s)) {
     s.record.config = old;
+    s.record.password = std::move(oldPassword);
     return ReplyError(c, Win32ErrorFromErrno(errno));
   }
   if (s.status.currentState == kServiceStopped) s.status.serviceType = config.serviceType;
@@ -739,8 +769,11 @@ void Daemon::Control(Client& c, Reader& r) {
   }
   if (!(it->second.access & right)) return reply(kErrorAccessDenied, s.status);
   const uint32_t state = s.status.currentState;
-  if (state == kServiceStopped || !s.process) return reply(ERROR_SERVICE_NOT_ACTIVE, s.status);
-  if (state == kServiceStartPending || state == kServiceStopPending)
+  if (state == kServiceStopped) return reply(ERROR_SERVICE_NOT_ACTIVE, s.status);
+  if (code == kControlStop && HasActiveDependents(s))
+    return reply(ERROR_DEPENDENT_SERVICES_RUNNING, s.status);
+  // Without a process the service still waits for its dependencies.
+  if (state == kServiceStartPending || state == kServiceStopPending || !s.process)
     return reply(ERROR_SERVICE_CANNOT_ACCEPT_CTRL, s.status);
   const uint32_t accepted = s.status.controlsAccepted;
   if ((code == kControlStop && !(accepted & kAcceptStop)) ||

@@ -8,6 +8,11 @@
 // - A client's handles and its database lock die with its connection.
 // - A service process that ends without having reported STOPPED has crashed: the service is
 //   STOPPED with exit code 1067 and its failure actions run.
+// - A service starts after its dependencies: they are started first, on scmd's own authority,
+//   and the service waits START_PENDING, without a process, until each of them runs. That wait
+//   is a state the loop moves on (AdvanceDependents after every round), never a blocking call.
+// - A service whose account is neither scmd's own nor root is logged on at each start: its
+//   password is checked first (logon.h).
 // - SIGTERM or SIGINT: no new clients, shutdown sent to every running service that accepts it, a
 //   wait for their processes, then SIGKILL to the service processes still there (and to nothing
 //   else), and the loop ends.
@@ -29,6 +34,9 @@
 #include "platform/scm/record.h"
 
 namespace scm {
+
+// What a start or a request gets while scmd shuts down (ERROR_SHUTDOWN_IN_PROGRESS).
+constexpr uint32_t kErrorShutdownInProgress = 1115;
 
 struct DaemonOptions {
   std::string dir;                // absolute state folder
@@ -102,7 +110,10 @@ class Daemon {
     int handles = 0;
     bool marked = false;  // marked for deletion
     uint64_t startWaiter = 0;
-    int64_t startDeadline = 0;
+    int64_t startDeadline = 0;  // the dispatcher's answer, or the dependencies' start, is due
+    // Waiting for dependencies: the name keys of the direct ones, each of which must run first.
+    bool awaiting = false;
+    std::vector<std::string> awaitedKeys;
     std::vector<std::string> startArgs;
     std::deque<PendingControl> controls;
     uint32_t failures = 0;
@@ -175,8 +186,39 @@ class Daemon {
   // were enforced, or bytes that do not read) by the default one, with one log line each.
   void UpgradeDescriptors();
   bool Persist(Service& s);
+  // Starts the service as a client, the automatic start or a failure action asks: its own
+  // checks, then its dependencies and theirs (each before what depends on it), then the service
+  // once they run. Returns 0 when the start is under way, or the error with nothing of the
+  // service's own started. A waiter (not 0) is answered when the dispatcher has the start or it
+  // failed.
   uint32_t Start(Service& s, std::vector<std::string> args, uint64_t waiter);
+  // Spawns the service's process under its account, logged on first.
+  uint32_t Spawn(Service& s, std::vector<std::string> args, uint64_t waiter);
+  // 0, or 1069 when the service's account does not resolve or does not log on (logged).
+  uint32_t LogOn(const Service& s, Account& account);
   void StartTimedOut(Service& s);
+  // A start that did not come to run: STOPPED with the error as exit code, the waiter answered.
+  void EndStart(Service& s, uint32_t error);
+
+  // Dependencies (dependencies.cpp). Names are matched as service names are (NameKey).
+  // The services s depends on, directly or not, in the order they start (each after its own
+  // dependencies), without s. 1075 for a name that is not installed, is marked for deletion or
+  // names a group; 1068 for a disabled dependency that is stopped, or a cycle stored by an older
+  // scmd. Logged.
+  uint32_t DependencyOrder(const Service& s, std::vector<Service*>& order);
+  // Spawns s when each of its dependencies runs, else makes it wait for them; 1068 when one of
+  // them is stopping.
+  uint32_t Launch(Service& s, std::vector<std::string> args, uint64_t waiter);
+  // Spawns every waiting service whose dependencies all run, and ends the start of every one
+  // whose dependency stopped or failed (1068), until nothing moves.
+  void AdvanceDependents();
+  // Ends a waiting start: STOPPED with the error as exit code, the waiter answered.
+  void FailAwaiting(Service& s, uint32_t error);
+  // True when a service that is not STOPPED depends on s.
+  bool HasActiveDependents(const Service& s) const;
+  // 1059 when the configuration's dependencies lead back to the service itself (through the
+  // stored lists of the others).
+  uint32_t CheckCycle(const ServiceConfig& config) const;
   void OnChannelFrame(Process& p, const std::string& payload);
   void OnStatus(Process& p, const ServiceStatus& status);
   void OnProcessEnd(pid_t pid, int waitStatus);

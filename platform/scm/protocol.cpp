@@ -79,7 +79,7 @@ Writer& Writer::Change(const ConfigChange& c) {
   OptStr(c.binaryPathName).OptStr(c.loadOrderGroup);
   Bool(c.dependencies.has_value());
   if (c.dependencies) Strs(*c.dependencies);
-  return OptStr(c.serviceStartName).OptStr(c.displayName);
+  return OptStr(c.serviceStartName).OptStr(c.password).OptStr(c.displayName);
 }
 
 Writer& Writer::Actions(const std::vector<Action>& list) {
@@ -174,7 +174,8 @@ bool Reader::Change(ConfigChange& c) {
   } else {
     c.dependencies.reset();
   }
-  return OptStr(c.serviceStartName, kMaxNameLength) && OptStr(c.displayName, kMaxNameLength);
+  return OptStr(c.serviceStartName, kMaxNameLength) && OptStr(c.password, kMaxPasswordLength) &&
+         OptStr(c.displayName, kMaxNameLength);
 }
 
 bool Reader::Actions(std::vector<Action>& list) {

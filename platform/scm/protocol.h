@@ -20,6 +20,7 @@ namespace scm {
 // Hard limits of the protocol, in one place.
 constexpr size_t kMaxFrame = 256 * 1024;      // payload bytes of one frame
 constexpr size_t kMaxNameLength = 256;        // service name, display name, group, account
+constexpr size_t kMaxPasswordLength = 256;    // an account's password
 constexpr size_t kMaxPathLength = 4096;       // binary path, failure command
 constexpr size_t kMaxTextLength = 16 * 1024;  // description, reboot message (UTF-8 bytes)
 constexpr size_t kMaxDependencies = 64;
@@ -83,7 +84,7 @@ constexpr uint32_t kActionRunCommand = 3;
 enum class Op : uint32_t {
   kOpenManager = 1,       // access -> handle
   kOpenService,           // manager, name, access -> handle
-  kCreateService,         // manager, access, ServiceConfig -> handle
+  kCreateService,         // manager, access, ServiceConfig, password -> handle
   kDeleteService,         // service ->
   kCloseHandle,           // handle ->
   kQueryStatus,           // service -> ServiceStatus
@@ -139,7 +140,8 @@ struct ServiceConfig {
   bool operator==(const ServiceConfig&) const = default;
 };
 
-// ChangeServiceConfigA: numbers kNoChange and absent texts keep their values.
+// ChangeServiceConfigA: numbers kNoChange and absent texts keep their values. A password comes
+// with the account, or alone for the current one.
 struct ConfigChange {
   uint32_t serviceType = kNoChange;
   uint32_t startType = kNoChange;
@@ -148,6 +150,7 @@ struct ConfigChange {
   std::optional<std::string> loadOrderGroup;
   std::optional<std::vector<std::string>> dependencies;
   std::optional<std::string> serviceStartName;
+  std::optional<std::string> password;
   std::optional<std::string> displayName;
 };
 

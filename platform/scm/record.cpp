@@ -149,6 +149,7 @@ std::string EncodeRecord(const ServiceRecord& r) {
   for (const auto& d : c.dependencies)
     Line(out, "dependency", Escape(d));
   Line(out, "account", Escape(c.serviceStartName));
+  if (!r.password.empty()) Line(out, "password", Escape(r.password));
   if (r.description) Line(out, "description", Escape(*r.description));
   Line(out, "reset", std::to_string(r.failure.resetPeriod));
   Line(out, "reboot", Escape(r.failure.rebootMessage));
@@ -203,6 +204,8 @@ bool DecodeRecord(std::string_view text, ServiceRecord& r) {
       if (ok) c.dependencies.push_back(v);
     } else if (key == "account") {
       ok = text_(c.serviceStartName, kMaxNameLength);
+    } else if (key == "password") {
+      ok = text_(r.password, kMaxPasswordLength);
     } else if (key == "description") {
       ok = text_(v, kMaxTextLength);
       if (ok) r.description = v;
@@ -247,12 +250,23 @@ std::string ServiceStore::FileOf(std::string_view name) const {
 }
 
 bool ServiceStore::Save(const ServiceRecord& record) const {
-  if (mkdir(dir_.c_str(), 0700) != 0 && errno != EEXIST) return false;
+  // The records hold passwords: nobody but scmd's user reaches them, at no moment.
+  if (mkdir(dir_.c_str(), 0700) != 0) {
+    struct stat st;
+    if (errno != EEXIST || lstat(dir_.c_str(), &st) != 0) return false;
+    if (!S_ISDIR(st.st_mode)) {
+      errno = ENOTDIR;
+      return false;
+    }
+    if ((st.st_mode & 07777) != 0700 && chmod(dir_.c_str(), 0700) != 0) return false;
+  }
   const std::string file = FileOf(record.config.name);
   const std::string temp = file + kTempSuffix;
-  int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (unlink(temp.c_str()) != 0 && errno != ENOENT) return false;
+  int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (fd < 0) return false;
-  const bool written = WriteAll(fd, EncodeRecord(record)) && fsync(fd) == 0;
+  const bool written =
+      fchmod(fd, 0600) == 0 && WriteAll(fd, EncodeRecord(record)) && fsync(fd) == 0;
   int saved = errno;
   if (close(fd) != 0 && written) saved = errno;
   if (!written || rename(temp.c_str(), file.c_str()) != 0) {

@@ -18,6 +18,9 @@ namespace scm {
 
 struct ServiceRecord {
   ServiceConfig config;
+  // The password of the account config.serviceStartName names ("" when none was given). It
+  // lives here and in the record file only: no reply, log line or child process gets it.
+  std::string password;
   std::optional<std::string> description;  // UTF-8; absent until one is set
   FailureActions failure;
   // The service's security descriptor in self-relative form, as scmd enforces it (scmd checks
@@ -38,8 +41,10 @@ class ServiceStore {
   // REQUIRES: stateDir exists (the services folder below it is made on the first Save).
   explicit ServiceStore(std::string stateDir);
 
-  // Writes the record atomically (temporary file, fsync, rename, mode 0600). Returns false with
-  // errno set when it could not be written; the old record then stays.
+  // Writes the record atomically: a new temporary file of mode 0600 (a file left under its name
+  // is removed first, whatever its mode), fsync, rename, in the services folder, which is made,
+  // or set, 0700. Returns false with errno set when it could not be written; the old record then
+  // stays.
   bool Save(const ServiceRecord& record) const;
   // Removes the record of the service name. True when it is gone (also when there was none).
   bool Remove(std::string_view name) const;

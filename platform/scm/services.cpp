@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "platform/scm/daemon.h"
+#include "platform/scm/logon.h"
 #include "platform/scm/spawn.h"
 #include "platform/win/win.h"
 
@@ -20,7 +21,6 @@ namespace scm {
 
 namespace {
 
-constexpr uint32_t kErrorShutdownInProgress = 1115;
 constexpr uint32_t kStartWaitHint = 2000;
 
 bool StartsWith(const char* s, const char* prefix) {
@@ -65,12 +65,10 @@ uint32_t Daemon::CheckConfig(const ServiceConfig& c, const Service* self) const 
 uint32_t Daemon::CheckAccountSwitch(const Caller& caller, const std::string& from,
                                     const std::string& to) const {
   if (caller.admin) return 0;
-  Account now, next;
+  Account next;
   if (!ResolveAccount(to, next)) return ERROR_INVALID_SERVICE_ACCOUNT;
-  const bool same = ResolveAccount(from, now) && now.self == next.self &&
-                    (now.self || (now.uid == next.uid && now.gid == next.gid));
   const uid_t runsAs = next.self ? geteuid() : next.uid;
-  return same || (caller.known && runsAs == caller.uid) ? 0 : kErrorAccessDenied;
+  return SameAccount(from, to) || (caller.known && runsAs == caller.uid) ? 0 : kErrorAccessDenied;
 }
 
 Descriptor Daemon::SecurityOf(const Service& s) const {
@@ -124,8 +122,38 @@ uint32_t Daemon::Start(Service& s, std::vector<std::string> args, uint64_t waite
   if (lockOwner_) return ERROR_SERVICE_DATABASE_LOCKED;
   if (config.startType == kDisabled) return ERROR_SERVICE_DISABLED;
   if (s.status.currentState != kServiceStopped) return ERROR_SERVICE_ALREADY_RUNNING;
+  std::vector<Service*> order;
+  if (uint32_t err = DependencyOrder(s, order)) return err;
+  for (Service* d : order) {
+    if (d->status.currentState != kServiceStopped) continue;  // running, or on its way
+    if (uint32_t err = Launch(*d, {}, 0)) {
+      Log("%s: not started: its dependency %s could not start (error %u)", config.name.c_str(),
+          d->record.config.name.c_str(), err);
+      return ERROR_SERVICE_DEPENDENCY_FAIL;
+    }
+  }
+  return Launch(s, std::move(args), waiter);
+}
+
+uint32_t Daemon::LogOn(const Service& s, Account& account) {
+  const ServiceConfig& config = s.record.config;
+  if (!ResolveAccount(config.serviceStartName, account)) {
+    Log("%s: no account %s", config.name.c_str(), config.serviceStartName.c_str());
+    return ERROR_SERVICE_LOGON_FAILED;
+  }
+  if (account.self || account.uid == 0) return 0;
+  std::string reason;
+  const uint32_t err = CheckLogon(account.user, s.record.password, &reason);
+  if (err)
+    Log("%s: the account %s did not log on: %s", config.name.c_str(), account.user.c_str(),
+        reason.c_str());
+  return err;
+}
+
+uint32_t Daemon::Spawn(Service& s, std::vector<std::string> args, uint64_t waiter) {
+  const ServiceConfig& config = s.record.config;
   SpawnRequest request;
-  if (!ResolveAccount(config.serviceStartName, request.account)) return ERROR_SERVICE_LOGON_FAILED;
+  if (uint32_t err = LogOn(s, request.account)) return err;
   request.argv = SplitCommandLine(config.binaryPathName);
 
   int pair[2];
@@ -164,11 +192,23 @@ uint32_t Daemon::Start(Service& s, std::vector<std::string> args, uint64_t waite
   s.actionAt = 0;
   Log("%s: started process %d", config.name.c_str(), static_cast<int>(pid));
   LogStatus(s);
+  // What waits for this service waits at least one start time-out from now.
+  const std::string key = NameKey(config.name);
+  for (auto& [k, w] : services_) {
+    const auto& keys = w->awaitedKeys;
+    if (w->awaiting && std::find(keys.begin(), keys.end(), key) != keys.end())
+      w->startDeadline = std::max(w->startDeadline, s.startDeadline);
+  }
   return 0;
 }
 
 void Daemon::StartTimedOut(Service& s) {
   s.startDeadline = 0;
+  if (s.awaiting) {
+    Log("%s: its dependencies did not run within %u s", s.record.config.name.c_str(),
+        options_.startTimeoutSec);
+    return FailAwaiting(s, ERROR_SERVICE_DEPENDENCY_FAIL);
+  }
   Process* p = s.process;
   if (!p) return;
   Log("%s: no dispatcher answered within %u s; process %d killed", s.record.config.name.c_str(),
@@ -177,16 +217,21 @@ void Daemon::StartTimedOut(Service& s) {
   p->killed = true;
   p->current = false;
   s.process = nullptr;
+  EndStart(s, ERROR_SERVICE_REQUEST_TIMEOUT);
+  FailQueuedControls(s, ERROR_SERVICE_NOT_ACTIVE);
+}
+
+void Daemon::EndStart(Service& s, uint32_t error) {
+  s.startDeadline = 0;
   s.status = ServiceStatus{};
   s.status.serviceType = s.record.config.serviceType;
-  s.status.win32ExitCode = ERROR_SERVICE_REQUEST_TIMEOUT;
+  s.status.win32ExitCode = error;
   LogStatus(s);
   if (s.startWaiter) {
     Writer w;
-    Answer(s.startWaiter, w.U32(ERROR_SERVICE_REQUEST_TIMEOUT));
+    Answer(s.startWaiter, w.U32(error));
     s.startWaiter = 0;
   }
-  FailQueuedControls(s, ERROR_SERVICE_NOT_ACTIVE);
 }
 
 void Daemon::ReadChannel(Process& p) {
@@ -332,16 +377,7 @@ void Daemon::OnProcessEnd(pid_t pid, int waitStatus) {
     Log("%s: process %d ended (%s) without reporting STOPPED", s.record.config.name.c_str(),
         static_cast<int>(pid), Describe(waitStatus).c_str());
     s.process = nullptr;
-    s.startDeadline = 0;
-    s.status = ServiceStatus{};
-    s.status.serviceType = s.record.config.serviceType;
-    s.status.win32ExitCode = ERROR_PROCESS_ABORTED;
-    LogStatus(s);
-    if (s.startWaiter) {
-      Writer w;
-      Answer(s.startWaiter, w.U32(ERROR_PROCESS_ABORTED));
-      s.startWaiter = 0;
-    }
+    EndStart(s, ERROR_PROCESS_ABORTED);
     FailQueuedControls(s, ERROR_SERVICE_NOT_ACTIVE);
   }
   if (p.inFlight) FinishControl(p, crashed ? ERROR_PROCESS_ABORTED : 0);
@@ -426,9 +462,8 @@ void Daemon::RunFailureAction(Service& s) {
       SpawnRequest request;
       request.argv = SplitCommandLine(s.record.failure.command);
       if (request.argv.empty()) return;
-      if (!ResolveAccount(s.record.config.serviceStartName, request.account)) {
-        Log("%s: the failure command could not run: no account %s", name.c_str(),
-            s.record.config.serviceStartName.c_str());
+      if (LogOn(s, request.account)) {
+        Log("%s: the failure command could not run", name.c_str());
         return;
       }
       request.env = ChildEnvironment(request.account);

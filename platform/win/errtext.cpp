@@ -77,6 +77,7 @@ constexpr ErrorText kErrorTexts[] = {
     {1071, "The specified service database lock is invalid.\r\n"},
     {1072, "The specified service has been marked for deletion.\r\n"},
     {1073, "The specified service already exists.\r\n"},
+    {1075, "The dependency service does not exist or has been marked for deletion.\r\n"},
     {1078, "The name is already in use as either a service name or a service display name.\r\n"},
     {1113, "No mapping for the Unicode character exists in the target multi-byte code page.\r\n"},
     {1115, "A system shutdown is in progress.\r\n"},

@@ -13,6 +13,7 @@
 
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -42,12 +43,17 @@ class Scmd {
   Scmd(const Scmd&) = delete;
   Scmd& operator=(const Scmd&) = delete;
 
+  // What each later Start runs in scmd's process before scmd itself is executed (a mount
+  // namespace of its own, say); false from it ends that process, and Start fails.
+  void SetChildSetUp(std::function<bool()> setUp) { childSetUp_ = std::move(setUp); }
+
   // Starts scmd and waits (up to 10 s) until its socket accepts connections.
   bool Start() {
     const std::string log = dir_ + "/scmd.log";
     pid_ = fork();
     if (pid_ < 0) return false;
     if (pid_ == 0) {
+      if (childSetUp_ && !childSetUp_()) _exit(126);
       setenv("KELVADON_SCM_DIR", dir_.c_str(), 1);
       for (auto& [k, v] : env_)
         setenv(k.c_str(), v.c_str(), 1);
@@ -103,6 +109,7 @@ class Scmd {
   std::string program_;
   std::string dir_;
   std::vector<std::pair<std::string, std::string>> env_;
+  std::function<bool()> childSetUp_;
   pid_t pid_ = 0;
   int exitStatus_ = -1;
 };

@@ -1,7 +1,9 @@
 // The fixture of tests at platform/advapi32 and above that use the service API: an scmd in a
 // temporary state folder that the test process's client functions talk to, the test service's
-// command line, and handles that close themselves. The test program defines SCMD_PATH and
-// TEST_SERVICE_PATH and links platform_advapi32. One fixture per test, on the test's thread.
+// command line, and handles that close themselves. A fixture that asks for the test account
+// (WantsTestAccount) runs scmd in a mount namespace where that account exists, and skips where
+// it cannot. The test program defines SCMD_PATH and TEST_SERVICE_PATH and links
+// platform_advapi32. One fixture per test, on the test's thread.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -17,6 +19,7 @@
 #include "platform/advapi32/winsvc.h"
 #include "tests/support/files.h"
 #include "tests/support/scmd.h"
+#include "tests/support/test_account.h"
 #include "tests/support/wait.h"
 
 namespace testsupport {
@@ -46,9 +49,18 @@ class ServiceTest : public ::testing::Test {
     return {{"KELVADON_SCM_START_TIMEOUT", "3"}, {"KELVADON_SCM_SHUTDOWN_TIMEOUT", "5"}};
   }
 
+  // True for a fixture whose services run under account_ (see test_account.h).
+  virtual bool WantsTestAccount() const { return false; }
+
   void SetUp() override {
+    if (WantsTestAccount()) {
+      account_ = std::make_unique<TestAccount>();
+      const std::string why = account_->Unavailable();
+      if (!why.empty()) GTEST_SKIP() << why;
+    }
     setenv("KELVADON_SCM_DIR", dir_.path().c_str(), 1);
     scmd_ = std::make_unique<Scmd>(SCMD_PATH, dir_.path(), ScmdEnv());
+    if (account_) scmd_->SetChildSetUp([this] { return account_->Enter(); });
     ASSERT_TRUE(scmd_->Start()) << scmd_->Log();
     manager_ = ScHandle(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
     ASSERT_TRUE(manager_.h) << GetLastError();
@@ -56,6 +68,7 @@ class ServiceTest : public ::testing::Test {
 
   void TearDown() override {
     manager_.reset();
+    if (!scmd_) return;  // skipped
     scmd_->Stop();
     if (HasFailure()) std::cerr << "---- scmd log\n" << scmd_->Log();
   }
@@ -71,14 +84,17 @@ class ServiceTest : public ::testing::Test {
   }
 
   // Registers the test service as `name` with the options given (its trace is Trace(name)). A
-  // service under another account runs a copy in the state folder (see ReachableCopy).
+  // service under another account runs a copy in the state folder (see ReachableCopy), and may
+  // write its trace.
   ScHandle Install(const std::string& name, const std::string& options = "",
-                   DWORD startType = SERVICE_DEMAND_START, const char* account = nullptr) {
+                   DWORD startType = SERVICE_DEMAND_START, const char* account = nullptr,
+                   const char* password = nullptr) {
     const std::string program = account ? ReachableCopy(TEST_SERVICE_PATH) : TEST_SERVICE_PATH;
     const std::string path = program + " --trace=" + Trace(name) + " " + options;
+    if (account) dir_.Write(name + ".trace", "", 0666);
     SC_HANDLE h = CreateServiceA(manager_, name.c_str(), nullptr, SERVICE_ALL_ACCESS,
                                  SERVICE_WIN32_OWN_PROCESS, startType, SERVICE_ERROR_NORMAL,
-                                 path.c_str(), nullptr, nullptr, nullptr, account, nullptr);
+                                 path.c_str(), nullptr, nullptr, nullptr, account, password);
     EXPECT_TRUE(h) << "CreateServiceA " << GetLastError();
     return ScHandle(h);
   }
@@ -134,6 +150,7 @@ class ServiceTest : public ::testing::Test {
   }
 
   TempDir dir_{"kwscm", 0755};
+  std::unique_ptr<TestAccount> account_;  // with WantsTestAccount only
   std::unique_ptr<Scmd> scmd_;
   ScHandle manager_;
 };

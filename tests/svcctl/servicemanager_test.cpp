@@ -32,6 +32,7 @@ class ServiceManager : public testsupport::ServiceTest {
  protected:
   void SetUp() override {
     ServiceTest::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
     service_ = Install("KelvadonManager");
     nts_.SetServiceName("KelvadonManager");
     KwResetProcessToken();
@@ -157,6 +158,68 @@ TEST_F(ServiceManager, DescriptionRoundTrips) {
   nts_.SetActiveService(true);
   ASSERT_EQ(nts_.Dependencies().Count(), 40);
   EXPECT_EQ(nts_.Dependencies().Strings(39), deps.Strings(39));
+}
+
+TEST_F(ServiceManager, DependenciesStartFirstAndHoldTheirDependency) {
+  testsupport::ScHandle base = Install("Base", "--start-delay=200");
+  nts_.SetActiveService(true);
+  rtl::TStringList deps;
+  deps.Add("base");
+  nts_.SetDependencies(deps);
+  nts_.StartService();
+  ASSERT_TRUE(WaitState(service_, SERVICE_RUNNING));
+  EXPECT_EQ(Status(base).dwCurrentState, DWORD(SERVICE_RUNNING));
+  const std::string log = scmd_->Log();
+  EXPECT_LT(log.find("scmd: Base: RUNNING"), log.find("scmd: KelvadonManager: started process"));
+
+  // The dependency's own component: it may not stop under its dependent, nor depend on it.
+  TNTServiceManager dependency;
+  dependency.SetServiceName("Base");
+  dependency.SetActiveService(true);
+  EXPECT_EQ(Raised([&] { dependency.Control(CONTROL_STOP); }).substr(0, 6), "1051: ");
+  rtl::TStringList back;
+  back.Add("KelvadonManager");
+  EXPECT_EQ(Raised([&] { dependency.SetDependencies(back); }).substr(0, 6), "1059: ");
+  dependency.SetActiveService(false);
+  dependency.SetActiveService(true);
+  EXPECT_EQ(dependency.Dependencies().Count(), 0);
+  EXPECT_EQ(dependency.QueryStatus()->CurrentState, RUNNING);
+}
+
+// The service runs under the test account, which only this test's scmd sees.
+class ServiceManagerLogon : public ServiceManager {
+ protected:
+  bool WantsTestAccount() const override { return true; }
+};
+
+TEST_F(ServiceManagerLogon, TheAccountAndItsPasswordTakeEffectAtTheStart) {
+  const std::string account = account_->Name();
+  testsupport::ScHandle s = Install("Logon", "", SERVICE_DEMAND_START, account.c_str());
+  TNTServiceManager logon;
+  logon.SetServiceName("Logon");
+  logon.SetActiveService(true);
+  EXPECT_EQ(Raised([&] { logon.StartService(); }).substr(0, 6), "1069: ");  // it has none yet
+
+  logon.SetPassword(testsupport::TestAccount::kPassword);  // the current account's
+  logon.StartService();
+  ASSERT_TRUE(WaitState(s, SERVICE_RUNNING));
+  const pid_t pid = static_cast<pid_t>(Status(s).dwProcessId);
+  EXPECT_TRUE(
+      TraceHas("Logon", "pid " + std::to_string(pid) + " uid " + std::to_string(account_->Uid())));
+  logon.SetActiveService(true);
+  logon.Control(CONTROL_STOP);
+  ASSERT_TRUE(WaitState(s, SERVICE_STOPPED));
+
+  // The account and the password go together; a wrong one is taken and fails the start.
+  logon.SetServiceStartName("LocalSystem");
+  logon.SetPassword("Kw wrong-pass 2");
+  logon.SetServiceStartName(account);
+  EXPECT_EQ(Raised([&] { logon.StartService(); }).substr(0, 6), "1069: ");
+  EXPECT_EQ(Status(s).dwCurrentState, DWORD(SERVICE_STOPPED));
+  logon.SetActiveService(false);
+  logon.SetActiveService(true);
+  EXPECT_EQ(logon.ServiceStartName(), account);
+  EXPECT_EQ(logon.Password(), "");
 }
 
 TEST_F(ServiceManager, FailureActionsAreWrittenAtOnce) {

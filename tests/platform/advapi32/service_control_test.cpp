@@ -283,12 +283,6 @@ TEST_F(ServiceTest, AServiceDeletedWhileRunningGoesOnceStopped) {
 
 TEST_F(ServiceTest, AServiceRunsUnderItsAccount) {
   if (!testsupport::UsersCanSwitch()) GTEST_SKIP() << testsupport::kUsersCannotSwitch;
-  // The trace must be writable by the account.
-  testsupport::ReadFile(Trace("AsNobody"));
-  FILE* f = fopen(Trace("AsNobody").c_str(), "w");
-  ASSERT_TRUE(f);
-  fclose(f);
-  chmod(Trace("AsNobody").c_str(), 0666);
   ScHandle s = Install("AsNobody", "", SERVICE_DEMAND_START, "nobody");
   ASSERT_TRUE(StartServiceA(s, 0, nullptr)) << GetLastError();
   ASSERT_TRUE(WaitState(s, SERVICE_RUNNING));

@@ -4,7 +4,6 @@
 // service decides; no caller that is not root or in the group reaches root through a service.
 #include <grp.h>
 #include <pwd.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -198,7 +197,12 @@ TEST_F(ServiceSecurity, EachDescriptorGrantsEachCallerItsRights) {
     EXPECT_EQ(member[i], row.member) << "member: " << what;
     EXPECT_EQ(nobody[i], row.nobody) << "65534: " << what;
   }
-  // And a right granted is a right that works: 65534 starts the service open to everyone.
+  // And a right granted is a right that works: 65534 starts the service open to everyone, and
+  // with it the service it depends on, which 65534 may not start itself.
+  ScHandle open(OpenServiceA(manager_, "StartForAll", SERVICE_ALL_ACCESS));
+  ASSERT_TRUE(ChangeServiceConfigA(open, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE,
+                                   nullptr, nullptr, nullptr, "Default\0", nullptr, nullptr,
+                                   nullptr));
   const std::vector<DWORD> started = As(Who::kNobody, [] {
     SC_HANDLE m = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
     SC_HANDLE s = OpenServiceA(m, "StartForAll", SERVICE_START);
@@ -208,11 +212,12 @@ TEST_F(ServiceSecurity, EachDescriptorGrantsEachCallerItsRights) {
     return std::vector<DWORD>{error};
   });
   EXPECT_EQ(started, std::vector<DWORD>{0});
-  ScHandle s(OpenServiceA(manager_, "StartForAll", SERVICE_ALL_ACCESS));
-  ASSERT_TRUE(WaitState(s, SERVICE_RUNNING));
+  ScHandle base(OpenServiceA(manager_, "Default", SERVICE_ALL_ACCESS));
+  ASSERT_TRUE(WaitState(open, SERVICE_RUNNING));
+  EXPECT_EQ(Status(base).dwCurrentState, DWORD(SERVICE_RUNNING));
   SERVICE_STATUS st;
-  ControlService(s, SERVICE_CONTROL_STOP, &st);
-  ASSERT_TRUE(WaitState(s, SERVICE_STOPPED));
+  ControlService(open, SERVICE_CONTROL_STOP, &st);
+  ASSERT_TRUE(WaitState(open, SERVICE_STOPPED));
 }
 
 // 65534 holds CHANGE_CONFIG and WRITE_OWNER on a service that runs as 65534: it may change the
@@ -276,15 +281,9 @@ TEST_F(ServiceSecurity, NoWayUpToRootForAnOrdinaryUser) {
 
 // A failure-action command runs as the service does: under 65534 for a service of 65534.
 TEST_F(ServiceSecurity, AFailureCommandRunsUnderTheServicesAccount) {
-  for (const std::string& file : {Trace("Crashy"), dir_.File("ran-as")}) {
-    FILE* f = fopen(file.c_str(), "w");
-    ASSERT_TRUE(f);
-    fclose(f);
-    chmod(file.c_str(), 0666);
-  }
   ScHandle s = Install("Crashy", "--crash-after=200", SERVICE_DEMAND_START, "nobody");
+  const std::string marker = dir_.Write("ran-as", "", 0666);
   std::u16string command = u"/bin/sh -c \"id -u >> ";
-  const std::string marker = dir_.File("ran-as");
   command.append(marker.begin(), marker.end());
   command += u"\"";
   SC_ACTION actions[] = {{SC_ACTION_RUN_COMMAND, 0}};

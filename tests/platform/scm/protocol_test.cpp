@@ -48,6 +48,7 @@ std::vector<Sample> Samples() {
   change.startType = kDisabled;
   change.binaryPathName = "";
   change.dependencies = std::vector<std::string>{};
+  change.password = "pass word";
   change.displayName = "new";
   FailureActionsChange fchange;
   fchange.resetPeriod = 86400;
@@ -70,6 +71,7 @@ std::vector<Sample> Samples() {
          return r.Change(c) && c.serviceType == kNoChange && c.startType == kDisabled &&
                 c.binaryPathName == std::optional<std::string>("") && !c.loadOrderGroup &&
                 c.dependencies && c.dependencies->empty() && !c.serviceStartName &&
+                c.password == std::optional<std::string>("pass word") &&
                 c.displayName == std::optional<std::string>("new");
        }},
       {"failure", [](Writer& w) { w.Failure(SampleFailure()); },

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -19,6 +20,7 @@ ServiceRecord Hostile() {
   r.config.binaryPathName = "/opt/x y/prog -a \"b c\"";
   r.config.dependencies = {"dep=1", "%"};
   r.config.serviceStartName = "LocalSystem";
+  r.password = "pa%ss=word\n";
   static const char kDescription[] = "utf-8 \xE3\x81\x82 and a NUL \0 inside";
   r.description = std::string(kDescription, sizeof kDescription - 1);
   r.failure.resetPeriod = 3600;
@@ -39,7 +41,8 @@ TEST(RecordText, HostileValuesReadBackAndNeverBreakALine) {
   size_t lines = 0;
   for (char c : text)
     lines += c == '\n';
-  EXPECT_EQ(lines, 1u + 13 + 2 + 1 + 2);  // heading, fixed keys, dependencies, description, actions
+  // The heading, the fixed keys, the dependencies, the password, the description, the actions.
+  EXPECT_EQ(lines, 1u + 13 + 2 + 1 + 1 + 2);
 }
 
 TEST(RecordText, ABrokenFileIsNoRecord) {
@@ -68,7 +71,7 @@ TEST(RecordText, ABrokenFileIsNoRecord) {
 
 // Records written before descriptors were enforced kept opaque bytes under "security": they are
 // read for their form and dropped, and the descriptor is what the record holds under
-// "descriptor".
+// "descriptor". Such records have no password and no dependency lines either.
 TEST(RecordText, OpaqueBytesOfAnOlderRecordAreDropped) {
   const std::string old =
       "kelvadon-scm-service 1\nname=Old\npath=/bin/true\nsecurity=0100048000FF\n";
@@ -76,6 +79,9 @@ TEST(RecordText, OpaqueBytesOfAnOlderRecordAreDropped) {
   ASSERT_TRUE(DecodeRecord(old, r));
   EXPECT_EQ(r.config.name, "Old");
   EXPECT_TRUE(r.security.empty());
+  EXPECT_TRUE(r.password.empty());
+  EXPECT_TRUE(r.config.dependencies.empty());
+  EXPECT_EQ(EncodeRecord(r).find("\npassword="), std::string::npos);
   ASSERT_TRUE(DecodeRecord(old + "descriptor=01000080\n", r));
   EXPECT_EQ(r.security, std::string("\x01\x00\x00\x80", 4));
   EXPECT_NE(EncodeRecord(r).find("\ndescriptor=01000080\n"), std::string::npos);
@@ -116,6 +122,31 @@ TEST_F(StoreTest, SavedRecordsLoadBackAndReplaceTheirOldFile) {
   EXPECT_TRUE(store_.Remove("ODD%NAME"));  // names in any letter case
   EXPECT_TRUE(store_.Remove("never there"));
   EXPECT_EQ(store_.LoadAll(nullptr).size(), 1u);
+}
+
+// A record holds its account's password: the folder is made 0700 again when it was opened, and a
+// file left under the temporary name (here a hard link to a file of someone else's) is replaced,
+// never written through, whatever the umask.
+TEST_F(StoreTest, RecordsStayPrivateWhateverWasLeftInTheFolder) {
+  ServiceRecord r = Hostile();
+  const std::string folder = dir_.File("services");
+  ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+  const std::string other = dir_.File("other");
+  std::ofstream(other) << "someone else's";
+  chmod(other.c_str(), 0644);
+  ASSERT_EQ(link(other.c_str(), (store_.FileOf(r.config.name) + ".tmp").c_str()), 0);
+
+  const mode_t umaskBefore = umask(0277);
+  const bool saved = store_.Save(r);
+  umask(umaskBefore);
+  ASSERT_TRUE(saved);
+  EXPECT_EQ(testsupport::ReadFile(other), "someone else's");
+  struct stat st;
+  ASSERT_EQ(stat(folder.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0700u);
+  ASSERT_EQ(stat(store_.FileOf(r.config.name).c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0600u);
+  EXPECT_EQ(store_.LoadAll(nullptr), std::vector<ServiceRecord>{r});
 }
 
 TEST_F(StoreTest, FileNamesStayInsideTheFolderWhateverTheName) {

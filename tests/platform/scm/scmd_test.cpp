@@ -56,8 +56,10 @@ class RawClient {
                                             uint32_t access) {
     return WithHandle(Request(Op::kOpenService).U32(manager).Str(name).U32(access));
   }
-  std::pair<uint32_t, uint32_t> Create(uint32_t manager, const ServiceConfig& c) {
-    return WithHandle(Request(Op::kCreateService).U32(manager).U32(kServiceAllAccess).Config(c));
+  std::pair<uint32_t, uint32_t> Create(uint32_t manager, const ServiceConfig& c,
+                                       const std::string& password = "") {
+    return WithHandle(
+        Request(Op::kCreateService).U32(manager).U32(kServiceAllAccess).Config(c).Str(password));
   }
   uint32_t Start(uint32_t service) {
     return Call(Request(Op::kStartService).U32(service).Strs({}));

@@ -26,6 +26,7 @@ TEST(FormatMessage, ExactTexts) {
       {5, "Access is denied.\r\n"},
       {126, "The specified module could not be found.\r\n"},
       {1060, "The specified service does not exist as an installed service.\r\n"},
+      {1075, "The dependency service does not exist or has been marked for deletion.\r\n"},
       {1300, "Not all privileges or groups referenced are assigned to the caller.\r\n"},
       {2250, "This network connection does not exist.\r\n"},
       {10061, "No connection could be made because the target machine actively refused it.\r\n"},
