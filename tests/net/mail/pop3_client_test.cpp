@@ -244,6 +244,17 @@ TEST_F(Pop3ClientTest, SingleRequestEndings) {
          cli_.Abort();
        },
        10004, ""},
+      // Data cut off by an abort is no unexpected disconnection.
+      {"aborted in the middle of its data",
+       Login() + Script{Hear("RETR"), Line("+OK"), Line("one")}, rqRetr,
+       [&](Pop3Fake&) {
+         ASSERT_TRUE(cli_.SyncLogin());
+         cli_.MsgNum = 1;
+         cli_.Retr();
+         ASSERT_TRUE(PumpUntil([&] { return !lines_.empty(); }, 60000));
+         cli_.Abort();
+       },
+       10004, ""},
       {"aborted in its lookup",
        {},
        rqConnect,
