@@ -184,10 +184,8 @@ TEST_F(Pop3ClientTest, LoginFailures) {
     done_.clear();
     Pop3Fake fake(row.script);
     cli_.Port = fake.Port();
-    const DWORD start = GetTickCount();
     EXPECT_FALSE(cli_.SyncLogin());
-    EXPECT_LT(Since(start), 5000u);  // at once, not after the time-out
-    EXPECT_EQ(cli_.ErrorMessage(), row.error);
+    EXPECT_EQ(cli_.ErrorMessage(), row.error);  // never "426 Timeout": it ended at once
     EXPECT_EQ(cli_.RequestResult(), row.result);
     EXPECT_EQ(cli_.ProtocolState(), row.state);
     EXPECT_EQ(cli_.Connected(), row.state != pop3Disconnected);
@@ -243,6 +241,17 @@ TEST_F(Pop3ClientTest, SingleRequestEndings) {
          ASSERT_TRUE(cli_.SyncLogin());
          cli_.Noop();
          ASSERT_TRUE(PumpUntil([&] { return fake.Heard().size() == 3; }, 60000));
+         cli_.Abort();
+       },
+       10004, ""},
+      // Data cut off by an abort is no unexpected disconnection.
+      {"aborted in the middle of its data",
+       Login() + Script{Hear("RETR"), Line("+OK"), Line("one")}, rqRetr,
+       [&](Pop3Fake&) {
+         ASSERT_TRUE(cli_.SyncLogin());
+         cli_.MsgNum = 1;
+         cli_.Retr();
+         ASSERT_TRUE(PumpUntil([&] { return !lines_.empty(); }, 60000));
          cli_.Abort();
        },
        10004, ""},
@@ -410,12 +419,14 @@ TEST_F(Pop3ClientTest, QuitEndings) {
     const char* name;
     Script end;
     bool ok;
+    std::string error;
     std::string done;
   } rows[] = {
-      {"closed without a reply", {Hear("QUIT"), CloseNow()}, true, "4:0"},
+      {"closed without a reply", {Hear("QUIT"), CloseNow()}, true, "", "4:0"},
       {"refused, then closed",
        {Hear("QUIT"), Line("-ERR some deleted messages not removed"), CloseNow()},
        false,
+       "-ERR some deleted messages not removed",
        "4:500"},
   };
   for (Row& row : rows) {
@@ -424,9 +435,8 @@ TEST_F(Pop3ClientTest, QuitEndings) {
     Pop3Fake fake(Login() + row.end);
     cli_.Port = fake.Port();
     ASSERT_TRUE(cli_.SyncLogin());
-    const DWORD start = GetTickCount();
     EXPECT_EQ(cli_.SyncQuit(), row.ok);
-    EXPECT_LT(Since(start), 5000u);
+    EXPECT_EQ(cli_.ErrorMessage(), row.error);  // not "426 Timeout"
     EXPECT_FALSE(cli_.Connected());
     PumpFor(50);
     EXPECT_EQ(done_, (std::vector<std::string>{"15:0", row.done}));
@@ -561,7 +571,7 @@ TEST_F(Pop3ClientTest, MisuseRaises) {
     EXPECT_EQ(e.Message, "pop3 component already connected");
   }
   EXPECT_TRUE(cli_.SyncAbort() == false);  // the NOOP it aborted
-  PumpFor(100);
+  ASSERT_TRUE(PumpUntil([&] { return fake.ClientClosed(); }));
   EXPECT_EQ(fake.Heard(), (std::vector<std::string>{"USER alice", "PASS secret", "NOOP"}));
 }
 
@@ -581,13 +591,12 @@ TEST_F(Pop3ClientTest, ArgumentsWithLineEndsFailBeforeSending) {
     cli_.Port = fake.Port();
     cli_.UserName = row.user;
     cli_.PassWord = row.pass;
-    const DWORD start = GetTickCount();
     EXPECT_FALSE(cli_.SyncLogin());
-    EXPECT_LT(Since(start), 5000u);
     EXPECT_EQ(cli_.ErrorMessage(), row.error);
     EXPECT_EQ(cli_.RequestResult(), 500);
     cli_.SyncAbort();
-    PumpFor(100);
+    // Once the server has seen the close, it has recorded every line the client sent.
+    ASSERT_TRUE(PumpUntil([&] { return fake.ClientClosed(); }));
     EXPECT_EQ(fake.Heard(), row.heard);
   }
 }
@@ -609,10 +618,8 @@ TEST_F(Pop3ClientTest, ExceptionsInHandlersEndTheRequest) {
   cli_.OnDisplay = nullptr;
   ASSERT_TRUE(cli_.SyncPass());
   cli_.OnMessageLine = [](rtl::TObject*) { throw std::runtime_error("line failed"); };
-  const DWORD start = GetTickCount();
   EXPECT_FALSE(cli_.SyncRetr());
-  EXPECT_LT(Since(start), 5000u);
-  EXPECT_EQ(cli_.ErrorMessage(), "line failed");
+  EXPECT_EQ(cli_.ErrorMessage(), "line failed");  // at once, not "426 Timeout"
   EXPECT_EQ(cli_.State(), psIdle);
 }
 
@@ -635,9 +642,7 @@ TEST_F(Pop3ClientTest, AbortFromATimerHandler) {
       }
     });
     SetTimer(timer, 1, 300);
-    const DWORD start = GetTickCount();
     EXPECT_FALSE(cli_.SyncLogin());
-    EXPECT_LT(Since(start), 5000u);
     EXPECT_EQ(cli_.ErrorMessage(), "426 Operation aborted.");  // whatever the nested use left
     EXPECT_EQ(nested, reconnect);
     DeallocateHWnd(timer);
@@ -662,7 +667,6 @@ TEST_F(Pop3ClientTest, SilenceTimesOutAfterTheLastLine) {
   EXPECT_EQ(lines, 2);
   EXPECT_GE(Since(start), 1690u);
   EXPECT_GE(Since(lastLine), 990u);  // tick counts may round the second down by a few ms
-  EXPECT_LT(Since(lastLine), 10000u);
   EXPECT_EQ(cli_.ErrorMessage(), "426 Timeout");
   EXPECT_EQ(cli_.StatusCode(), 426);
   EXPECT_EQ(cli_.State(), psIdle);
