@@ -352,8 +352,8 @@ void TCustomPop3Cli::SessionClosed(WORD Error) {
   if (requestOpen_ && requestSerial_ == serial && pending) {
     if (inData && !aborting_) {
       DataDisconnected();
-    } else if (requestType_ == rqQuit && !aborting_) {
-      quitDone_ = true;  // answered or not, the close completes QUIT
+    } else if (requestType_ == rqQuit) {
+      quitDone_ = true;  // answered or not, the close (an abort's too) completes QUIT
       NotifyRequestDone(0);
     } else {
       EndClosed();

@@ -138,9 +138,9 @@ class TCustomPop3Cli : public rtl::TComponent, public TPop3HeaderFields {
   virtual void RSet();
   virtual void Uidl();
   // Stops at once: the lookup is cancelled and the connection reset. A single request that was
-  // running ends with 10004 and no text, also when no session was up yet (a lookup); a high-level
-  // request ends with 426 and "426 Operation aborted.". Either is reported through OnRequestDone
-  // as usual.
+  // running ends with 10004 and no text, also when no session was up yet (a lookup); QUIT ends
+  // with 0, as at every close of its session; a high-level request ends with 426 and "426
+  // Operation aborted.". Each is reported through OnRequestDone as usual.
   virtual void Abort();
 
  protected:

@@ -441,6 +441,19 @@ TEST_F(Pop3ClientTest, QuitEndings) {
     PumpFor(50);
     EXPECT_EQ(done_, (std::vector<std::string>{"15:0", row.done}));
   }
+
+  // An abort closes the session as well: the QUIT it ends has done its work.
+  done_.clear();
+  Pop3Fake fake(Login() + Script{Hear("QUIT")});
+  cli_.Port = fake.Port();
+  ASSERT_TRUE(cli_.SyncLogin());
+  cli_.Quit();
+  ASSERT_TRUE(PumpUntil([&] { return fake.Heard().size() == 3; }, 60000));
+  cli_.Abort();
+  ASSERT_TRUE(PumpUntil([&] { return done_.size() == 2; }, 60000));
+  EXPECT_EQ(done_.back(), "4:0");
+  EXPECT_EQ(cli_.ErrorMessage(), "");
+  EXPECT_FALSE(cli_.Connected());
 }
 
 TEST_F(Pop3ClientTest, AuthExchanges) {
