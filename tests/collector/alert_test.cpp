@@ -281,8 +281,8 @@ TEST_F(AlertTest, NoRecipientNoConnection) {
 // A refused connection fails each job at once, while every record is written, whole and in
 // order.
 TEST_F(AlertTest, DeadServerLosesNoRecord) {
-  const int closed = testsupport::FreePort();
-  Start(MailEnv({}, std::to_string(closed)), {{"Word1", "FIRE"}});
+  const testsupport::ClosedPort closed;
+  Start(MailEnv({}, std::to_string(closed.Port())), {{"Word1", "FIRE"}});
   Strings records;
   for (int i = 0; i < 200; ++i)
     records.push_back("2026/12/10 10:00:00\tCopy\tPC" + std::to_string(i) + "\tFIRE\t" +

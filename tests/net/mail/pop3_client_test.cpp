@@ -302,13 +302,14 @@ TEST_F(Pop3ClientTest, LookupAndConnectFailures) {
   ASSERT_NE(setResolver, nullptr);
   testsupport::FakeResolver none;  // knows no name
   setResolver(&none);
+  const testsupport::ClosedPort closed;
   struct Row {
     std::string host, port, error;
     int result;
   } rows[] = {
       {"nowhere.test", "110", "-ERR Host not found (Winsock error #11001)", 11001},
-      {"127.0.0.1", std::to_string(testsupport::FreePort()),
-       "-ERR Connection refused (Winsock error #10061)", 10061},
+      {"127.0.0.1", std::to_string(closed.Port()), "-ERR Connection refused (Winsock error #10061)",
+       10061},
       {"127.0.0.1", "no-such-service", "", 500},
   };
   for (const Row& row : rows) {
