@@ -31,6 +31,7 @@
 #include "rtl/files.h"
 #include "settings/keys.h"
 #include "tests/console/console_folder.h"
+#include "tests/support/faketime.h"
 #include "tests/support/keys.h"
 #include "tests/support/peers.h"
 #include "tests/support/pop3_server.h"
@@ -409,8 +410,8 @@ TEST_F(ConsoleRun, PopBeforeSmtpLogsInForEachAlertJob) {
 TEST_F(ConsoleRun, AFailedAlertsBoxDoesNotHoldTheNextMail) {
   SmtpSink sink;
   REQUIRE_SINK(sink);
-  const int closed = testsupport::FreePort();
-  Settings(MailEnv(std::to_string(closed)), {{"Word1", "FIRE"}});
+  const testsupport::ClosedPort closed;
+  Settings(MailEnv(std::to_string(closed.Port())), {{"Word1", "FIRE"}});
   bool switched = false;
   kit_->WidgetSet.ExpectBox(uitest::TBoxScript{
       std::string("System Error Exception : ") + collector::msg::kSmtpOpenFailed, {}, IDOK, [&] {
@@ -507,8 +508,8 @@ TEST_F(ConsoleDay, TheReportMailsYesterdaysFileAndTodayShowsTheNewDay) {
 TEST_F(ConsoleDay, AFailedReportIsTriedAgainOnEachTick) {
   SmtpSink sink;
   REQUIRE_SINK(sink);
-  const int closed = testsupport::FreePort();
-  StartBeforeMidnight(MailEnv(std::to_string(closed), {{"ReportSend", "1"}}));
+  const testsupport::ClosedPort closed;
+  StartBeforeMidnight(MailEnv(std::to_string(closed.Port()), {{"ReportSend", "1"}}));
   const std::string failure =
       std::string("System Error TimWatchTimer Exception : ") + collector::msg::kSmtpOpenFailed;
   for (int tick = 0; tick < 2; ++tick) {
@@ -552,10 +553,12 @@ TEST_F(ConsoleDay, WithoutMailNothingChangesAndWithoutReportTheDayMovesAtOnce) {
 // ---- the service and the console ----
 
 // The service program, copied with its libraries into the program folder and run there in the
-// foreground.
+// foreground, with env added to the test's environment.
 class ServiceProgram {
  public:
-  explicit ServiceProgram(const std::string& dir) : dir_(dir + "/") {
+  ServiceProgram(const std::string& dir,
+                 const std::vector<std::pair<std::string, std::string>>& env)
+      : dir_(dir + "/") {
     const std::string bin = rtl::ExtractFilePath(rtl::ProgramFileName());
     std::filesystem::copy_file(bin + "KelvadonService", dir_ + "KelvadonService");
     for (const auto& e : std::filesystem::directory_iterator(bin)) {
@@ -566,6 +569,8 @@ class ServiceProgram {
     pid_ = fork();
     if (pid_ != 0) return;
     if (chdir(dir_.c_str()) != 0) _exit(127);
+    for (const auto& [name, value] : env)
+      setenv(name.c_str(), value.c_str(), 1);
     const int fd = open((dir_ + "stderr.log").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
     if (fd >= 0) dup2(fd, 2);
     close_range(3, ~0U, 0);
@@ -603,29 +608,32 @@ class ServiceProgram {
 };
 
 // The same nine-field records and the same upload, sent first to the service and then to the
-// console on the same folder, give the same lines.
+// console on the same folder, give the same lines. The service's wall clock is moved to the
+// console's day, so both write the same day files whatever the machine's time.
 TEST_F(ConsoleRun, TheServiceAndTheConsoleWriteTheSameLines) {
-  rtl::SetWallClock(nullptr);  // the service's clock is the machine's
+  if (!testsupport::FakeTimeAvailable()) GTEST_SKIP() << testsupport::kNoFakeTime;
   const Strings records = {
       kFired, "2026/12/10 10:00:01\tDelete\tPC02\t\t10.0.0.2\t\tF:\t\t",
       rtl::Utf8ToCp932("2026/12/10 10:00:02\tCopy\tPC03\t日本語\t10.0.0.3\tユーザー\tG:\tUSB\t"
                        "ファイル.txt")};
   testsupport::TempDir agent("kwagent");
   const std::string source = agent.Write("upload.txt", "uploaded bytes\n");
-  // The event texts, without their headings' time stamps.
+  // The event entries, each without the stamp "yyyy/mm/dd hh:mm:ss" that opens its heading (the
+  // two programs write at different moments).
   const auto eventTexts = [&] {
     Strings texts;
     const std::string events = testsupport::ReadFile(EventFile());
     const std::string tail = "\r\n\r\n\r\n";
+    const size_t stamp = sizeof("yyyy/mm/dd hh:mm:ss") - 1;
     for (size_t from = 0, end; (end = events.find(tail, from)) != std::string::npos;
          from = end + tail.size()) {
       const std::string entry = events.substr(from, end - from);
-      texts.push_back(entry.substr(std::min(entry.size(), entry.find(' '))));
+      texts.push_back(entry.substr(std::min(entry.size(), stamp)));
     }
     return texts;
   };
   {
-    ServiceProgram service(folder_.path());
+    ServiceProgram service(folder_.path(), testsupport::FakeTimeEnvAt(now_));
     ASSERT_TRUE(service.Started()) << testsupport::ReadFile(folder_.File("stderr.log"));
     Send(records);
     ASSERT_TRUE(testsupport::WaitFor([&] { return Records().size() == records.size(); }, kLimitMs));
