@@ -79,7 +79,8 @@ class CollectorService : public ::testing::Test {
 
   testsupport::FixedPort ftpPort_{ProgramFolder::kFtpPort};
   testsupport::TempDir state_{"kwscm", 0755};
-  testsupport::Scmd scmd_{SCMD_PATH, state_.path()};
+  // The collector it starts runs on the collectors' clock, as ProgramFolder's do.
+  testsupport::Scmd scmd_{SCMD_PATH, state_.path(), ProgramFolder::ClockEnv()};
   ProgramFolder folder_;
   SC_HANDLE manager_ = nullptr;
   SC_HANDLE service_ = nullptr;
