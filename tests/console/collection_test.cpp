@@ -398,7 +398,11 @@ TEST_F(ConsoleRun, PopBeforeSmtpLogsInForEachAlertJob) {
     EXPECT_TRUE(PumpUntil([&] { return kit_->WidgetSet.PendingBoxes() == 0; }, kLimitMs));
     EXPECT_EQ(sink.Messages().size() - mailsBefore, c.mails);
     EXPECT_EQ(Boxes(), c.boxes);
-    if (c.mails == 1) EXPECT_EQ(logins() - loginsBefore, 1u);
+    if (c.mails == 1) {
+      // dovecot's log process may write the login a moment after the mail went out.
+      EXPECT_TRUE(testsupport::WaitFor([&] { return logins() - loginsBefore >= 1; }, kLimitMs));
+      EXPECT_EQ(logins() - loginsBefore, 1u);
+    }
     close(agent_);
     agent_ = -1;
     std::filesystem::remove(RecordFile());
@@ -431,8 +435,9 @@ TEST_F(ConsoleRun, AFailedAlertsBoxDoesNotHoldTheNextMail) {
 }
 
 // The sink holds its reply to the mail's end for 5 s: the record that fired is on top of today's
-// grid before its mail reaches the sink, and records sent meanwhile are stored at once (an agent
-// beside the console's loop, which waits inside the mail).
+// grid before its mail reaches the sink, and records sent meanwhile are stored at once, one after
+// the other, before the mail is done (an agent beside the console's loop, which waits inside the
+// mail).
 TEST_F(ConsoleRun, ARecordIsShownAndStoredBeforeItsAlertGoesOut) {
   SmtpSink slow({"--hold", "dot=5"});
   REQUIRE_SINK(slow);
@@ -444,17 +449,20 @@ TEST_F(ConsoleRun, ARecordIsShownAndStoredBeforeItsAlertGoesOut) {
   Send({kFired});
   ASSERT_TRUE(PumpUntil([] { return Column("FileName") == Strings{"f.txt"}; }, kLimitMs));
   EXPECT_TRUE(slow.Messages().empty());
-  size_t written = 1;
+  size_t written = 1, duringTheMail = 0;
   const int agent = agent_;
   Beside([&] {
+    // The mail waits at its end (the console's loop runs inside it meanwhile).
+    if (!testsupport::WaitFor([&] { return !slow.Holds().empty(); }, kLimitMs)) return;
     while (slow.Messages().empty() && written < 2000) {
       const std::string line = "plain " + std::to_string(written);
       if (!testsupport::SendAll(agent, line + "\r\n")) return;
       ++written;
       if (!testsupport::WaitFor([&] { return Records().size() == written; }, kLimitMs)) return;
+      if (slow.Messages().empty()) ++duringTheMail;
     }
   });
-  EXPECT_GE(written, 20u);
+  EXPECT_GE(duringTheMail, 3u);
   EXPECT_EQ(Records().size(), written);
   EXPECT_TRUE(PumpUntil([&] { return slow.Messages().size() == 1; }, kLimitMs));
   EXPECT_EQ(Boxes(), Strings{});
