@@ -44,9 +44,11 @@ struct ScHandle {
 
 class ServiceTest : public ::testing::Test {
  protected:
-  // Environment for scmd: short time-outs so that failures show quickly.
+  // Environment for scmd: time-outs shorter than a real system's, so that a test of them does
+  // not wait long, yet long enough for a sanitizer build's service to start and stop on a loaded
+  // machine (a test of the start time-out itself shortens it further).
   virtual std::vector<std::pair<std::string, std::string>> ScmdEnv() {
-    return {{"KELVADON_SCM_START_TIMEOUT", "3"}, {"KELVADON_SCM_SHUTDOWN_TIMEOUT", "5"}};
+    return {{"KELVADON_SCM_START_TIMEOUT", "30"}, {"KELVADON_SCM_SHUTDOWN_TIMEOUT", "15"}};
   }
 
   // True for a fixture whose services run under account_ (see test_account.h).
@@ -130,7 +132,7 @@ class ServiceTest : public ::testing::Test {
     return st;
   }
 
-  static bool WaitState(SC_HANDLE s, DWORD state, int timeoutMs = 10000) {
+  static bool WaitState(SC_HANDLE s, DWORD state, int timeoutMs = kWaitLimitMs) {
     return WaitFor([&] { return Status(s).dwCurrentState == state; }, timeoutMs);
   }
 
