@@ -26,6 +26,7 @@
 #include "rtl/datetime.h"
 #include "rtl/files.h"
 #include "tests/console/console_folder.h"
+#include "tests/support/clock.h"
 #include "tests/support/env.h"
 #include "tests/support/netns.h"
 #include "tests/support/peers.h"
@@ -141,6 +142,10 @@ class HandOver : public consoletest::ConsoleInFolder {
       return std::system(("timeout 60 /usr/bin/curl -s --max-time 30 " + arguments).c_str());
     });
   }
+
+  // The console's day stays the day the test reads its files of, whenever the test runs.
+  const testsupport::ScopedClock clock_{
+      rtl::EpochOfLocal(rtl::TSystemTime{2026, 12, 10, 10, 0, 0, 0, 0}) / 1000000};
 };
 
 // Stopped at start: no question, every listener open at once; exit Yes starts the service all the
