@@ -44,9 +44,9 @@ struct ScHandle {
 
 class ServiceTest : public ::testing::Test {
  protected:
-  // Environment for scmd: time-outs shorter than a real system's, so that a test of them does
-  // not wait long, yet long enough for a sanitizer build's service to start and stop on a loaded
-  // machine (a test of the start time-out itself shortens it further).
+  // Environment for scmd: time-outs that a sanitizer build's service keeps on a loaded machine
+  // when it starts and stops (a test of the start time-out itself shortens it); the shutdown's
+  // is shorter than a real system's, so that a service that refuses it costs less.
   virtual std::vector<std::pair<std::string, std::string>> ScmdEnv() {
     return {{"KELVADON_SCM_START_TIMEOUT", "30"}, {"KELVADON_SCM_SHUTDOWN_TIMEOUT", "15"}};
   }

@@ -116,7 +116,9 @@ TEST_F(ServiceTest, RefusalsCarryTheirWin32Codes) {
   EXPECT_EQ(GetLastError(), DWORD(ERROR_SERVICE_DOES_NOT_EXIST));
   EXPECT_FALSE(QueryServiceStatus(reinterpret_cast<SC_HANDLE>(0x42), &st));
   EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_HANDLE));
-  kill(static_cast<pid_t>(Status(slow).dwProcessId), SIGKILL);
+  const pid_t slowPid = static_cast<pid_t>(Status(slow).dwProcessId);
+  ASSERT_GT(slowPid, 0);
+  kill(slowPid, SIGKILL);
   ASSERT_TRUE(WaitState(slow, SERVICE_STOPPED));
   // Even a service that refuses the stop goes when scmd shuts down.
   EXPECT_EQ(scmd_->Stop(), 0);
