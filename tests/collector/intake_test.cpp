@@ -75,7 +75,7 @@ TEST_F(CollectorTest, DiscoveryAnswersOnlyTheExactQuestion) {
       {"", false},
   };
   for (const auto& r : rows) {
-    auto replies = AskUdp(folder.Port(), r.datagram, r.answered ? 10000 : 300);
+    auto replies = AskUdp(folder.Port(), r.datagram, r.answered ? testsupport::kWaitLimitMs : 300);
     if (!r.answered) {
       EXPECT_TRUE(replies.empty()) << r.datagram;
       continue;

@@ -100,7 +100,8 @@ TEST_F(CollectorService, LifeCycleUnderTheServiceManager) {
   // A paused collector goes on collecting and answering.
   SendRecord(folder_.Port(), "while paused");
   EXPECT_TRUE(WaitFor([&] { return HasRecord(folder_, "while paused"); }));
-  EXPECT_EQ(AskUdp(folder_.Port(), "Are You Kelvadon Manager?", 10000).size(), 1u);
+  EXPECT_EQ(AskUdp(folder_.Port(), "Are You Kelvadon Manager?", testsupport::kWaitLimitMs).size(),
+            1u);
   ASSERT_TRUE(ControlService(service_, SERVICE_CONTROL_CONTINUE, &st)) << GetLastError();
   ASSERT_TRUE(WaitFor([&] { return State(service_) == SERVICE_RUNNING; }));
 

@@ -267,7 +267,9 @@ TEST_F(ConsoleRun, ConnectionsDiscoveryAndUploads) {
   EXPECT_EQ(budget.Available(), available);
 
   std::vector<testsupport::Reply> replies;
-  Beside([&] { replies = testsupport::AskUdp(kCollectorPort, "Are You Kelvadon Manager?", 3000); });
+  Beside([&] {
+    replies = testsupport::AskUdp(kCollectorPort, "Are You Kelvadon Manager?", kLimitMs);
+  });
   ASSERT_EQ(replies.size(), 1u);
   EXPECT_EQ(replies[0].bytes, "Yes I am Kelvadon Manager.");
   EXPECT_EQ(replies[0].bytes.size(), 26u);

@@ -106,8 +106,9 @@ class HandOver : public consoletest::ConsoleInFolder {
 
   // The console's listeners as an agent sees them.
   bool DiscoveryAnswered() {
-    auto replies = Beside<std::vector<testsupport::Reply>>(
-        [] { return testsupport::AskUdp(kCollectorPort, "Are You Kelvadon Manager?", 3000); });
+    auto replies = Beside<std::vector<testsupport::Reply>>([] {
+      return testsupport::AskUdp(kCollectorPort, "Are You Kelvadon Manager?", kPeerLimitMs);
+    });
     return replies.size() == 1 && replies[0].bytes == "Yes I am Kelvadon Manager." &&
            replies[0].fromPort == kCollectorPort;
   }
