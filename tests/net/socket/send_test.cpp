@@ -41,6 +41,9 @@ TEST(TBufferChunk, WritePeekRemove) {
 class SendTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    // A test may set up again for a fresh connection: what is waited for below is that one's.
+    server_.reset();
+    connected_ = false;
     listener_ = Listener();
     listener_->OnSessionAvailable = [this](rtl::TObject*, WORD) {
       server_ = std::make_unique<TCustomAsyncSocket>();
