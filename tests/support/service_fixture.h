@@ -45,11 +45,16 @@ struct ScHandle {
 class ServiceTest : public ::testing::Test {
  protected:
   // Environment for scmd: time-outs that a sanitizer build's service keeps on a loaded machine
-  // when it starts and stops (a test of the start time-out itself shortens it); the shutdown's
-  // is shorter than a real system's, so that a service that refuses it costs less.
+  // when it starts and stops (a test that waits for the start time-out shortens it with
+  // ShortStartTimeout); the shutdown's is shorter than a real system's, so that a service that
+  // refuses it costs less.
   virtual std::vector<std::pair<std::string, std::string>> ScmdEnv() {
-    return {{"KELVADON_SCM_START_TIMEOUT", "30"}, {"KELVADON_SCM_SHUTDOWN_TIMEOUT", "15"}};
+    return {{"KELVADON_SCM_START_TIMEOUT", std::to_string(startTimeoutSeconds_)},
+            {"KELVADON_SCM_SHUTDOWN_TIMEOUT", "15"}};
   }
+  // For a fixture's constructor: scmd's start time-out at 3 s, for a test that waits for it and
+  // whose services fail their start either way.
+  void ShortStartTimeout() { startTimeoutSeconds_ = 3; }
 
   // True for a fixture whose services run under account_ (see test_account.h).
   virtual bool WantsTestAccount() const { return false; }
@@ -151,6 +156,7 @@ class ServiceTest : public ::testing::Test {
     return out;
   }
 
+  int startTimeoutSeconds_ = 30;
   TempDir dir_{"kwscm", 0755};
   std::unique_ptr<TestAccount> account_;  // with WantsTestAccount only
   std::unique_ptr<Scmd> scmd_;

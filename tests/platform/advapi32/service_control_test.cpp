@@ -128,11 +128,7 @@ TEST_F(ServiceTest, RefusalsCarryTheirWin32Codes) {
 // scmd with a short start time-out, for the test that waits for it.
 class ServiceStartTimeout : public ServiceTest {
  protected:
-  std::vector<std::pair<std::string, std::string>> ScmdEnv() override {
-    auto env = ServiceTest::ScmdEnv();
-    env.emplace_back("KELVADON_SCM_START_TIMEOUT", "3");
-    return env;
-  }
+  ServiceStartTimeout() { ShortStartTimeout(); }
 };
 
 TEST_F(ServiceStartTimeout, AProgramThatNeverDispatchesIsKilledAfterTheTimeOut) {

@@ -96,11 +96,7 @@ TEST_F(ServiceDependencies, ADependencyRunsFirstAndIsNotStoppedUnderItsDependent
 // changes no outcome.)
 class DependencyStartTimeout : public ServiceDependencies {
  protected:
-  std::vector<std::pair<std::string, std::string>> ScmdEnv() override {
-    auto env = ServiceDependencies::ScmdEnv();
-    env.emplace_back("KELVADON_SCM_START_TIMEOUT", "3");
-    return env;
-  }
+  DependencyStartTimeout() { ShortStartTimeout(); }
 };
 
 // Each dependency here cannot run: the start ends with its code, the dependent stays STOPPED and
