@@ -17,6 +17,7 @@
 #include "net/socket/socklib.h"
 #include "rtl/cp932.h"
 #include "tests/collector/program_folder.h"
+#include "tests/support/clock.h"
 #include "tests/support/files.h"
 #include "tests/support/peers.h"
 #include "tests/support/pump.h"
@@ -61,9 +62,13 @@ class EngineTest : public ::testing::Test {
 
   int Port() const { return std::stoi(engine_.CollectorPort); }
   std::vector<std::string> Records() const {
-    return RecordLines(testsupport::ReadFile(engine_.ProgramDir + ProgramFolder::TodayRecords()));
+    return RecordLines(testsupport::ReadFile(engine_.ProgramDir + collector::kRecordFolder +
+                                             collector::DayFileName(rtl::Now())));
   }
 
+  // The engine's day stays the day the test reads, whenever the test runs.
+  const testsupport::ScopedClock clock_{
+      rtl::EpochOfLocal(rtl::TSystemTime{2026, 12, 10, 10, 0, 0, 0, 0}) / 1000000};
   testsupport::TempDir dir_{"kwengine"};
   FakeHost host_;
   TCollectorEngine engine_{nullptr, host_};
@@ -145,9 +150,12 @@ TEST_F(EngineTest, TheHostsFormOfARecordIsCheckedAndStored) {
 
 TEST_F(EngineTest, DiscoveryIsAnswered) {
   std::vector<testsupport::Reply> replies;
-  std::thread asker(
-      [&] { replies = testsupport::AskUdp(Port(), "Are You Kelvadon Manager?", 1500); });
-  testsupport::PumpFor(1600);
+  std::atomic<bool> asked{false};
+  std::thread asker([&] {
+    replies = testsupport::AskUdp(Port(), "Are You Kelvadon Manager?", testsupport::kWaitLimitMs);
+    asked = true;
+  });
+  EXPECT_TRUE(PumpUntil([&] { return asked.load(); }));
   asker.join();
   ASSERT_EQ(replies.size(), 1u);
   EXPECT_EQ(replies[0].bytes, "Yes I am Kelvadon Manager.");
@@ -160,11 +168,11 @@ TEST_F(EngineTest, AnUploadLandsInTheProgramFolderAndIsAnEvent) {
   const std::string port = engine_.KelvadonFtp->BoundPort();
   std::atomic<int> done{-1};
   std::thread agent([&] {
-    done = std::system(("curl -s --max-time 20 -T " + source + " ftp://127.0.0.1:" + port +
+    done = std::system(("curl -s --max-time 60 -T " + source + " ftp://127.0.0.1:" + port +
                         "/agent.txt --user Brindlework:rtso7362")
                            .c_str());
   });
-  ASSERT_TRUE(PumpUntil([&] { return done >= 0; }, 30000));
+  ASSERT_TRUE(PumpUntil([&] { return done >= 0; }, 90000));
   agent.join();
   EXPECT_EQ(done, 0);
   EXPECT_EQ(testsupport::ReadFile(dir_.File("agent.txt")), "uploaded bytes\n");

@@ -122,7 +122,7 @@ TEST_F(CollectorUploads, UploadsLandInTheProgramFolderAndEachIsNoted) {
 
   // One event per upload, in order: the fixed sentence, then "> ", the address and the name as
   // the upload command gave it, with "\" for "/".
-  EXPECT_TRUE(WaitFor([&] { return ReceivedEvents(folder).size() >= 4; }, 5000));
+  EXPECT_TRUE(WaitFor([&] { return ReceivedEvents(folder).size() >= 4; }));
   EXPECT_EQ(ReceivedEvents(folder),
             (std::vector<std::string>{
                 ReceivedEvent("curl-passive.bin"), ReceivedEvent("curl-active.log"),
@@ -147,6 +147,7 @@ TEST_F(CollectorUploads, DownloadsAndStouWriteNoEvent) {
   EXPECT_EQ(Agent("active", "get:a.txt=" + local + "back2.txt"),
             "230 User Brindlework logged in.\n226 File sent ok\n221 Goodbye.\n");
   // Only the STOR was noted.
+  EXPECT_TRUE(WaitFor([&] { return !ReceivedEvents(folder).empty(); }));
   EXPECT_EQ(ReceivedEvents(folder), std::vector<std::string>{ReceivedEvent("a.txt")});
   EXPECT_EQ(Agent("passive", "", "brindlework rtso7362"), "530 Login incorrect.\n");
 }

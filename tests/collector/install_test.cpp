@@ -179,7 +179,8 @@ TEST_F(CollectorInstall, TheServiceRunsUnderTheInstalledScmd) {
   ASSERT_TRUE(ftpPort.Take()) << ftpPort.Error();
   testsupport::TempDir state("kwscm", 0755);
   testsupport::ScopedEnv scmDir("KELVADON_SCM_DIR", state.path());
-  testsupport::Scmd scmd(File("scmd"), state.path());
+  // The collector it starts runs on the collectors' clock, as ProgramFolder's do.
+  testsupport::Scmd scmd(File("scmd"), state.path(), ProgramFolder::ClockEnv());
   ASSERT_TRUE(scmd.Start()) << scmd.Log();
 
   const Ran installed = RunToEnd({File("KelvadonService"), "/INSTALL", "/SILENT"}, log_);

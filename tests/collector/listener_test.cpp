@@ -70,7 +70,7 @@ long ListenOverflows() {
 }
 
 // The first line the peer sends (without its line end), or "" when none comes within timeoutMs.
-std::string FirstLine(int fd, int timeoutMs = 10000) {
+std::string FirstLine(int fd, int timeoutMs = testsupport::kWaitLimitMs) {
   std::string got;
   while (got.find("\r\n") == std::string::npos) {
     pollfd p{fd, POLLIN, 0};

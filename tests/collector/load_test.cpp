@@ -76,9 +76,15 @@ bool SendInPieces(int fd, const std::string& bytes) {
   return true;
 }
 
-// Bytes of the connection from 127.0.0.1:clientPort to the collector's port that the collector
-// has not read yet, from /proc/net/tcp; -1 when the connection is not listed.
-long UnreadBytes(int serverPort, int clientPort) {
+// One line of /proc/net/tcp.
+struct TcpEntry {
+  int localPort, remotePort;
+  unsigned state;  // 0x0A: listening
+  long rxQueue;    // bytes received and not yet read
+};
+
+std::vector<TcpEntry> TcpEntries() {
+  std::vector<TcpEntry> entries;
   std::ifstream in("/proc/net/tcp");
   std::string line;
   std::getline(in, line);  // the column names
@@ -86,12 +92,28 @@ long UnreadBytes(int serverPort, int clientPort) {
     unsigned local, localPort, remote, remotePort, state;
     unsigned long txQueue, rxQueue;
     if (std::sscanf(line.c_str(), " %*d: %8X:%4X %8X:%4X %2X %8lX:%8lX", &local, &localPort,
-                    &remote, &remotePort, &state, &txQueue, &rxQueue) != 7)
-      continue;
-    if (static_cast<int>(localPort) == serverPort && static_cast<int>(remotePort) == clientPort)
-      return static_cast<long>(rxQueue);
+                    &remote, &remotePort, &state, &txQueue, &rxQueue) == 7)
+      entries.push_back({static_cast<int>(localPort), static_cast<int>(remotePort), state,
+                         static_cast<long>(rxQueue)});
   }
+  return entries;
+}
+
+// Bytes of the connection from 127.0.0.1:clientPort to the collector's port that the collector
+// has not read yet; -1 when the connection is not listed.
+long UnreadBytes(int serverPort, int clientPort) {
+  for (const TcpEntry& e : TcpEntries())
+    if (e.localPort == serverPort && e.remotePort == clientPort) return e.rxQueue;
   return -1;
+}
+
+// The collector's agent connections that it has not closed yet: once there is none, it has read
+// and stored everything the agents sent.
+int OpenAgentConnections(int serverPort) {
+  int n = 0;
+  for (const TcpEntry& e : TcpEntries())
+    n += e.localPort == serverPort && e.state != 0x0A;
+  return n;
 }
 
 int LocalPort(int fd) {
@@ -284,8 +306,9 @@ TEST_P(BadAgents, OthersGoOnBeingServed) {
   std::vector<std::string> expected = good.Expected();
   expected.insert(expected.end(), bad.records.begin(), bad.records.end());
   folder.WaitForRecords(expected.size());
-  // Give a wrong extra line the chance to show.
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  // Every agent has closed; once the collector has closed its side of each, a wrong extra line
+  // would be in the file.
+  EXPECT_TRUE(WaitFor([&] { return OpenAgentConnections(folder.Port()) == 0; }));
   EXPECT_EQ(Counted(folder.Records()), Counted(expected));
   // The bad agent's own records, in order.
   const auto badOnes = Counted(bad.records);

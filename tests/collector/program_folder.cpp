@@ -13,6 +13,7 @@
 #include "collector/dayfiles.h"
 #include "rtl/datetime.h"
 #include "rtl/files.h"
+#include "tests/support/faketime.h"
 #include "tests/support/peers.h"
 #include "tests/support/wait.h"
 
@@ -20,12 +21,39 @@ namespace fs = std::filesystem;
 
 namespace collectortest {
 
+namespace {
+
+// How far the collectors' clock is moved: to local noon of the day this process first asks.
+int64_t ClockOffsetSeconds() {
+  static const int64_t offset = [] {
+    if (!testsupport::FakeTimeAvailable()) return int64_t{0};
+    const int64_t now = testsupport::MachineSeconds();
+    rtl::TSystemTime noon = rtl::LocalTimeOf(now * 1000000);
+    noon.Hour = 12;
+    noon.Minute = noon.Second = noon.Millisecond = 0;
+    return rtl::EpochOfLocal(noon) / 1000000 - now;
+  }();
+  return offset;
+}
+
+}  // namespace
+
+std::vector<std::pair<std::string, std::string>> ProgramFolder::ClockEnv() {
+  if (!testsupport::FakeTimeAvailable()) return {};
+  return testsupport::FakeTimeEnv(ClockOffsetSeconds());
+}
+
+rtl::TDateTime ProgramFolder::CollectorNow() {
+  return rtl::EpochMicrosToDateTime((testsupport::MachineSeconds() + ClockOffsetSeconds()) *
+                                    1000000);
+}
+
 std::string ProgramFolder::TodayRecords() {
-  return collector::kRecordFolder + collector::DayFileName(rtl::Now());
+  return collector::kRecordFolder + collector::DayFileName(CollectorNow());
 }
 
 std::string ProgramFolder::TodayEvents() {
-  return collector::kEventFolder + collector::DayFileName(rtl::Now());
+  return collector::kEventFolder + collector::DayFileName(CollectorNow());
 }
 
 std::vector<std::string> ProgramFolder::Records() const {
@@ -120,6 +148,8 @@ bool ProgramFolder::Launch(const std::vector<std::string>& extraEnv) {
                          static_cast<rlim_t>(descriptorLimit_)};
       if (setrlimit(RLIMIT_NOFILE, &limit) != 0) _exit(126);
     }
+    for (const auto& [name, value] : ClockEnv())
+      setenv(name.c_str(), value.c_str(), 1);
     for (const auto& kv : extraEnv)
       putenv(strdup(kv.c_str()));
     sigset_t none;

@@ -1,17 +1,21 @@
 // A collector program folder for tests: the collector and its libraries copied into a temporary
 // folder with RecvData/, Log/ and a KelvadonMan.ini naming a free port; the collector run there in
-// the foreground as a child process; readers of its day files. A ProgramFolder belongs to one
-// test thread.
+// the foreground as a child process; readers of its day files. The collectors of a test program
+// run on one moved wall clock (libfaketime, when installed) that reads noon of the day the test
+// program started and runs on from there, so that no test sees a collector cross midnight and
+// "today" is the same for the test and the collector. A ProgramFolder belongs to one test thread.
 #pragma once
 
 #include <sys/types.h>
 
+#include <cstdint>
 #include <map>
 #include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "rtl/datetime.h"
 #include "tests/support/files.h"
 #include "tests/support/netns.h"
 
@@ -40,7 +44,11 @@ class ProgramFolder {
   // and values (bytes as they are: CP932 text, control bytes), for the next start.
   using Keys = std::vector<std::pair<std::string, std::string>>;
   void SetMailSettings(const Keys& mailEnv, const Keys& mail);
-  // Today's record and event day files (relative paths).
+  // The environment that gives a program the collectors' wall clock (none without libfaketime),
+  // for a collector started by someone else (scmd), and that clock's now.
+  static std::vector<std::pair<std::string, std::string>> ClockEnv();
+  static rtl::TDateTime CollectorNow();
+  // Today's record and event day files on the collectors' clock (relative paths).
   static std::string TodayRecords();
   static std::string TodayEvents();
   // Today's records, and the same once there are at least count of them (or timeoutMs passed).
@@ -49,11 +57,11 @@ class ProgramFolder {
   // The texts of today's events other than "Service Started" (the errors, in a test).
   std::vector<std::string> Errors() const;
 
-  // Starts "KelvadonService -FOREGROUND" in the folder and waits until its TCP port accepts and
-  // "Service Started" is in the event file. Its stderr goes to <dir>/stderr.log. Every collector
-  // takes the FTP port kFtpPort: outside a network namespace of the test's own, the port is taken
-  // first (see testsupport::FixedPort, held until this object goes); when that fails, Start
-  // returns false with the reason in <dir>/stderr.log.
+  // Starts "KelvadonService -FOREGROUND" in the folder, on the collectors' clock, and waits until
+  // its TCP port accepts and "Service Started" is in the event file. Its stderr goes to
+  // <dir>/stderr.log. Every collector takes the FTP port kFtpPort: outside a network namespace of
+  // the test's own, the port is taken first (see testsupport::FixedPort, held until this object
+  // goes); when that fails, Start returns false with the reason in <dir>/stderr.log.
   bool Start(const std::vector<std::string>& extraEnv = {});
   // Starts the collector as Start does, without waiting for anything; false when it cannot.
   bool Launch(const std::vector<std::string>& extraEnv = {});

@@ -29,6 +29,7 @@
 #include "rtl/datetime.h"
 #include "settings/keys.h"
 #include "tests/collector/program_folder.h"
+#include "tests/support/faketime.h"
 #include "tests/support/keys.h"
 #include "tests/support/mail_reader.h"
 #include "tests/support/netns.h"
@@ -123,7 +124,7 @@ class ReportTest : public ::testing::Test {
           lines = testsupport::ReadLines(folder_.Dir() + "marker").size();
           return lines >= count;
         },
-        count == 0 ? 1 : 20000);
+        count == 0 ? 1 : testsupport::kWaitLimitMs);
     return lines;
   }
 
@@ -223,7 +224,8 @@ TEST_F(ReportTest, ReportSendOffOnlyRestarts) {
 
 // A failed report is one error event; the restart still follows.
 TEST_F(ReportTest, AFailedReportStillRestarts) {
-  Create(MailEnv({{"SmtpPort", std::to_string(testsupport::FreePort())}}));
+  const testsupport::ClosedPort closed;
+  Create(MailEnv({{"SmtpPort", std::to_string(closed.Port())}}));
   now_ = At(2026, 12, 10, 0, 1);
   Tick();
   EXPECT_EQ(Events(),
@@ -352,37 +354,31 @@ SERVICE_STATUS_PROCESS StatusOf(SC_HANDLE service) {
 }
 
 // The collector as the service "KelvadonManager" under scmd, everything under libfaketime with
-// the wall clock moved so that local midnight comes 30 s after the start (the monotonic clock is
-// left alone). The first report tick, 60 s after the start, mails the finished day and restarts
-// the service through the real restart helper; an agent sending all along loses nothing it sent
-// before the restart began.
+// the wall clock moved so that local midnight comes 50 s after the start (the monotonic clock is
+// left alone): time enough for a loaded machine to start the service and store the first record
+// before midnight. The first report tick, 60 s after the service started and so after midnight,
+// mails the finished day and restarts the service through the real restart helper; an agent
+// sending all along loses nothing it sent before the restart began.
 TEST(ReportUnderTheServiceManager, MidnightReportAndRestart) {
   SmtpSink sink;
   REQUIRE_SINK(sink);
-  const std::string faketime = "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1";
-  if (access(faketime.c_str(), R_OK) != 0) GTEST_SKIP() << "libfaketime is not installed";
+  if (!testsupport::FakeTimeAvailable()) GTEST_SKIP() << testsupport::kNoFakeTime;
   testsupport::FixedPort ftpPort(ProgramFolder::kFtpPort);
   ASSERT_TRUE(ftpPort.Take()) << ftpPort.Error();
 
-  // The offset that puts local midnight 30 s ahead, and the two days as the services see them.
+  // The offset that puts local midnight 50 s ahead, and the two days as the services see them.
   const int64_t realNow = rtl::WallClockMicros();
   const rtl::TSystemTime today = rtl::LocalTimeOf(realNow);
   const int64_t midnight = rtl::EpochOfLocal(
       rtl::DateTimeToSystemTime(rtl::EncodeDate(today.Year, today.Month, today.Day) + 1));
-  const int64_t offset = (midnight - realNow) / 1000000 - 30;
+  const int64_t offset = (midnight - realNow) / 1000000 - 50;
   const rtl::TDateTime fakeNow = rtl::EpochMicrosToDateTime(realNow + offset * 1000000);
   const std::string dayBefore = collector::DayFileName(fakeNow);
   const std::string dayAfter = collector::DayFileName(fakeNow + 1);
 
   testsupport::TempDir state("kwscm", 0755);
   setenv("KELVADON_SCM_DIR", state.path().c_str(), 1);
-  std::string asan = getenv("ASAN_OPTIONS") ? getenv("ASAN_OPTIONS") : "";
-  testsupport::Scmd scmd(
-      SCMD_PATH, state.path(),
-      {{"LD_PRELOAD", faketime},
-       {"FAKETIME", "+" + std::to_string(offset)},
-       {"FAKETIME_DONT_FAKE_MONOTONIC", "1"},
-       {"ASAN_OPTIONS", asan + (asan.empty() ? "" : ":") + "verify_asan_link_order=0"}});
+  testsupport::Scmd scmd(SCMD_PATH, state.path(), testsupport::FakeTimeEnv(offset));
   ASSERT_TRUE(scmd.Start()) << scmd.Log();
   ProgramFolder folder;
   folder.SetMailSettings({{"SmtpServer", "127.0.0.1"},

@@ -79,7 +79,8 @@ class CollectorService : public ::testing::Test {
 
   testsupport::FixedPort ftpPort_{ProgramFolder::kFtpPort};
   testsupport::TempDir state_{"kwscm", 0755};
-  testsupport::Scmd scmd_{SCMD_PATH, state_.path()};
+  // The collector it starts runs on the collectors' clock, as ProgramFolder's do.
+  testsupport::Scmd scmd_{SCMD_PATH, state_.path(), ProgramFolder::ClockEnv()};
   ProgramFolder folder_;
   SC_HANDLE manager_ = nullptr;
   SC_HANDLE service_ = nullptr;
@@ -99,7 +100,8 @@ TEST_F(CollectorService, LifeCycleUnderTheServiceManager) {
   // A paused collector goes on collecting and answering.
   SendRecord(folder_.Port(), "while paused");
   EXPECT_TRUE(WaitFor([&] { return HasRecord(folder_, "while paused"); }));
-  EXPECT_EQ(AskUdp(folder_.Port(), "Are You Kelvadon Manager?", 10000).size(), 1u);
+  EXPECT_EQ(AskUdp(folder_.Port(), "Are You Kelvadon Manager?", testsupport::kWaitLimitMs).size(),
+            1u);
   ASSERT_TRUE(ControlService(service_, SERVICE_CONTROL_CONTINUE, &st)) << GetLastError();
   ASSERT_TRUE(WaitFor([&] { return State(service_) == SERVICE_RUNNING; }));
 

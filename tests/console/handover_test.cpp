@@ -26,6 +26,7 @@
 #include "rtl/datetime.h"
 #include "rtl/files.h"
 #include "tests/console/console_folder.h"
+#include "tests/support/clock.h"
 #include "tests/support/env.h"
 #include "tests/support/netns.h"
 #include "tests/support/peers.h"
@@ -105,8 +106,9 @@ class HandOver : public consoletest::ConsoleInFolder {
 
   // The console's listeners as an agent sees them.
   bool DiscoveryAnswered() {
-    auto replies = Beside<std::vector<testsupport::Reply>>(
-        [] { return testsupport::AskUdp(kCollectorPort, "Are You Kelvadon Manager?", 3000); });
+    auto replies = Beside<std::vector<testsupport::Reply>>([] {
+      return testsupport::AskUdp(kCollectorPort, "Are You Kelvadon Manager?", kPeerLimitMs);
+    });
     return replies.size() == 1 && replies[0].bytes == "Yes I am Kelvadon Manager." &&
            replies[0].fromPort == kCollectorPort;
   }
@@ -141,6 +143,10 @@ class HandOver : public consoletest::ConsoleInFolder {
       return std::system(("timeout 60 /usr/bin/curl -s --max-time 30 " + arguments).c_str());
     });
   }
+
+  // The console's day stays the day the test reads its files of, whenever the test runs.
+  const testsupport::ScopedClock clock_{
+      rtl::EpochOfLocal(rtl::TSystemTime{2026, 12, 10, 10, 0, 0, 0, 0}) / 1000000};
 };
 
 // Stopped at start: no question, every listener open at once; exit Yes starts the service all the

@@ -14,7 +14,7 @@
 # Run unprivileged, every process and file is the caller's. As root, dovecot's login processes
 # cannot be root: they run as dovenull, its internal processes as dovecot, and the mail as nobody.
 # Exits non-zero, with the reason on stderr and the end of dovecot's log, when dovecot does not
-# come up within 10 s.
+# come up within 60 s (a loaded machine may take a while; the wait ends as soon as it accepts).
 set -eu
 
 usage() {
@@ -149,7 +149,7 @@ echo $! >"$dir/dovecot.pid"
 
 # Up when the port accepts.
 i=0
-while [ $i -lt 100 ]; do
+while [ $i -lt 600 ]; do
   if ! kill -0 "$(cat "$dir/dovecot.pid")" 2>/dev/null; then
     echo "$0: dovecot ended at start; its output and log:" >&2
     cat "$dir/dovecot.out" "$dir/dovecot.log" >&2 2>/dev/null || true
@@ -162,7 +162,7 @@ while [ $i -lt 100 ]; do
   sleep 0.1
   i=$((i + 1))
 done
-echo "$0: dovecot does not accept on 127.0.0.1:$port after 10 s; its log:" >&2
+echo "$0: dovecot does not accept on 127.0.0.1:$port after 60 s; its log:" >&2
 tail -n 20 "$dir/dovecot.log" >&2 2>/dev/null || true
 "$0" stop "$dir"
 exit 1

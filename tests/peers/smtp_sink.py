@@ -9,7 +9,9 @@ temporary name, then renamed) before the "250" for "." goes out.
 
 Switches (each may be given more than once):
   --refuse helo | mail | rcpt=ADDRESS | data | dot   answer that step with a 5xx reply
-  --hold helo=S | mail=S | rcpt=S | dot=S            answer that step only after S seconds
+  --hold helo=S | mail=S | rcpt=S | dot=S            answer that step only after S seconds; as
+                                                    each hold begins, its step is appended to
+                                                    holds.log in the folder, one a line
   --pace BYTES                                      read at most BYTES a second, through a small
                                                     receive buffer (a slow, steady server)
   --auth USER:PASSWORD                              announce AUTH (PLAIN, LOGIN, CRAM-MD5,
@@ -75,6 +77,8 @@ class Handler:
 
     async def hold(self, step):
         if step in self.args.holds:
+            with open(os.path.join(self.args.dir, "holds.log"), "a") as f:
+                f.write(step + "\n")
             await asyncio.sleep(self.args.holds[step])
 
     async def handle_HELO(self, server, session, envelope, hostname):

@@ -45,7 +45,7 @@ class FakeHost : public WskHost {
 
   // Waits up to `timeout` until `count` posts match; returns the matching posts so far.
   std::vector<Posted> WaitFor(const Match& match, size_t count = 1,
-                              std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+                              std::chrono::milliseconds timeout = std::chrono::seconds(60)) {
     std::unique_lock<std::mutex> lock(mu_);
     std::vector<Posted> found;
     cv_.wait_for(lock, timeout, [&] {

@@ -15,7 +15,7 @@
 namespace testsupport {
 
 // Answers from the tables (WSAHOST_NOT_FOUND for what is not in them); a lookup of `gated` waits
-// until Open() (at most 20 s).
+// until Open() (at most 120 s).
 class FakeResolver : public WskResolver {
  public:
   std::map<std::string, WskHostEntry> names;
@@ -36,10 +36,10 @@ class FakeResolver : public WskResolver {
     return 0;
   }
 
-  // True once a gated lookup is waiting (false after 10 s).
+  // True once a gated lookup is waiting (false after 60 s).
   bool WaitEntered() {
     std::unique_lock<std::mutex> lock(mu_);
-    return cv_.wait_for(lock, std::chrono::seconds(10), [this] { return entered_; });
+    return cv_.wait_for(lock, std::chrono::seconds(60), [this] { return entered_; });
   }
   // Lets gated lookups through, now and from now on.
   void Open() {
@@ -53,7 +53,7 @@ class FakeResolver : public WskResolver {
     std::unique_lock<std::mutex> lock(mu_);
     entered_ = true;
     cv_.notify_all();
-    cv_.wait_for(lock, std::chrono::seconds(20), [this] { return open_; });
+    cv_.wait_for(lock, std::chrono::seconds(120), [this] { return open_; });
   }
 
   std::mutex mu_;

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/wait.h"
+
 namespace testsupport {
 
 // A fresh folder /tmp/<prefix>-XXXXXX, removed with everything in it when the object goes. It is
@@ -36,6 +38,6 @@ std::string ReadFile(const std::string& path);
 // The lines of a file, without their line ends.
 std::vector<std::string> ReadLines(const std::string& path);
 // Waits up to timeoutMs for a file to appear and returns its content; nullopt when it did not.
-std::optional<std::string> WaitForFile(const std::string& path, int timeoutMs = 10000);
+std::optional<std::string> WaitForFile(const std::string& path, int timeoutMs = kWaitLimitMs);
 
 }  // namespace testsupport

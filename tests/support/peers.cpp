@@ -47,6 +47,19 @@ int FreePort() {
   return 0;
 }
 
+ClosedPort::ClosedPort() : fd_(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  socklen_t len = sizeof a;
+  if (fd_ >= 0 && bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+      getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len) == 0)
+    port_ = ntohs(a.sin_port);
+}
+
+ClosedPort::~ClosedPort() {
+  if (fd_ >= 0) close(fd_);
+}
+
 int ConnectTcp(int port) {
   int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return -1;

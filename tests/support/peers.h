@@ -8,8 +8,27 @@
 
 namespace testsupport {
 
-// A port that is free for TCP and UDP on every address right now; 0 when none was found.
+// A port that is free for TCP and UDP on every address right now; 0 when none was found. Another
+// program may take it before the caller does: outside a network namespace of the test's own (see
+// netns.h), a test that needs a port where nothing listens takes a ClosedPort instead.
 int FreePort();
+
+// A TCP port where nothing listens for as long as the object lives: a socket bound to it on every
+// address that never listens, so connections to it are refused and no other program can listen
+// there meanwhile. Port() is 0 when no socket could be bound.
+class ClosedPort {
+ public:
+  ClosedPort();
+  ~ClosedPort();
+  ClosedPort(const ClosedPort&) = delete;
+  ClosedPort& operator=(const ClosedPort&) = delete;
+
+  int Port() const { return port_; }
+
+ private:
+  int fd_ = -1;
+  int port_ = 0;
+};
 
 // A TCP connection to 127.0.0.1:port, or -1.
 int ConnectTcp(int port);

@@ -4,12 +4,13 @@
 #pragma once
 
 #include "platform/msg/msg.h"
+#include "tests/support/wait.h"
 
 namespace testsupport {
 
 // Handles the calling thread's messages until pred() holds or limitMs pass; true when it held.
 template <typename Pred>
-bool PumpUntil(Pred pred, DWORD limitMs = 5000) {
+bool PumpUntil(Pred pred, DWORD limitMs = kWaitLimitMs) {
   DWORD start = GetTickCount();
   while (!pred()) {
     if (TickElapsed(start, GetTickCount()) > limitMs) return false;

@@ -44,10 +44,17 @@ struct ScHandle {
 
 class ServiceTest : public ::testing::Test {
  protected:
-  // Environment for scmd: short time-outs so that failures show quickly.
+  // Environment for scmd: time-outs that a sanitizer build's service keeps on a loaded machine
+  // when it starts and stops (a test that waits for the start time-out shortens it with
+  // ShortStartTimeout); the shutdown's is shorter than a real system's, so that a service that
+  // refuses it costs less.
   virtual std::vector<std::pair<std::string, std::string>> ScmdEnv() {
-    return {{"KELVADON_SCM_START_TIMEOUT", "3"}, {"KELVADON_SCM_SHUTDOWN_TIMEOUT", "5"}};
+    return {{"KELVADON_SCM_START_TIMEOUT", std::to_string(startTimeoutSeconds_)},
+            {"KELVADON_SCM_SHUTDOWN_TIMEOUT", "15"}};
   }
+  // For a fixture's constructor: scmd's start time-out at 3 s, for a test that waits for it and
+  // whose services fail their start either way.
+  void ShortStartTimeout() { startTimeoutSeconds_ = 3; }
 
   // True for a fixture whose services run under account_ (see test_account.h).
   virtual bool WantsTestAccount() const { return false; }
@@ -130,7 +137,7 @@ class ServiceTest : public ::testing::Test {
     return st;
   }
 
-  static bool WaitState(SC_HANDLE s, DWORD state, int timeoutMs = 10000) {
+  static bool WaitState(SC_HANDLE s, DWORD state, int timeoutMs = kWaitLimitMs) {
     return WaitFor([&] { return Status(s).dwCurrentState == state; }, timeoutMs);
   }
 
@@ -149,6 +156,7 @@ class ServiceTest : public ::testing::Test {
     return out;
   }
 
+  int startTimeoutSeconds_ = 30;
   TempDir dir_{"kwscm", 0755};
   std::unique_ptr<TestAccount> account_;  // with WantsTestAccount only
   std::unique_ptr<Scmd> scmd_;

@@ -11,6 +11,8 @@
 #include <fstream>
 #include <thread>
 
+#include "tests/support/wait.h"
+
 namespace testsupport {
 
 namespace {
@@ -69,7 +71,7 @@ SmtpSink::SmtpSink(const std::vector<std::string>& switches) : dir_("smtpsink") 
     _exit(127);
   }
   close(fds[1]);
-  if (pid_ > 0) port_ = ReadFirstLine(fds[0], 20000);
+  if (pid_ > 0) port_ = ReadFirstLine(fds[0], kWaitLimitMs);
   close(fds[0]);
 }
 
@@ -104,6 +106,10 @@ std::vector<std::string> SmtpSink::AuthLog() const {
   const std::string log = dir_.File("auth.log");
   if (access(log.c_str(), F_OK) != 0) return {};
   return testsupport::ReadLines(log);
+}
+
+std::vector<std::string> SmtpSink::Holds() const {
+  return testsupport::ReadLines(dir_.File("holds.log"));
 }
 
 }  // namespace testsupport

@@ -38,6 +38,9 @@ class SmtpSink {
   // The login attempts so far (with "--auth"), one line each: mechanism, user, password and "ok"
   // or "refused", separated by TABs.
   std::vector<std::string> AuthLog() const;
+  // The holds begun so far (with "--hold"), one step ("helo", "mail", "rcpt", "dot") each: while
+  // the last one lasts, the client waits for that step's reply.
+  std::vector<std::string> Holds() const;
 
  private:
   testsupport::TempDir dir_;

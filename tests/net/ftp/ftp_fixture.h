@@ -12,6 +12,7 @@
 
 #include "net/ftp/ftpsrv.h"
 #include "tests/support/files.h"
+#include "tests/support/wait.h"
 
 namespace ftptest {
 
@@ -50,14 +51,14 @@ class RawClient {
   // Sends bytes as urgent (out-of-band) data.
   void SendUrgent(const std::string& bytes);
   // The next complete reply line without CR LF; "" when none came within limitMs.
-  std::string ReadLine(unsigned limitMs = 5000);
+  std::string ReadLine(unsigned limitMs = testsupport::kWaitLimitMs);
   // The reply lines up to and including the first that starts with "<code> " (a multi-line
   // reply), joined by "\n"; "" on time-out.
-  std::string ReadReply(unsigned limitMs = 5000);
+  std::string ReadReply(unsigned limitMs = testsupport::kWaitLimitMs);
   // Sends line + CR LF and returns the reply.
-  std::string Command(const std::string& line, unsigned limitMs = 5000);
+  std::string Command(const std::string& line, unsigned limitMs = testsupport::kWaitLimitMs);
   // True once the server has closed the connection (after everything it sent was read).
-  bool WaitClosed(unsigned limitMs = 5000);
+  bool WaitClosed(unsigned limitMs = testsupport::kWaitLimitMs);
   // Stops / restarts reading (the bytes stay in the system meanwhile).
   void Pause();
   void Resume();
@@ -87,9 +88,9 @@ class DataPeer {
   // Listens on 127.0.0.1 (port chosen by the system) for one connection; returns the PORT
   // command's argument for it ("127,0,0,1,p1,p2").
   std::string Listen();
-  bool WaitConnected(unsigned limitMs = 5000);
+  bool WaitConnected(unsigned limitMs = testsupport::kWaitLimitMs);
   // True once the server's side has closed (everything it sent has been read).
-  bool WaitClosed(unsigned limitMs = 5000);
+  bool WaitClosed(unsigned limitMs = testsupport::kWaitLimitMs);
   // Sends bytes (queued; they go out while messages are handled); nothing once the connection is
   // gone.
   void Send(const std::string& bytes);
@@ -125,7 +126,7 @@ std::string Pattern(size_t length, unsigned seed = 1);
 int RunWhilePumping(const std::string& commandLine, std::string& output, unsigned limitMs = 60000);
 
 // Handles messages until the server has no session left; false after limitMs.
-bool PumpUntilNoClients(TFtpServer& server, unsigned limitMs = 5000);
+bool PumpUntilNoClients(TFtpServer& server, unsigned limitMs = testsupport::kWaitLimitMs);
 
 // Quotes text for the shell.
 std::string ShellQuote(const std::string& text);

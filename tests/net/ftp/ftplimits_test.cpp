@@ -59,12 +59,12 @@ TEST(FtpDescriptorLimits, CeilingBelowTheLimitAndAcceptPausedWhenExhausted) {
     ASSERT_LT(hog.size(), 1000u);
   }
   fx.Server().ServerSocket()->Resume();
-  EXPECT_TRUE(PumpUntil([&] { return fx.Server().ServerSocket()->Paused(); }, 3000));
+  EXPECT_TRUE(PumpUntil([&] { return fx.Server().ServerSocket()->Paused(); }));
   PumpFor(1500);  // the retry fails the same way: still one pause, told once
   EXPECT_EQ(fx.Server().ClientCount(), 0);
   EXPECT_EQ(paused, std::vector<WORD>{WSAEMFILE});
   hog.clear();
-  EXPECT_EQ(waiting.ReadLine(5000), "220 FTP Server ready.");
+  EXPECT_EQ(waiting.ReadLine(), "220 FTP Server ready.");
   EXPECT_FALSE(fx.Server().ServerSocket()->Paused());
 }
 

@@ -174,7 +174,7 @@ TEST_P(FtpTransferTable, OpensAndClosesWithOneReply) {
         peer.Send(sent);
         peer.Finish();
       }
-      closing = c.ReadReply(30000);
+      closing = c.ReadReply();
       break;
     case Ending::Abor:
       if (row.upload) {
@@ -193,7 +193,7 @@ TEST_P(FtpTransferTable, OpensAndClosesWithOneReply) {
       break;
     case Ending::DataFails:
       if (row.via == Via::Passive) peer.Reset();
-      closing = c.ReadReply(10000);
+      closing = c.ReadReply();
       break;
   }
   if (row.prefix)
@@ -345,8 +345,8 @@ TEST_F(FtpTransferEnds, DeferredStepsLeftFromAnEarlierTransferLeaveTheRunningOne
   down.Pause();
   postLeftovers();
   down.Resume();
-  EXPECT_EQ(c.ReadReply(30000), "226 File sent ok");
-  down.WaitClosed(30000);
+  EXPECT_EQ(c.ReadReply(), "226 File sent ok");
+  down.WaitClosed();
   EXPECT_TRUE(down.Received() == big) << down.Received().size();
   EXPECT_EQ(c.Command("NOOP"), "200 Ok. Parameter was ''.");
 }

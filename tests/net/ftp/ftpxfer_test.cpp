@@ -65,7 +65,7 @@ class FtpTransfer : public ::testing::Test {
     if (!DataUp(peer, mode)) return opening + "|not connected";
     peer.Send(bytes);
     peer.Finish();
-    return opening + "|" + c.ReadReply(30000);
+    return opening + "|" + c.ReadReply();
   }
 
   // Downloads with command (RETR name, LIST, ...); the replies joined by "|", the bytes in data.
@@ -75,7 +75,7 @@ class FtpTransfer : public ::testing::Test {
     const std::string opening = c.Command(command);
     if (opening.rfind("150", 0) != 0) return opening;
     if (!DataUp(peer, mode)) return opening + "|not connected";
-    const std::string closing = c.ReadReply(30000);
+    const std::string closing = c.ReadReply();
     peer.WaitClosed();
     data = peer.Received();
     return opening + "|" + closing;
@@ -423,7 +423,7 @@ TEST_F(FtpTransfer, TransfersThatStallAreEndedWithTheirClosingReply) {
   // A transfer whose passive connection never comes.
   ASSERT_GT(ftptest::PasvPort(c.Command("PASV")), 0);
   EXPECT_EQ(c.Command("STOR late.txt"), "150 Opening data connection for late.txt.");
-  EXPECT_EQ(c.ReadLine(3000), "426 Connection closed; Timeout.");
+  EXPECT_EQ(c.ReadLine(), "426 Connection closed; Timeout.");
   // A passive listener that no command uses is closed.
   const int idle = ftptest::PasvPort(c.Command("PASV"));
   ASSERT_GT(idle, 0);
@@ -437,7 +437,7 @@ TEST_F(FtpTransfer, TransfersThatStallAreEndedWithTheirClosingReply) {
   ASSERT_TRUE(slow.Connect(ftptest::PasvPort(c.Command("PASV"))));
   EXPECT_EQ(c.Command("STOR slow.txt"), "150 Opening data connection for slow.txt.");
   slow.Send("some");
-  EXPECT_EQ(c.ReadLine(3000), "426 Connection closed; Timeout.");
+  EXPECT_EQ(c.ReadLine(), "426 Connection closed; Timeout.");
   EXPECT_EQ(c.Command("NOOP"), "200 Ok. Parameter was ''.");
 }
 
@@ -448,7 +448,8 @@ TEST_F(FtpTransfer, TwoSessionsNeverWriteTheSameFileAtOnce) {
   ASSERT_TRUE(first.Connect(ftptest::PasvPort(c.Command("PASV"))));
   EXPECT_EQ(c.Command("STOR shared.txt"), "150 Opening data connection for shared.txt.");
   first.Send("first writer");
-  PumpFor(50);
+  // The first writer is under way: its bytes are in the file.
+  ASSERT_TRUE(PumpUntil([&] { return ReadFile(fx.Home().File("shared.txt")) == "first writer"; }));
   DataPeer second;
   ASSERT_TRUE(second.Connect(ftptest::PasvPort(other.Command("PASV"))));
   EXPECT_EQ(other.Command("STOR shared.txt"), "150 Opening data connection for shared.txt.");

@@ -50,13 +50,17 @@ DWORD Since(DWORD start) {
   return TickElapsed(start, GetTickCount());
 }
 
+// The client's time-out in these tests: far longer than any step takes on a loaded machine, so
+// that a request ends by its own event ("at once", never "426 Timeout") unless a test shortens it.
+constexpr int kTimeoutSeconds = 60;
+
 class Pop3ClientTest : public ::testing::Test {
  protected:
   void SetUp() override {
     cli_.Host = "127.0.0.1";
     cli_.UserName = "alice";
     cli_.PassWord = "secret";
-    cli_.Timeout = 10;
+    cli_.Timeout = kTimeoutSeconds;
     cli_.OnRequestDone = [this](rtl::TObject*, TPop3Request rq, WORD error) {
       done_.push_back(std::to_string(rq) + ":" + std::to_string(error));
     };
@@ -302,13 +306,14 @@ TEST_F(Pop3ClientTest, LookupAndConnectFailures) {
   ASSERT_NE(setResolver, nullptr);
   testsupport::FakeResolver none;  // knows no name
   setResolver(&none);
+  const testsupport::ClosedPort closed;
   struct Row {
     std::string host, port, error;
     int result;
   } rows[] = {
       {"nowhere.test", "110", "-ERR Host not found (Winsock error #11001)", 11001},
-      {"127.0.0.1", std::to_string(testsupport::FreePort()),
-       "-ERR Connection refused (Winsock error #10061)", 10061},
+      {"127.0.0.1", std::to_string(closed.Port()), "-ERR Connection refused (Winsock error #10061)",
+       10061},
       {"127.0.0.1", "no-such-service", "", 500},
   };
   for (const Row& row : rows) {

@@ -13,6 +13,7 @@
 #include "net/mail/syncsmtp.h"
 #include "rtl/cp932.h"
 #include "rtl/datetime.h"
+#include "tests/support/clock.h"
 
 namespace smtptest {
 
@@ -51,18 +52,7 @@ class ScopedZone {
   std::optional<std::string> old_;
 };
 
-// The wall clock stands at epochSeconds until the object goes.
-class ScopedClock {
- public:
-  explicit ScopedClock(int64_t epochSeconds)
-      : old_(rtl::SetWallClock([epochSeconds] { return epochSeconds * 1000000; })) {}
-  ~ScopedClock() { rtl::SetWallClock(old_); }
-  ScopedClock(const ScopedClock&) = delete;
-  ScopedClock& operator=(const ScopedClock&) = delete;
-
- private:
-  rtl::WallClock old_;
-};
+using testsupport::ScopedClock;
 
 // The entries of a string list.
 inline std::vector<std::string> Entries(const rtl::TStringList& list) {

@@ -251,6 +251,7 @@ TEST(SyncSmtp, FailuresToConnect) {
   ASSERT_NE(setResolver, nullptr);
   testsupport::FakeResolver resolver;
   setResolver(&resolver);
+  const testsupport::ClosedPort closed;
   struct {
     const char* what;
     std::string host;
@@ -258,7 +259,7 @@ TEST(SyncSmtp, FailuresToConnect) {
     int result;
     std::string error;
   } rows[] = {
-      {"nobody listens", "127.0.0.1", std::to_string(testsupport::FreePort()), 500,
+      {"nobody listens", "127.0.0.1", std::to_string(closed.Port()), 500,
        "500 Connection refused (Winsock error #10061)"},
       {"an unknown host", "nowhere.test", "25", 11001, "500 Host not found (Winsock error #11001)"},
       {"no host", "", "25", 500, "500 ESocketException: DNS lookup: invalid host name."},

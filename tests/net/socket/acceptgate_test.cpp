@@ -65,10 +65,25 @@ class GatedListener {
   TAcceptGate gate_;
 };
 
+// Retries of a paused gate while ms pass: one a second, and one more for a retry under way.
+int RetriesWithin(DWORD ms) {
+  return static_cast<int>(ms / kAcceptRetryMs) + 1;
+}
+
+// Pumps for at least ms; returns how long it really took (a loaded machine takes longer).
+DWORD PumpAtLeast(DWORD ms) {
+  const DWORD start = GetTickCount();
+  PumpFor(ms);
+  return TickElapsed(start, GetTickCount());
+}
+
 TEST(AcceptGate, AFullBudgetHoldsConnectionsBackAndEachPauseIsReportedOnce) {
   TDescriptorBudget budget(2);
   GatedListener l(budget);
-  l.Gate().PauseQuietMs = 1500;
+  // Well above the retry's second, so that a retry late on a loaded machine is still the same
+  // pause.
+  constexpr DWORD kQuietMs = 3 * kAcceptRetryMs;
+  l.Gate().PauseQuietMs = kQuietMs;
   std::vector<int> clients;
   for (int i = 0; i < 5; ++i)
     clients.push_back(ConnectTcp(l.Port()));
@@ -79,15 +94,15 @@ TEST(AcceptGate, AFullBudgetHoldsConnectionsBackAndEachPauseIsReportedOnce) {
   // Paused, the listener is not asked again and again: one retry a second, each failing the
   // same way, and still one report.
   const int asked = l.asked;
-  PumpFor(2500);
-  EXPECT_LE(l.asked - asked, 3);
+  EXPECT_LE(l.asked - asked, RetriesWithin(PumpAtLeast(2500)));
   EXPECT_EQ(l.accepted.size(), 2u);
   EXPECT_EQ(l.reports, std::vector<int>{WSAEMFILE});
 
   // A connection that ends lets the next one in at once (before the retry is due), and every
   // waiting connection is taken in the end; running out again on the way is the same pause.
   l.EndOne();
-  ASSERT_TRUE(PumpUntil([&] { return l.accepted.size() == 2 && l.Gate().Paused(); }, 900));
+  EXPECT_FALSE(l.Gate().Paused()) << "the ended connection did not resume the listener at once";
+  ASSERT_TRUE(PumpUntil([&] { return l.accepted.size() == 2 && l.Gate().Paused(); }));
   while (l.total < 5) {
     l.EndOne();
     ASSERT_TRUE(PumpUntil([&] { return l.accepted.size() == 2 || l.total == 5; }));
@@ -96,7 +111,7 @@ TEST(AcceptGate, AFullBudgetHoldsConnectionsBackAndEachPauseIsReportedOnce) {
   EXPECT_EQ(budget.Available(), 0);
 
   // Once nothing has been refused for a while the pause is over: the next refusal is reported.
-  PumpFor(1700);
+  PumpFor(kQuietMs + 200);
   clients.push_back(ConnectTcp(l.Port()));
   ASSERT_TRUE(PumpUntil([&] { return l.reports.size() == 2; }));
   EXPECT_EQ(l.reports, (std::vector<int>{WSAEMFILE, WSAEMFILE}));
@@ -135,9 +150,9 @@ TEST(AcceptGate, ASystemRefusalPausesUntilDescriptorsAreFree) {
     hog.push_back(fd);
 
   l.Listener().Resume();
-  ASSERT_TRUE(PumpUntil([&] { return l.Gate().Paused(); }, 3000));
-  PumpFor(2500);
-  EXPECT_LE(l.asked, 5);
+  ASSERT_TRUE(PumpUntil([&] { return l.Gate().Paused(); }));
+  // The first connection, the notification after the resume, and the retries.
+  EXPECT_LE(l.asked, 2 + RetriesWithin(PumpAtLeast(2500)));
   EXPECT_TRUE(l.accepted.empty());
   EXPECT_EQ(l.reports, std::vector<int>{WSAEMFILE});
   EXPECT_EQ(budget.Available(), 1000);
@@ -145,7 +160,7 @@ TEST(AcceptGate, ASystemRefusalPausesUntilDescriptorsAreFree) {
   for (int fd : hog)
     close(fd);
   setrlimit(RLIMIT_NOFILE, &saved);
-  EXPECT_TRUE(PumpUntil([&] { return l.total == 4; }, 3000));
+  EXPECT_TRUE(PumpUntil([&] { return l.total == 4; }));
   EXPECT_FALSE(l.Gate().Paused());
   for (int fd : clients)
     close(fd);

@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/peers.h"
 #include "tests/support/pump.h"
 #include "tests/support/socket_loopback.h"
 
@@ -156,12 +157,8 @@ TEST(AsyncSocket, SecondListenerOnAPortGetsAddressInUse) {
 }
 
 TEST(AsyncSocket, RefusedConnectReportsThroughSessionConnected) {
-  std::string port;
-  {
-    auto l = Listener();
-    port = l->GetSockPort();
-  }
-  auto c = ClientTo(port);
+  const testsupport::ClosedPort refusing;
+  auto c = ClientTo(std::to_string(refusing.Port()));
   int connectErr = -1;
   int closed = 0;
   c->OnSessionConnected = [&](rtl::TObject*, WORD err) { connectErr = err; };
@@ -185,25 +182,27 @@ TEST(AsyncSocket, SendQueueChunksAndOneDataSentFromTheLoop) {
   auto client = ClientTo(listener->GetSockPort());
   bool connected = false;
   client->OnSessionConnected = [&](rtl::TObject*, WORD) { connected = true; };
+  // The first FD_WRITE of the connection (nothing queued: OnDataSent) passes before counting.
+  int dataSent = 0;
+  client->OnDataSent = [&](rtl::TObject*, WORD) { ++dataSent; };
   client->Connect();
-  ASSERT_TRUE(PumpUntil([&] { return connected && session; }));
-  PumpFor(20);  // let the first FD_WRITE pass
+  ASSERT_TRUE(PumpUntil([&] { return connected && session && dataSent == 1; }));
+  dataSent = 0;
 
   std::vector<int> sends;
-  int dataSent = 0;
   client->OnSendData = [&](rtl::TObject*, int n) { sends.push_back(n); };
-  client->OnDataSent = [&](rtl::TObject*, WORD) { ++dataSent; };
   std::string payload(3000, 'x');
   for (size_t i = 0; i < payload.size(); ++i)
     payload[i] = static_cast<char>('a' + i % 26);
   EXPECT_EQ(client->SendStr(payload), 3000);
   EXPECT_EQ(sends, (std::vector<int>{1460, 1460, 80}));
   EXPECT_EQ(dataSent, 0);  // never inside Send
-  EXPECT_TRUE(PumpUntil([&] { return received.size() == 3000; }));
-  PumpFor(30);
+  EXPECT_TRUE(PumpUntil([&] { return received.size() == 3000 && dataSent >= 1; }));
+  PumpFor(30);  // a second OnDataSent would come now
   EXPECT_EQ(dataSent, 1);
   EXPECT_EQ(received, payload);
   EXPECT_EQ(client->Send(nullptr, 0), 0);  // zero bytes: still one OnDataSent from the loop
+  EXPECT_TRUE(PumpUntil([&] { return dataSent >= 2; }));
   PumpFor(30);
   EXPECT_EQ(dataSent, 2);
 }

@@ -10,6 +10,7 @@
 #include "platform/wsock32/host.h"
 #include "tests/support/fake_resolver.h"
 #include "tests/support/pump.h"
+#include "tests/support/wait.h"
 
 namespace {
 
@@ -116,13 +117,10 @@ TEST_F(LookupTest, CancelWhileTheAnswerIsAlreadyQueued) {
   // cancel still ends the lookup with 10004, and the late answer is not reported.
   s_.DnsLookup("two.test");
   MSG m;
-  bool queued = false;
-  for (int i = 0; i < 1000 && !queued; ++i) {
-    queued = PeekMessage(&m, s_.WindowHandle(), WM_ASYNCGETHOSTBYNAME, WM_ASYNCGETHOSTBYNAME,
-                         PM_NOREMOVE);
-    if (!queued) Sleep(5);
-  }
-  ASSERT_TRUE(queued);
+  ASSERT_TRUE(testsupport::WaitFor([&] {
+    return PeekMessage(&m, s_.WindowHandle(), WM_ASYNCGETHOSTBYNAME, WM_ASYNCGETHOSTBYNAME,
+                       PM_NOREMOVE);
+  }));
   s_.CancelDnsLookup();
   EXPECT_EQ(done_, std::vector<std::string>{"10004::"});
   PumpFor(50);

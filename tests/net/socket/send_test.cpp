@@ -41,6 +41,9 @@ TEST(TBufferChunk, WritePeekRemove) {
 class SendTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    // A test may set up again for a fresh connection: what is waited for below is that one's.
+    server_.reset();
+    connected_ = false;
     listener_ = Listener();
     listener_->OnSessionAvailable = [this](rtl::TObject*, WORD) {
       server_ = std::make_unique<TCustomAsyncSocket>();
@@ -48,9 +51,13 @@ class SendTest : public ::testing::Test {
     };
     client_ = ClientTo(listener_->GetSockPort());
     client_->OnSessionConnected = [this](rtl::TObject*, WORD err) { connected_ = err == 0; };
+    // The FD_WRITE every new connection gets (nothing queued: OnDataSent) passes before a test
+    // counts.
+    bool firstWrite = false;
+    client_->OnDataSent = [&firstWrite](rtl::TObject*, WORD) { firstWrite = true; };
     client_->Connect();
-    ASSERT_TRUE(PumpUntil([this] { return connected_ && server_ != nullptr; }));
-    PumpFor(30);  // the FD_WRITE of each new connection passes before a test counts
+    ASSERT_TRUE(PumpUntil([&] { return connected_ && server_ != nullptr && firstWrite; }));
+    client_->OnDataSent = nullptr;
   }
 
   static void SetBuffer(TCustomAsyncSocket& s, int option, int size) {
@@ -134,7 +141,8 @@ TEST_F(SendTest, SendToAPeerThatResetEndsTheSessionOnce) {
   EXPECT_FALSE(raised);
   EXPECT_EQ(client_->State(), wsClosed);
   client_->Resume();
-  PumpFor(50);
+  EXPECT_TRUE(PumpUntil([&] { return !closed.empty(); }));
+  PumpFor(50);  // a second report would come now
   EXPECT_EQ(closed, std::vector<int>{WSAECONNRESET});
 }
 
@@ -170,7 +178,9 @@ TEST_F(SendTest, ReceiveStrTakesEverythingPending) {
 
 TEST_F(SendTest, DataNobodyReadsIsDiscarded) {
   // Without an OnDataAvailable handler the socket reads and drops, so the notification does not
-  // come back forever and the bytes do not reach a handler assigned later.
+  // come back forever and the bytes do not reach a handler assigned later. The bytes go in one
+  // send, so they arrive at once: none can come after the drain seen below.
+  client_->ChunkSize = 8192;
   client_->SendStr(Pattern(5000));
   ULONG pending = 1;
   ASSERT_TRUE(PumpUntil([&] {
@@ -251,12 +261,14 @@ TEST(SendToDatagram, DataSentFollowsFromTheLoop) {
   client.SetProto("udp");
   client.SetAddr("127.0.0.1");
   client.SetPort("9");  // unused: SendTo names its own destination
+  // The FD_WRITE at registration (nothing queued: OnDataSent) passes before the test counts.
+  int dataSent = 0;
+  client.OnDataSent = [&](rtl::TObject*, WORD) { ++dataSent; };
   client.Connect();
   ASSERT_EQ(client.State(), wsConnected);
-  PumpFor(30);
-  int dataSent = 0;
+  ASSERT_TRUE(PumpUntil([&] { return dataSent == 1; }));
+  dataSent = 0;
   std::vector<int> sends;
-  client.OnDataSent = [&](rtl::TObject*, WORD) { ++dataSent; };
   client.OnSendData = [&](rtl::TObject*, int n) { sends.push_back(n); };
   WS_sockaddr_in to = {};
   to.sin_family = WS_AF_INET;

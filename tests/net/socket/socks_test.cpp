@@ -94,9 +94,9 @@ class ScriptedProxy {
   bool ScriptDone() const { return done_; }
 
  private:
-  // Waits for fd to be readable, checking stop_ every 50 ms, at most 10 s.
+  // Waits for fd to be readable, checking stop_ every 50 ms, at most 60 s.
   bool Readable(int fd) {
-    for (int waited = 0; waited < 10000 && !stop_; waited += 50) {
+    for (int waited = 0; waited < 60000 && !stop_; waited += 50) {
       pollfd p{fd, POLLIN, 0};
       int r = ::poll(&p, 1, 50);
       if (r > 0) return true;
@@ -548,22 +548,20 @@ class Microsocks {
   std::string Port() const { return std::to_string(port_); }
 
  private:
-  // Up to 5 s for the port to accept; false when the process ended or never listened.
+  // Up to 60 s for the port to accept; false when the process ended or never listened.
   bool WaitListening() {
     bool ended = false;
-    const bool listening = testsupport::WaitFor(
-        [&] {
-          int status;
-          if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-            pid_ = 0;
-            ended = true;
-            return true;
-          }
-          int fd = testsupport::ConnectTcp(port_);
-          if (fd >= 0) ::close(fd);
-          return fd >= 0;
-        },
-        5000);
+    const bool listening = testsupport::WaitFor([&] {
+      int status;
+      if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+        pid_ = 0;
+        ended = true;
+        return true;
+      }
+      int fd = testsupport::ConnectTcp(port_);
+      if (fd >= 0) ::close(fd);
+      return fd >= 0;
+    });
     return listening && !ended;
   }
 
@@ -634,7 +632,7 @@ TEST(SocksMicrosocks, LineExchangeThroughTheProxy) {
     }
     client.Connect();
     ASSERT_TRUE(
-        PumpUntil([&] { return !events.empty() && events.back().substr(0, 5) == "line:"; }, 10000));
+        PumpUntil([&] { return !events.empty() && events.back().substr(0, 5) == "line:"; }));
     std::vector<std::string> expected;
     if (row.auth) expected = {"auth:0", "auth:1"};
     expected.push_back("connected:0");

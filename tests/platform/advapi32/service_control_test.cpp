@@ -4,7 +4,9 @@
 #include <signal.h>
 #include <sys/wait.h>
 
-#include <atomic>
+#include <algorithm>
+#include <latch>
+#include <sstream>
 #include <thread>
 
 #include "tests/support/netns.h"
@@ -23,8 +25,22 @@ pid_t PidFromTrace(const std::vector<std::string>& lines, const std::string& key
   return 0;
 }
 
+// The states scmd logged for a service, from its log, each with its exit code and process.
+std::vector<std::string> StateLines(const std::string& log, const std::string& name) {
+  std::vector<std::string> lines;
+  std::istringstream in(log);
+  const std::string prefix = "scmd: " + name + ": ";
+  for (std::string line; std::getline(in, line);)
+    if (line.rfind(prefix, 0) == 0 && line.find(" check point ") != std::string::npos)
+      lines.push_back(line.substr(prefix.size()));
+  return lines;
+}
+
 TEST_F(ServiceTest, StartPauseContinueStopWithStatesInOrder) {
-  ScHandle s = Install("Cycle", "--start-delay=300 --stop-delay=200");
+  // Pending long enough that the state is still START_PENDING when the start has returned.
+  constexpr int kStartDelayMs = 3000;
+  ScHandle s =
+      Install("Cycle", "--start-delay=" + std::to_string(kStartDelayMs) + " --stop-delay=200");
   LPCSTR args[] = {"one", "two"};
   ASSERT_TRUE(StartServiceA(s, 2, args)) << GetLastError();
   // Once the start returns the dispatcher has it: the service main has begun or will.
@@ -52,12 +68,14 @@ TEST_F(ServiceTest, StartPauseContinueStopWithStatesInOrder) {
   EXPECT_EQ(Status(s).dwWin32ExitCode, 0u);
   EXPECT_TRUE(testsupport::WaitFor([&] { return !testsupport::ProcessAlive(pid); }));
 
-  // scmd's own START_PENDING at the spawn, the service's reports with their check points, and
-  // nothing out of order.
-  const std::vector<std::string> want = {"START_PENDING 0", "START_PENDING 0", "START_PENDING 1",
-                                         "START_PENDING 2", "START_PENDING 3", "RUNNING 0",
-                                         "PAUSED 0",        "RUNNING 0",       "RUNNING 0",
-                                         "STOP_PENDING 0",  "STOPPED 0"};
+  // scmd's own START_PENDING at the spawn, the service's reports with their check points (one each
+  // 100 ms of the start), and nothing out of order.
+  std::vector<std::string> want = {"START_PENDING 0", "START_PENDING 0"};
+  for (int cp = 1; cp <= kStartDelayMs / 100; ++cp)
+    want.push_back("START_PENDING " + std::to_string(cp));
+  for (const char* state :
+       {"RUNNING 0", "PAUSED 0", "RUNNING 0", "RUNNING 0", "STOP_PENDING 0", "STOPPED 0"})
+    want.push_back(state);
   EXPECT_EQ(LoggedStates("Cycle"), want);
 }
 
@@ -65,7 +83,8 @@ TEST_F(ServiceTest, RefusalsCarryTheirWin32Codes) {
   ScHandle running = Install("Picky", "--refuse=pause,stop");
   ASSERT_TRUE(StartServiceA(running, 0, nullptr));
   ASSERT_TRUE(WaitState(running, SERVICE_RUNNING));
-  ScHandle slow = Install("Slow", "--start-delay=3000");
+  // Pending for longer than any test takes (it is killed at the end).
+  ScHandle slow = Install("Slow", "--start-delay=120000");
   ASSERT_TRUE(StartServiceA(slow, 0, nullptr));
   ScHandle stopped = Install("Idle");
 
@@ -97,12 +116,22 @@ TEST_F(ServiceTest, RefusalsCarryTheirWin32Codes) {
   EXPECT_EQ(GetLastError(), DWORD(ERROR_SERVICE_DOES_NOT_EXIST));
   EXPECT_FALSE(QueryServiceStatus(reinterpret_cast<SC_HANDLE>(0x42), &st));
   EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_HANDLE));
+  const pid_t slowPid = static_cast<pid_t>(Status(slow).dwProcessId);
+  ASSERT_GT(slowPid, 0);
+  kill(slowPid, SIGKILL);
+  ASSERT_TRUE(WaitState(slow, SERVICE_STOPPED));
   // Even a service that refuses the stop goes when scmd shuts down.
   EXPECT_EQ(scmd_->Stop(), 0);
   EXPECT_TRUE(TraceHas("Picky", "control 5"));
 }
 
-TEST_F(ServiceTest, AProgramThatNeverDispatchesIsKilledAfterTheTimeOut) {
+// scmd with a short start time-out, for the test that waits for it.
+class ServiceStartTimeout : public ServiceTest {
+ protected:
+  ServiceStartTimeout() { ShortStartTimeout(); }
+};
+
+TEST_F(ServiceStartTimeout, AProgramThatNeverDispatchesIsKilledAfterTheTimeOut) {
   ScHandle s = Install("Mute", "--no-dispatch");
   EXPECT_FALSE(StartServiceA(s, 0, nullptr));
   EXPECT_EQ(GetLastError(), DWORD(ERROR_SERVICE_REQUEST_TIMEOUT));
@@ -128,21 +157,22 @@ TEST_F(ServiceTest, CrashesStopWith1067AndRunTheFailureActionsInTurn) {
   ASSERT_TRUE(ChangeServiceConfig2W(s, SERVICE_CONFIG_FAILURE_ACTIONS, &fa)) << GetLastError();
 
   ASSERT_TRUE(StartServiceA(s, 0, nullptr));
-  ASSERT_TRUE(WaitState(s, SERVICE_RUNNING));
-  const pid_t first = static_cast<pid_t>(Status(s).dwProcessId);
-  // The first crash: STOPPED with 1067, then the restart after its delay.
-  ASSERT_TRUE(testsupport::WaitFor([&] {
-    const auto st = Status(s);
-    return st.dwCurrentState == SERVICE_STOPPED && st.dwWin32ExitCode == ERROR_PROCESS_ABORTED;
-  }));
-  ASSERT_TRUE(WaitState(s, SERVICE_RUNNING));
-  EXPECT_NE(Status(s).dwProcessId, DWORD(first));
   // The second crash runs the command and leaves the service stopped.
   ASSERT_TRUE(testsupport::WaitFor([&] { return testsupport::ReadFile(marker) == "ran\n"; }));
   EXPECT_EQ(Status(s).dwCurrentState, DWORD(SERVICE_STOPPED));
   EXPECT_EQ(Status(s).dwWin32ExitCode, DWORD(ERROR_PROCESS_ABORTED));
-  const auto crashes = LoggedStates("Crashy");
-  EXPECT_EQ(std::count(crashes.begin(), crashes.end(), "RUNNING 0"), 2);
+  // Before it, read from scmd's log (the 700 ms between are too short to catch by asking): the
+  // first crash, STOPPED with 1067, and the restart in another process.
+  std::vector<std::string> stopped, runningPids;
+  for (const std::string& line : StateLines(scmd_->Log(), "Crashy")) {
+    const size_t code = line.find(" exit code "), pid = line.find(" pid ");
+    if (code == std::string::npos || pid == std::string::npos) continue;
+    if (line.rfind("STOPPED ", 0) == 0) stopped.push_back(line.substr(code + 11, pid - code - 11));
+    if (line.rfind("RUNNING ", 0) == 0) runningPids.push_back(line.substr(pid + 5));
+  }
+  EXPECT_EQ(stopped, std::vector<std::string>(2, "1067")) << scmd_->Log();
+  ASSERT_EQ(runningPids.size(), 2u) << scmd_->Log();
+  EXPECT_NE(runningPids[0], runningPids[1]);
 }
 
 TEST_F(ServiceTest, ADetachedChildOutlivesItsServiceAndScmd) {
@@ -220,14 +250,12 @@ TEST_F(ServiceTest, AutoStartServicesStartWithScmd) {
 TEST_F(ServiceTest, OfTwoClientsRacingToStartOneWins) {
   ScHandle s = Install("Raced", "--start-delay=500");
   s.reset();
-  std::atomic<int> ready{0};
+  std::latch ready(2);
   DWORD results[2] = {};
   auto racer = [&](int i) {
     ScHandle m(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
     ScHandle h(OpenServiceA(m, "Raced", SERVICE_START));
-    ++ready;
-    while (ready < 2)
-      std::this_thread::yield();
+    ready.arrive_and_wait();
     results[i] = StartServiceA(h, 0, nullptr) ? 0 : GetLastError();
   };
   std::thread a(racer, 0), b(racer, 1);

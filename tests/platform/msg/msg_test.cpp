@@ -1,14 +1,15 @@
 #include "platform/msg/msg.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <atomic>
-#include <chrono>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "tests/support/pump.h"
+#include "tests/support/wait.h"
 
 namespace {
 
@@ -42,8 +43,9 @@ TEST(MessageQueue, OrderIsKeptAcrossWindowsOfAThread) {
 TEST(MessageQueue, PostFromAnotherThreadWakesABlockedWait) {
   Recorder r;
   HWND w = r.Make("w");
-  std::thread t([w] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  const pid_t waiter = gettid();
+  std::thread t([w, waiter] {
+    EXPECT_TRUE(testsupport::WaitForThreadToBlock(waiter));
     EXPECT_TRUE(PostMessage(w, WM_USER, 7, 0));
   });
   MSG m;
@@ -158,8 +160,7 @@ TEST(MessageQueue, PostThreadMessageAndThreadExit) {
     while (GetMessage(&m, 0, 0, 0))
       if (m.hwnd == 0 && m.message == WM_USER + 9) gotIt = true;
   });
-  while (!tid)
-    std::this_thread::yield();
+  ASSERT_TRUE(testsupport::WaitFor([&] { return tid != 0; }));
   EXPECT_TRUE(PostThreadMessage(tid, WM_USER + 9, 0, 0));
   EXPECT_TRUE(PostThreadMessage(tid, WM_QUIT, 0, 0));
   t.join();
@@ -191,12 +192,18 @@ TEST(Timers, CoalesceAfterAStall) {
   HWND w = AllocateHWnd([&](TMessage& m) {
     if (m.Msg == WM_TIMER) ++ticks;
   });
-  SetTimer(w, 1, 5);
+  constexpr DWORD kPeriod = 5;
+  SetTimer(w, 1, kPeriod);
   Sleep(100);  // twenty periods pass without the thread looking
   MSG m;
   int timers = 0;
+  DWORD first = 0;
   while (PeekMessage(&m, 0, 0, 0, PM_REMOVE)) {
-    if (m.message == WM_TIMER) ++timers;
+    if (m.message != WM_TIMER) continue;
+    // A WM_TIMER a full period after the first is the timer's next tick (the drain itself may be
+    // held up that long on a loaded machine); one sooner would be a catch-up.
+    if (timers == 0) first = m.time;
+    if (timers == 0 || TickElapsed(first, m.time) < kPeriod) ++timers;
   }
   EXPECT_EQ(timers, 1);  // one WM_TIMER, no catch-up
   KillTimer(w, 1);
@@ -240,9 +247,10 @@ TEST(Timers, KilledFromAnotherThreadDropsTheQueuedTick) {
     if (m.Msg == WM_TIMER) ++ticks;
   });
   SetTimer(w, 2, 1);
-  Sleep(20);
   MSG m;
-  ASSERT_TRUE(PeekMessage(&m, 0, 0, 0, PM_NOREMOVE));  // the tick is queued now
+  ASSERT_TRUE(testsupport::WaitFor([&] {
+    return PeekMessage(&m, 0, 0, 0, PM_NOREMOVE);  // the tick is queued now
+  }));
   std::thread([w] { EXPECT_TRUE(KillTimer(w, 2)); }).join();
   ProcessMessages();
   EXPECT_EQ(ticks, 0);
@@ -254,12 +262,14 @@ TEST(Timers, SetFromAnotherThreadWakesTheWait) {
   HWND w = AllocateHWnd([&](TMessage& m) {
     if (m.Msg == WM_TIMER) ++ticks;
   });
-  std::thread t([w] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  const pid_t waiter = gettid();
+  std::thread t([w, waiter] {
+    EXPECT_TRUE(testsupport::WaitForThreadToBlock(waiter));
     SetTimer(w, 3, 10);
   });
-  // The wait started with no timer at all; it must notice the new one.
-  EXPECT_TRUE(PumpUntil([&] { return ticks >= 1; }, 3000));
+  // The wait started with no timer at all; it must notice the new one, long before its own end.
+  EXPECT_EQ(MsgWait(testsupport::kWaitLimitMs), WAIT_OBJECT_0);
+  EXPECT_TRUE(PumpUntil([&] { return ticks >= 1; }));
   t.join();
   KillTimer(w, 3);
   DeallocateHWnd(w);

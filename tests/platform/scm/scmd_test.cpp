@@ -83,12 +83,16 @@ ServiceConfig Config(const std::string& name, const std::string& path) {
   return c;
 }
 
+// The start time-out of these tests' scmd: the sleeper below waits for it, and a program that
+// ends at once must end well within it on a loaded machine.
+constexpr char kStartTimeoutSeconds[] = "10";
+
 class ScmdTest : public ::testing::Test {
  protected:
   void SetUp() override {
     scmd_ = std::make_unique<testsupport::Scmd>(
         SCMD_PATH, dir_.path(),
-        std::vector<std::pair<std::string, std::string>>{{kEnvStartTimeout, "2"}});
+        std::vector<std::pair<std::string, std::string>>{{kEnvStartTimeout, kStartTimeoutSeconds}});
     ASSERT_TRUE(scmd_->Start()) << scmd_->Log();
   }
   void TearDown() override {
@@ -236,7 +240,7 @@ TEST_F(ScmdTest, StartsThatNeverReachADispatcherEndStopped) {
     const char* path;
     uint32_t error;
   } cases[] = {
-      {"sleeper", "/bin/sleep 30", 1053},  // no dispatcher within the 2 s time-out
+      {"sleeper", "/bin/sleep 60", 1053},  // no dispatcher within the time-out
       {"quitter", "/bin/true", 1067},      // ends before it dispatches
       {"missing", "/nonexistent/program", 2},
   };
@@ -366,8 +370,9 @@ TEST(Scmd, AServiceInheritsOnlyStdioAndItsChannel) {
   testsupport::TempDir dir{"kwscm", 0755};
   const int leaked = open("/dev/zero", O_RDONLY);  // no O_CLOEXEC: scmd inherits it
   ASSERT_GE(leaked, 3);
-  testsupport::Scmd scmd(SCMD_PATH, dir.path(),
-                         std::vector<std::pair<std::string, std::string>>{{kEnvStartTimeout, "2"}});
+  testsupport::Scmd scmd(
+      SCMD_PATH, dir.path(),
+      std::vector<std::pair<std::string, std::string>>{{kEnvStartTimeout, kStartTimeoutSeconds}});
   const bool started = scmd.Start();
   close(leaked);
   ASSERT_TRUE(started) << scmd.Log();

@@ -17,7 +17,7 @@ TEST(WsockMessageHostTest, NotificationsAndLookupsReachAHiddenWindow) {
   std::vector<TMessage> got;
   HWND hwnd = AllocateHWnd([&got](TMessage& m) { got.push_back(m); });
   auto pump = [&got](size_t count) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     while (got.size() < count && std::chrono::steady_clock::now() < deadline) {
       MsgWait(100);
       ProcessMessages();

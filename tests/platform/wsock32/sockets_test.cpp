@@ -17,6 +17,7 @@
 
 #include "platform/win/module.h"
 #include "tests/platform/wsock32/wsock_fixture.h"
+#include "tests/support/wait.h"
 
 namespace {
 
@@ -348,7 +349,7 @@ TEST_F(SocketsTest, CloseWithPositiveLingerReturnsAtOnceAndStillDeliversEverythi
   auto result = std::make_shared<std::promise<int>>();
   std::future<int> closing = result->get_future();
   std::thread([result, client] { result->set_value(W().closesocket(client)); }).detach();
-  if (closing.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+  if (closing.wait_for(std::chrono::seconds(60)) != std::future_status::ready) {
     // The blocked call holds the library; nothing after it could run.
     ADD_FAILURE() << "closesocket blocked";
     std::fflush(nullptr);
@@ -393,9 +394,8 @@ TEST_F(SocketsTest, RestartedListenerRebindsPastTimeWaitButNotPastALiveListener)
   ASSERT_EQ(host_.WaitFor(SocketEvent(client, FD_CLOSE)).size(), 1u);
   ASSERT_EQ(W().closesocket(client), 0);
   ASSERT_EQ(W().closesocket(listener), 0);
-  for (int i = 0; i < 100 && TimeWaitCount(port) == 0; ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  if (TimeWaitCount(port) == 0) GTEST_SKIP() << "this system shows no TIME_WAIT entries";
+  if (!testsupport::WaitFor([&] { return TimeWaitCount(port) > 0; }))
+    GTEST_SKIP() << "this system shows no TIME_WAIT entries";
 
   SOCKET again = W().socket(WS_AF_INET, WS_SOCK_STREAM, 0);
   WS_sockaddr_in sin = Loopback(port);

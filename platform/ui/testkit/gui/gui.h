@@ -20,8 +20,9 @@
 
 namespace uitest::gui {
 
-// How long Shot() lets the loop run for a window's first expose before the test fails.
-constexpr DWORD kExposeLimitMs = 10000;
+// How long Shot() lets the loop run for a window's first expose before the test fails (it goes on
+// as soon as the window is drawn; a loaded display server may take a while).
+constexpr DWORD kExposeLimitMs = 60000;
 
 // The FLTK application of a test. A display that cannot be opened fails the test (never a skip).
 class TGuiApp {
