@@ -85,7 +85,9 @@ TEST_F(Rekindler, FromEachStartingState) {
       std::cerr << "other user: " << testsupport::kUsersCannotSwitch << "\n";
       continue;
     }
-    if (!scmd_->Running()) ASSERT_TRUE(scmd_->Start());
+    if (!scmd_->Running()) {
+      ASSERT_TRUE(scmd_->Start());
+    }
     if (!manager_.h) manager_ = testsupport::ScHandle(OpenSCManagerA(nullptr, nullptr, 0xF003F));
     unlink(Trace(kName).c_str());
     if (c.start != kNotInstalled && c.start != kNoScmd)
@@ -114,8 +116,12 @@ TEST_F(Rekindler, FromEachStartingState) {
       EXPECT_TRUE(ran.err.empty()) << ran.err;
       EXPECT_TRUE(ran.events.empty()) << ran.events;
       ASSERT_TRUE(WaitState(service_, SERVICE_RUNNING));
-      if (before) EXPECT_NE(Pid(), before);
-      if (c.stopSent) EXPECT_GE(ran.seconds, 2.0);
+      if (before) {
+        EXPECT_NE(Pid(), before);
+      }
+      if (c.stopSent) {
+        EXPECT_GE(ran.seconds, 2.0);
+      }
       // A slow stop is waited for: the service went STOPPED before it was started again.
       if (c.start == kSlowStop) {
         const auto states = LoggedStates(kName);

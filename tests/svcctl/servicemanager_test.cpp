@@ -114,8 +114,9 @@ TEST_F(ServiceManager, EachSetterWritesItsOneField) {
     QUERY_SERVICE_CONFIGA* config = Config();
     EXPECT_EQ(c.shown(config), c.expected) << c.name;
     // The other fields are untouched: the display name stays once it is set.
-    if (std::string(c.name) != "DisplayName")
+    if (std::string(c.name) != "DisplayName") {
       EXPECT_STREQ(config->lpDisplayName, "Kelvadon Manager") << c.name;
+    }
   }
   // A fresh read gives back what was written; the password never reads back.
   nts_.SetActiveService(false);

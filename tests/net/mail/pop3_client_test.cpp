@@ -16,6 +16,7 @@
 #include "platform/wsock32/host.h"
 #include "tests/net/mail/pop3_fake.h"
 #include "tests/support/fake_resolver.h"
+#include "tests/support/installed_resolver.h"
 #include "tests/support/peers.h"
 #include "tests/support/pump.h"
 
@@ -207,13 +208,10 @@ TEST_F(Pop3ClientTest, LoginFailures) {
 // text; an abort with 10004 and no text, also while the lookup runs and no session is up; a
 // synchronous call whose request something else aborted fails with "426 Operation aborted.".
 TEST_F(Pop3ClientTest, SingleRequestEndings) {
-  HMODULE lib = LoadLibraryA("wsock32.dll");
-  ASSERT_NE(lib, nullptr);
-  auto setResolver = reinterpret_cast<WskSetResolverFn>(GetProcAddress(lib, "SetResolver"));
-  ASSERT_NE(setResolver, nullptr);
   testsupport::FakeResolver resolver;
   resolver.gated = "gated.test";
-  setResolver(&resolver);
+  const testsupport::InstalledResolver installed(&resolver);
+  ASSERT_TRUE(installed.Installed());
   HWND timer = AllocateHWnd([&](TMessage& m) {
     if (m.Msg != WM_TIMER) return;
     KillTimer(timer, m.WParam);
@@ -295,17 +293,12 @@ TEST_F(Pop3ClientTest, SingleRequestEndings) {
     done_.clear();
   }
   DeallocateHWnd(timer);
-  setResolver(nullptr);
-  FreeLibrary(lib);
 }
 
 TEST_F(Pop3ClientTest, LookupAndConnectFailures) {
-  HMODULE lib = LoadLibraryA("wsock32.dll");
-  ASSERT_NE(lib, nullptr);
-  auto setResolver = reinterpret_cast<WskSetResolverFn>(GetProcAddress(lib, "SetResolver"));
-  ASSERT_NE(setResolver, nullptr);
   testsupport::FakeResolver none;  // knows no name
-  setResolver(&none);
+  const testsupport::InstalledResolver installed(&none);
+  ASSERT_TRUE(installed.Installed());
   const testsupport::ClosedPort closed;
   struct Row {
     std::string host, port, error;
@@ -331,8 +324,6 @@ TEST_F(Pop3ClientTest, LookupAndConnectFailures) {
   }
   // The service name that does not resolve: the socket layer's exception, class and message.
   EXPECT_EQ(cli_.ErrorMessage().rfind("-ERR ESocketException: ", 0), 0u) << cli_.ErrorMessage();
-  setResolver(nullptr);
-  FreeLibrary(lib);
 }
 
 TEST_F(Pop3ClientTest, MessageDataAndReplyNumbers) {

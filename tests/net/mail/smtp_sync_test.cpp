@@ -22,6 +22,7 @@
 #include "tests/net/mail/smtp_support.h"
 #include "tests/support/fake_resolver.h"
 #include "tests/support/files.h"
+#include "tests/support/installed_resolver.h"
 #include "tests/support/mail_reader.h"
 #include "tests/support/peers.h"
 #include "tests/support/pump.h"
@@ -245,12 +246,9 @@ TEST(SyncSmtp, FailuresAtTheServer) {
 }
 
 TEST(SyncSmtp, FailuresToConnect) {
-  HMODULE lib = LoadLibraryA("wsock32.dll");
-  ASSERT_NE(lib, nullptr);
-  auto setResolver = reinterpret_cast<WskSetResolverFn>(GetProcAddress(lib, "SetResolver"));
-  ASSERT_NE(setResolver, nullptr);
   testsupport::FakeResolver resolver;
-  setResolver(&resolver);
+  const testsupport::InstalledResolver installed(&resolver);
+  ASSERT_TRUE(installed.Installed());
   const testsupport::ClosedPort closed;
   struct {
     const char* what;
@@ -279,8 +277,6 @@ TEST(SyncSmtp, FailuresToConnect) {
     EXPECT_FALSE(smtp.IsConnected);
     EXPECT_EQ(smtp.State(), smtpReady);
   }
-  setResolver(nullptr);
-  FreeLibrary(lib);
 }
 
 TEST(SyncSmtp, SlowSteadyUploadDoesNotTimeOut) {

@@ -25,6 +25,7 @@
 #include "platform/win/module.h"
 #include "platform/wsock32/host.h"
 #include "tests/support/fake_resolver.h"
+#include "tests/support/installed_resolver.h"
 #include "tests/support/peers.h"
 #include "tests/support/pump.h"
 #include "tests/support/socket_loopback.h"
@@ -412,17 +413,12 @@ TEST_F(SocksTest, Level4And4ARequests) {
 // Knows no name at all.
 TEST_F(SocksTest, Level4DestinationThatDoesNotResolve) {
   // Level 4 resolves the destination itself; the names come from a resolver that knows none.
-  HMODULE lib = LoadLibraryA("wsock32.dll");
-  ASSERT_NE(lib, nullptr);
-  auto setResolver = reinterpret_cast<WskSetResolverFn>(GetProcAddress(lib, "SetResolver"));
-  ASSERT_NE(setResolver, nullptr);
   testsupport::FakeResolver none;  // knows no name
-  setResolver(&none);
+  const testsupport::InstalledResolver installed(&none);
+  ASSERT_TRUE(installed.Installed());
   ScriptedProxy proxy({});
   Start(proxy, "4", "nowhere.test");
   const bool ended = WaitEvents(4);
-  setResolver(nullptr);
-  FreeLibrary(lib);
   ASSERT_TRUE(ended);
   EXPECT_EQ(events_, (std::vector<std::string>{
                          "socks:0",
