@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "net/socket/socklib.h"
+#include "rtl/scope.h"
 
 namespace net::mail {
 
@@ -391,11 +392,7 @@ void TCustomPop3Cli::EndClosed() {
 
 void TCustomPop3Cli::Abort() {
   {
-    struct Flag {
-      bool& f;
-      explicit Flag(bool& b) : f(b) { f = true; }
-      ~Flag() { f = false; }
-    } aborting(aborting_);
+    const rtl::TFlagScope aborting(aborting_);
     StopSession();  // a session that was up closes here, and its close ends the request
     // A request that no close ended (no session was up: the lookup) ends here, so nobody waits
     // for it.

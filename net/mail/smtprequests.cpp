@@ -7,6 +7,7 @@
 #include "net/mail/smtpheader.h"
 #include "net/socket/socklib.h"
 #include "rtl/datetime.h"
+#include "rtl/scope.h"
 
 namespace {
 
@@ -359,11 +360,7 @@ void TCustomSmtpClient::CloseStreamTarget() {
 // ---- Abort ----
 
 void TCustomSmtpClient::Abort() {
-  struct Flag {
-    bool& f;
-    explicit Flag(bool& b) : f(b) { f = true; }
-    ~Flag() { f = false; }
-  } aborting(aborting_);
+  const rtl::TFlagScope aborting(aborting_);
   CloseStreamTarget();
   SetState(smtpAbort);
   Socket().Abort();

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "rtl/scope.h"
+
 namespace {
 
 constexpr int kMaxRead = 64 * 1024;
@@ -21,19 +23,6 @@ class DeliveryScope {
 
  private:
   int& depth_;
-};
-
-// Sets a flag for the length of a scope, exceptions included; nested scopes keep it set.
-class FlagScope {
- public:
-  explicit FlagScope(bool& flag) : flag_(flag), old_(flag) { flag_ = true; }
-  ~FlagScope() { flag_ = old_; }
-  FlagScope(const FlagScope&) = delete;
-  FlagScope& operator=(const FlagScope&) = delete;
-
- private:
-  bool& flag_;
-  const bool old_;
 };
 
 // Index of the first occurrence of needle in hay[from, len), or -1. (The search runs over every
@@ -450,7 +439,7 @@ void TCustomLineSocket::EditLine(int& Len) {
 
 void TCustomLineSocket::DoFdClose(TMessage& Msg) {
   // The receive loop of the close reads what is left; each line is offered once.
-  FlagScope closing(FClosing);
+  const rtl::TFlagScope closing(FClosing);
   TCustomSocksSocket::DoFdClose(Msg);
 }
 
@@ -459,7 +448,7 @@ void TCustomLineSocket::TriggerSessionClosed(WORD Error) {
   // Nothing when the close comes from inside a handler of the line engine: that handler had its
   // line, and what lay behind it goes with the connection.
   if (!FRcvd.empty() && FLineMode && FRcvdCnt > 0 && FDelivering == 0) {
-    FlagScope closing(FClosing);
+    const rtl::TFlagScope closing(FClosing);
     try {
       // Each line still held is offered once more, in order; then what is held without a line
       // end becomes one last line (not the rest of an over-long one).
