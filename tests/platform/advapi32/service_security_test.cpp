@@ -4,8 +4,6 @@
 // service decides; no caller that is not root or in the group reaches root through a service.
 #include <grp.h>
 #include <pwd.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstring>
 #include <functional>
