@@ -655,7 +655,7 @@ void Daemon::ChangeConfig(Client& c, Reader& r) {
           CheckAccountSwitch(c.peer, s.record.config.serviceStartName, config.serviceStartName))
     return ReplyError(c, err);
   if (change.password)
-    if (uint32_t err = CheckPasswordChange(c.peer, s.record.config.serviceStartName))
+    if (uint32_t err = CheckPasswordChange(c.peer, config.serviceStartName))
       return ReplyError(c, err);
   // A password goes with the account given, or alone with the current one; another account
   // given without one has none. Whether it logs on is seen at the next start. The one that

@@ -183,9 +183,10 @@ class Daemon {
   // that is not the caller's own; else 0.
   uint32_t CheckAccountSwitch(const Caller& caller, const std::string& from,
                               const std::string& to) const;
-  // 5 when the caller, no admin, would set the password of a service whose account (before the
-  // change) is not the caller's own: "set a password, start" would test that account's password
-  // at each start. Else 0.
+  // 5 when the caller, no admin, would set the password of a service whose account (as the change
+  // leaves it) is not the caller's own: "set a password, start" would test that account's
+  // password at each start. Else 0. REQUIRES: CheckAccountSwitch passed, so that account is the
+  // one the service had or the caller's own.
   uint32_t CheckPasswordChange(const Caller& caller, const std::string& account) const;
   // The service's descriptor as it is enforced. One that no longer reads (never after a load)
   // gives every right to root alone.

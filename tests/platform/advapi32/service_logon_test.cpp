@@ -136,7 +136,8 @@ TEST_F(ServiceLogon, ARestartWithAWrongPasswordFailsAndIsLogged) {
 TEST_F(ServiceLogon, OnlyAnAdministratorOrTheAccountItselfSetsAPassword) {
   ScHandle other = Install("Other", "", SERVICE_DEMAND_START, "nobody");
   ScHandle own = Install("Own", "", SERVICE_DEMAND_START, account_->Name().c_str(), kWrong);
-  for (const char* name : {"Other", "Own"})
+  ScHandle moved = Install("Moved", "", SERVICE_DEMAND_START, "nobody");
+  for (const char* name : {"Other", "Own", "Moved"})
     ASSERT_EQ(SetNamedSecurityInfoA(const_cast<char*>(name), SE_SERVICE, DACL_SECURITY_INFORMATION,
                                     nullptr, nullptr, nullptr, nullptr),
               0u)
@@ -145,30 +146,36 @@ TEST_F(ServiceLogon, OnlyAnAdministratorOrTheAccountItselfSetsAPassword) {
   const std::string before = testsupport::ReadFile(otherRecord);
   ASSERT_FALSE(before.empty());
   // The account's group has the account's id.
-  const std::vector<DWORD> codes = AsUser(account_->Uid(), account_->Uid(), {}, [] {
+  const std::string self = ".\\" + account_->Name();
+  const std::vector<DWORD> codes = AsUser(account_->Uid(), account_->Uid(), {}, [&] {
     std::vector<DWORD> out;
     SC_HANDLE m = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
     SC_HANDLE o = OpenServiceA(m, "Other", SERVICE_ALL_ACCESS);
     SC_HANDLE s = OpenServiceA(m, "Own", SERVICE_ALL_ACCESS);
-    out.push_back(o && s ? 0 : GetLastError());
+    SC_HANDLE v = OpenServiceA(m, "Moved", SERVICE_ALL_ACCESS);
+    out.push_back(o && s && v ? 0 : GetLastError());
     out.push_back(Change(o, nullptr, ""));
     out.push_back(Change(o, nullptr, kWrong));
     out.push_back(Change(o, ".\\nobody", kWrong));  // the same account given anew
     out.push_back(Change(o, nullptr, nullptr));     // a change without one is the caller's
     out.push_back(Change(s, nullptr, TestAccount::kPassword));
-    CloseServiceHandle(s);
-    CloseServiceHandle(o);
+    // Moved onto the caller's own account, with that account's password in the same call.
+    out.push_back(Change(v, self.c_str(), TestAccount::kPassword));
+    for (SC_HANDLE h : {v, s, o})
+      CloseServiceHandle(h);
     CloseServiceHandle(m);
     return out;
   });
-  EXPECT_EQ(codes, (std::vector<DWORD>{0, 5, 5, 5, 0, 0}));
+  EXPECT_EQ(codes, (std::vector<DWORD>{0, 5, 5, 5, 0, 0, 0}));
   EXPECT_EQ(testsupport::ReadFile(otherRecord), before);
   // The password its user set is the one the account logs on with.
-  ASSERT_EQ(StartError(own), 0u);
-  ASSERT_TRUE(WaitState(own, SERVICE_RUNNING));
-  SERVICE_STATUS st;
-  ASSERT_TRUE(ControlService(own, SERVICE_CONTROL_STOP, &st));
-  ASSERT_TRUE(WaitState(own, SERVICE_STOPPED));
+  for (SC_HANDLE h : {own.h, moved.h}) {
+    ASSERT_EQ(StartError(h), 0u);
+    ASSERT_TRUE(WaitState(h, SERVICE_RUNNING));
+    SERVICE_STATUS st;
+    ASSERT_TRUE(ControlService(h, SERVICE_CONTROL_STOP, &st));
+    ASSERT_TRUE(WaitState(h, SERVICE_STOPPED));
+  }
 }
 
 // scmd run as the test account: it cannot read the shadow table, and needs not to for a service
