@@ -12,6 +12,7 @@
 #include "platform/scm/access.h"
 #include "platform/scm/client.h"
 #include "platform/scm/protocol.h"
+#include "platform/scm/secret.h"
 #include "rtl/cp932.h"
 
 namespace {
@@ -328,7 +329,9 @@ KW_ADVAPI32_API SC_HANDLE CreateServiceA(SC_HANDLE hSCManager, LPCSTR lpServiceN
   c.binaryPathName = lpBinaryPathName;
   c.loadOrderGroup = lpLoadOrderGroup ? lpLoadOrderGroup : "";
   c.serviceStartName = lpServiceStartName ? lpServiceStartName : "";
-  const std::string password = lpPassword ? lpPassword : "";
+  // The password's copies (this one, the request, its frame) are wiped once sent.
+  std::string password = lpPassword ? lpPassword : "";
+  const scm::WipeAtExit wipe(password);
   if (c.name.size() > scm::kMaxNameLength || c.displayName.size() > scm::kMaxNameLength ||
       c.loadOrderGroup.size() > scm::kMaxNameLength ||
       c.serviceStartName.size() > scm::kMaxNameLength ||
@@ -344,6 +347,7 @@ KW_ADVAPI32_API SC_HANDLE CreateServiceA(SC_HANDLE hSCManager, LPCSTR lpServiceN
   scm::Writer w = scm::Request(scm::Op::kCreateService);
   Reply reply =
       Call(*manager.channel, w.U32(manager.remote).U32(dwDesiredAccess).Config(c).Str(password));
+  w.Wipe();
   uint32_t remote = 0;
   if (!reply.error && !reply.Body().U32(remote)) reply.error = scm::kErrorInvalidData;
   if (reply.error) {
@@ -458,12 +462,14 @@ KW_ADVAPI32_API BOOL ChangeServiceConfigA(SC_HANDLE hService, DWORD dwServiceTyp
   if (!Lookup(hService, false, s)) return FALSE;
   if (lpdwTagId) return Fail(ERROR_INVALID_PARAMETER);
   scm::ConfigChange change;
+  // The password's copies (the one in change, the request, its frame) are wiped once sent.
+  const scm::WipeAtExit wipe(change.password);
   change.serviceType = dwServiceType;
   change.startType = dwStartType;
   change.errorControl = dwErrorControl;
   auto text = [](LPCSTR p, size_t limit, std::optional<std::string>& out) {
     if (!p) return true;
-    out = std::string(p);
+    out.emplace(p);
     return out->size() <= limit;
   };
   if (!text(lpBinaryPathName, scm::kMaxPathLength, change.binaryPathName) ||
@@ -478,7 +484,9 @@ KW_ADVAPI32_API BOOL ChangeServiceConfigA(SC_HANDLE hService, DWORD dwServiceTyp
     change.dependencies = std::move(deps);
   }
   scm::Writer w = scm::Request(scm::Op::kChangeConfig);
-  return Simple(*s.channel, w.U32(s.remote).Change(change));
+  const BOOL done = Simple(*s.channel, w.U32(s.remote).Change(change));
+  w.Wipe();
+  return done;
 }
 
 KW_ADVAPI32_API BOOL QueryServiceConfig2W(SC_HANDLE hService, DWORD dwInfoLevel, LPBYTE lpBuffer,

@@ -281,8 +281,10 @@ KW_ADVAPI32_API BOOL QueryServiceConfigA(SC_HANDLE hService,
 // Changes the fields that are not SERVICE_NO_CHANGE or null. A password is kept for the account
 // given with it, or alone for the current account; another account given without one has none.
 // Any password is taken: whether it logs on shows at the next start. lpdwTagId must be null.
-// Errors as for CreateServiceA (1059 changes nothing), and 1072 for a service marked for
-// deletion.
+// Errors as for CreateServiceA (1059 changes nothing), 1072 for a service marked for deletion,
+// and 5 (nothing changed) for a caller that is neither root nor in the group "kelvadon" when it
+// gives another account than its own, or a password while the service's account is not its own.
+// The copies of the password made here are wiped once sent.
 KW_ADVAPI32_API BOOL ChangeServiceConfigA(SC_HANDLE hService, DWORD dwServiceType,
                                           DWORD dwStartType, DWORD dwErrorControl,
                                           LPCSTR lpBinaryPathName, LPCSTR lpLoadOrderGroup,
@@ -313,7 +315,8 @@ KW_ADVAPI32_API BOOL ChangeServiceConfig2W(SC_HANDLE hService, DWORD dwInfoLevel
 // start, stopped or stayed START_PENDING past the start time-out (the service is not started
 // then), 1053 no dispatcher answered in time (the process is killed), 1067 the process ended
 // first, 2/5/11 the program could not be executed, 1069 its account could not be taken or did not
-// log on (an account other than LocalSystem and root needs its password).
+// log on (an account other than LocalSystem, root and the user scmd runs as needs its password;
+// a locked one never logs on).
 KW_ADVAPI32_API BOOL StartServiceA(SC_HANDLE hService, DWORD dwNumServiceArgs,
                                    LPCSTR* lpServiceArgVectors);
 

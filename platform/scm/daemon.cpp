@@ -20,6 +20,7 @@
 #include <cstring>
 #include <utility>
 
+#include "platform/scm/secret.h"
 #include "platform/win/win.h"
 #include "rtl/files.h"
 #include "rtl/fs.h"
@@ -85,6 +86,10 @@ const Daemon::RequestEntry Daemon::kRequests[] = {
     {Op::kEnumServices, &Daemon::EnumServices},
 };
 
+Daemon::Service::~Service() {
+  Wipe(record.password);
+}
+
 Daemon::Daemon(DaemonOptions options) : options_(std::move(options)), store_(options_.dir) {}
 
 Daemon::~Daemon() {
@@ -118,6 +123,7 @@ bool Daemon::Init() {
   for (auto& record : store_.LoadAll(&bad)) {
     auto s = std::make_unique<Service>();
     s->record = std::move(record);
+    Wipe(record.password);  // a short password stays in a moved-from text's own buffer
     s->status.serviceType = s->record.config.serviceType;
     const std::string key = NameKey(s->record.config.name);
     services_[key] = std::move(s);
@@ -406,10 +412,14 @@ void Daemon::ReadClient(Client& c) {
     c.in.Append(buf, static_cast<size_t>(n));
     if (c.in.Pending() > kMaxFrame + 4) break;  // served below before more is read
   }
+  // A request may carry a password: neither the bytes read nor the payload outlive its handling.
+  explicit_bzero(buf, sizeof buf);
   std::string payload;
+  const WipeAtExit wipe(payload);
   bool bad = false;
   while (!c.waiting && c.in.Next(payload, bad)) {
     HandleRequest(c, payload);
+    Wipe(payload);
     if (!clients_.count(id)) return;
   }
   if (bad || eof || c.out.size() > kMaxPendingOutput) DropClient(id);
@@ -543,6 +553,7 @@ void Daemon::CreateService(Client& c, Reader& r) {
   uint32_t access, granted = 0;
   ServiceConfig config;
   std::string password;
+  const WipeAtExit wipe(password);
   if (!r.U32(access) || !r.Config(config) || !r.Str(password, kMaxPasswordLength) || !r.AtEnd())
     return ReplyError(c, kErrorInvalidData);
   if (!ValidName(config.name)) return ReplyError(c, kErrorInvalidName);
@@ -560,7 +571,7 @@ void Daemon::CreateService(Client& c, Reader& r) {
 
   auto s = std::make_unique<Service>();
   s->record.config = config;
-  s->record.password = std::move(password);
+  s->record.password.swap(password);
   s->record.security = EncodeDescriptor(security);
   s->status.serviceType = config.serviceType;
   if (!store_.Save(s->record)) return ReplyError(c, Win32ErrorFromErrno(errno));
@@ -621,6 +632,7 @@ void Daemon::ChangeConfig(Client& c, Reader& r) {
   Handle* h = ServiceHandle(c, r, kServiceChangeConfig);
   if (!h) return;
   ConfigChange change;
+  const WipeAtExit wipeGiven(change.password);
   if (!r.Change(change) || !r.AtEnd()) return ReplyError(c, kErrorInvalidData);
   Service& s = *h->service;
   if (s.marked) return ReplyError(c, ERROR_SERVICE_MARKED_FOR_DELETE);
@@ -642,20 +654,23 @@ void Daemon::ChangeConfig(Client& c, Reader& r) {
   if (uint32_t err =
           CheckAccountSwitch(c.peer, s.record.config.serviceStartName, config.serviceStartName))
     return ReplyError(c, err);
+  if (change.password)
+    if (uint32_t err = CheckPasswordChange(c.peer, config.serviceStartName))
+      return ReplyError(c, err);
   // A password goes with the account given, or alone with the current one; another account
-  // given without one has none. Whether it logs on is seen at the next start.
-  std::string password = s.record.password;
-  if (change.password) {
-    password = *change.password;
-  } else if (!SameAccount(s.record.config.serviceStartName, config.serviceStartName)) {
-    password.clear();
-  }
+  // given without one has none. Whether it logs on is seen at the next start. The one that
+  // goes is wiped, and so is the one given on its way in.
+  const bool newPassword =
+      change.password || !SameAccount(s.record.config.serviceStartName, config.serviceStartName);
+  std::string password;
+  const WipeAtExit wipeOld(password);
+  if (change.password) password.swap(*change.password);
+  if (newPassword) s.record.password.swap(password);
   const ServiceConfig old = s.record.config;
-  std::string oldPassword = std::exchange(s.record.password, std::move(password));
   s.record.config = config;
   if (!Persist(s)) {
     s.record.config = old;
-    s.record.password = std::move(oldPassword);
+    if (newPassword) s.record.password.swap(password);
     return ReplyError(c, Win32ErrorFromErrno(errno));
   }
   if (s.status.currentState == kServiceStopped) s.status.serviceType = config.serviceType;

@@ -11,8 +11,8 @@
 // - A service starts after its dependencies: they are started first, on scmd's own authority,
 //   and the service waits START_PENDING, without a process, until each of them runs. That wait
 //   is a state the loop moves on (AdvanceDependents after every round), never a blocking call.
-// - A service whose account is neither scmd's own nor root is logged on at each start: its
-//   password is checked first (logon.h).
+// - A service whose account is neither LocalSystem, root nor the user scmd runs as is logged on
+//   at each start: its password is checked first (logon.h).
 // - SIGTERM or SIGINT: no new clients, shutdown sent to every running service that accepts it, a
 //   wait for their processes, then SIGKILL to the service processes still there (and to nothing
 //   else), and the loop ends.
@@ -103,6 +103,7 @@ class Daemon {
   };
 
   struct Service {
+    ~Service();  // wipes the password
     ServiceRecord record;
     ServiceStatus status;
     Process* process = nullptr;  // the current process
@@ -175,10 +176,18 @@ class Daemon {
   // Services (services.cpp).
   Service* Find(const std::string& name);
   uint32_t CheckConfig(const ServiceConfig& config, const Service* self) const;
+  // True when the start name stands for the caller's own user (LocalSystem for a caller that
+  // is the user scmd runs as).
+  bool IsCallersAccount(const Caller& caller, const std::string& startName) const;
   // 5 when the caller, no admin, would move the service from the account `from` to an account
   // that is not the caller's own; else 0.
   uint32_t CheckAccountSwitch(const Caller& caller, const std::string& from,
                               const std::string& to) const;
+  // 5 when the caller, no admin, would set the password of a service whose account (as the change
+  // leaves it) is not the caller's own: "set a password, start" would test that account's
+  // password at each start. Else 0. REQUIRES: CheckAccountSwitch passed, so that account is the
+  // one the service had or the caller's own.
+  uint32_t CheckPasswordChange(const Caller& caller, const std::string& account) const;
   // The service's descriptor as it is enforced. One that no longer reads (never after a load)
   // gives every right to root alone.
   Descriptor SecurityOf(const Service& s) const;
@@ -194,7 +203,8 @@ class Daemon {
   uint32_t Start(Service& s, std::vector<std::string> args, uint64_t waiter);
   // Spawns the service's process under its account, logged on first.
   uint32_t Spawn(Service& s, std::vector<std::string> args, uint64_t waiter);
-  // 0, or 1069 when the service's account does not resolve or does not log on (logged).
+  // 0, or 1069 when the service's account does not resolve or does not log on (logged, with
+  // the reason). LocalSystem, root and the user scmd runs as need no password.
   uint32_t LogOn(const Service& s, Account& account);
   void StartTimedOut(Service& s);
   // A start that did not come to run: STOPPED with the error as exit code, the waiter answered.

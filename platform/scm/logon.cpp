@@ -6,8 +6,10 @@
 
 #include <algorithm>
 #include <memory>
+#include <string_view>
 
 #include "platform/scm/accounts.h"
+#include "platform/scm/secret.h"
 #include "platform/win/win.h"
 
 namespace scm {
@@ -25,31 +27,38 @@ bool SameBytes(std::string_view a, std::string_view b) {
   return diff == 0;
 }
 
-}  // namespace
-
-bool PasswordMatches(std::string_view field, std::string_view password) {
-  if (password.find('\0') != std::string_view::npos) return false;
-  if (field.empty() || field == "*" || field.front() == '!') return password.empty();
-  const std::string phrase(password), setting(field);
+bool HashMatches(const std::string& field, const std::string& password) {
   auto data = std::make_unique<crypt_data>();  // zeroed, as a first use of it must be
-  const char* hash = crypt_r(phrase.c_str(), setting.c_str(), data.get());
+  const char* hash = crypt_r(password.c_str(), field.c_str(), data.get());
   // A failed hash is a text starting with "*", which no stored field may equal.
   const bool same = hash && hash[0] != '*' && SameBytes(hash, field);
   explicit_bzero(data.get(), sizeof *data);
   return same;
 }
 
+uint32_t Refused(std::string* reason, const char* why) {
+  *reason = why;
+  return ERROR_SERVICE_LOGON_FAILED;
+}
+
+}  // namespace
+
+uint32_t CheckPassword(const std::string& field, const std::string& password, std::string* reason) {
+  constexpr char kWrong[] = "the password is not the account's";
+  if (password.find('\0') != std::string::npos) return Refused(reason, kWrong);
+  const size_t locks = std::min(field.find_first_not_of('!'), field.size());
+  const std::string_view rest = std::string_view(field).substr(locks);
+  if (rest.empty() || rest == "*") return password.empty() ? 0 : Refused(reason, kWrong);
+  if (locks > 0) return Refused(reason, "the account is locked");
+  return HashMatches(field, password) ? 0 : Refused(reason, kWrong);
+}
+
 uint32_t CheckLogon(const std::string& user, const std::string& password, std::string* reason) {
   std::string field;
-  if (!ShadowPassword(user, field)) {
-    *reason = "no shadow entry could be read for the account";
-    return ERROR_SERVICE_LOGON_FAILED;
-  }
-  if (!PasswordMatches(field, password)) {
-    *reason = "the password is not the account's";
-    return ERROR_SERVICE_LOGON_FAILED;
-  }
-  return 0;
+  const WipeAtExit wipe(field);
+  if (!ShadowPassword(user, field))
+    return Refused(reason, "no shadow entry could be read for the account");
+  return CheckPassword(field, password, reason);
 }
 
 }  // namespace scm

@@ -4,9 +4,11 @@
 
 #include <errno.h>
 #include <stdlib.h>
+#include <string.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "platform/scm/secret.h"
 #include "rtl/cp932.h"
 
 namespace scm {
@@ -19,6 +21,11 @@ void PutU32(std::string& out, uint32_t v) {
   out.append(b, 4);
 }
 
+// The bytes OptStr writes for a text.
+size_t OptSize(const std::optional<std::string>& s) {
+  return 4 + (s ? 4 + s->size() : 0);
+}
+
 uint32_t GetU32(const char* p) {
   auto b = reinterpret_cast<const unsigned char*>(p);
   return uint32_t(b[0]) | (uint32_t(b[1]) << 8) | (uint32_t(b[2]) << 16) | (uint32_t(b[3]) << 24);
@@ -29,6 +36,10 @@ uint32_t GetU32(const char* p) {
 Writer& Writer::U32(uint32_t v) {
   PutU32(out_, v);
   return *this;
+}
+
+void Writer::Wipe() {
+  scm::Wipe(out_);
 }
 
 Writer& Writer::Str(std::string_view s) {
@@ -79,7 +90,11 @@ Writer& Writer::Change(const ConfigChange& c) {
   OptStr(c.binaryPathName).OptStr(c.loadOrderGroup);
   Bool(c.dependencies.has_value());
   if (c.dependencies) Strs(*c.dependencies);
-  return OptStr(c.serviceStartName).OptStr(c.password).OptStr(c.displayName);
+  OptStr(c.serviceStartName);
+  // Room for the password and what follows it at once: a later growth would free a buffer that
+  // holds the password without wiping it.
+  out_.reserve(out_.size() + OptSize(c.password) + OptSize(c.displayName));
+  return OptStr(c.password).OptStr(c.displayName);
 }
 
 Writer& Writer::Actions(const std::vector<Action>& list) {
@@ -129,10 +144,8 @@ bool Reader::OptStr(std::optional<std::string>& s, size_t maxBytes) {
     s.reset();
     return true;
   }
-  std::string v;
-  if (!Str(v, maxBytes)) return false;
-  s = std::move(v);
-  return true;
+  s.emplace();  // read in place: no other text holds the bytes (a password's) on the way
+  return Str(*s, maxBytes);
 }
 
 bool Reader::Strs(std::vector<std::string>& list, size_t maxCount, size_t maxBytes) {
@@ -227,8 +240,17 @@ bool FrameBuffer::Next(std::string& payload, bool& bad) {
   }
   if (buf_.size() - 4 < n) return false;
   payload.assign(buf_, 4, n);
-  buf_.erase(0, 4 + size_t(n));
+  // What follows moves to the front and the bytes it leaves are zeroed: a frame taken (a
+  // password, say) is not left behind in the buffer.
+  const size_t taken = 4 + size_t(n), rest = buf_.size() - taken;
+  memmove(buf_.data(), buf_.data() + taken, rest);
+  explicit_bzero(buf_.data() + rest, taken);
+  buf_.resize(rest);
   return true;
+}
+
+FrameBuffer::~FrameBuffer() {
+  Wipe(buf_);
 }
 
 std::string Frame(std::string_view payload) {
@@ -273,7 +295,8 @@ bool WriteFrame(int fd, std::string_view payload) {
     errno = EMSGSIZE;
     return false;
   }
-  const std::string bytes = Frame(payload);
+  std::string bytes = Frame(payload);
+  const WipeAtExit wipe(bytes);  // a request may carry a password
   return WriteAll(fd, bytes.data(), bytes.size());
 }
 

@@ -193,6 +193,8 @@ class Writer {
   Writer& FailureChange(const FailureActionsChange& f);
 
   const std::string& Payload() const { return out_; }
+  // Zeroes the payload (one that carried a password, once sent) and empties it.
+  void Wipe();
 
  private:
   Writer& Actions(const std::vector<Action>& list);
@@ -234,9 +236,12 @@ Writer Request(Op op);
 // Collects stream bytes and cuts them into payloads.
 class FrameBuffer {
  public:
+  ~FrameBuffer();  // zeroes what it still holds
+
   void Append(const char* data, size_t n) { buf_.append(data, n); }
   // Takes the next complete payload. Returns false when none is complete yet; sets bad when the
-  // stream announces a frame larger than kMaxFrame (the stream can then not be trusted).
+  // stream announces a frame larger than kMaxFrame (the stream can then not be trusted). The
+  // bytes of a payload taken are zeroed in the buffer.
   bool Next(std::string& payload, bool& bad);
   size_t Pending() const { return buf_.size(); }
 

@@ -7,10 +7,13 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+
+#include "platform/scm/secret.h"
 
 namespace scm {
 
@@ -23,11 +26,21 @@ constexpr size_t kMaxRecordFile = 1024 * 1024;
 
 const char kHex[] = "0123456789ABCDEF";
 
-std::string Escape(std::string_view v) {
-  std::string out;
-  out.reserve(v.size());
+bool Escaped(unsigned char c) {
+  return c < 0x20 || c == 0x7F || c == '%';
+}
+
+// The escaped text's length.
+size_t EscapedSize(std::string_view v) {
+  size_t n = v.size();
+  for (unsigned char c : v)
+    n += Escaped(c) ? 2 : 0;
+  return n;
+}
+
+void AppendEscaped(std::string& out, std::string_view v) {
   for (unsigned char c : v) {
-    if (c < 0x20 || c == 0x7F || c == '%') {
+    if (Escaped(c)) {
       out += '%';
       out += kHex[c >> 4];
       out += kHex[c & 0xF];
@@ -35,6 +48,12 @@ std::string Escape(std::string_view v) {
       out += static_cast<char>(c);
     }
   }
+}
+
+std::string Escape(std::string_view v) {
+  std::string out;
+  out.reserve(EscapedSize(v));
+  AppendEscaped(out, v);
   return out;
 }
 
@@ -47,6 +66,7 @@ int HexDigit(char c) {
 
 bool Unescape(std::string_view v, std::string& out) {
   out.clear();
+  out.reserve(v.size());  // never grown on the way, so no copy of a password is freed unwiped
   for (size_t i = 0; i < v.size(); ++i) {
     if (v[i] != '%') {
       out += v[i];
@@ -112,6 +132,10 @@ bool ReadFile(const std::string& path, std::string& out) {
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
   if (fd < 0) return false;
   out.clear();
+  // The text holds a password: read into a buffer of its final size, with no copy left behind.
+  struct stat st;
+  if (fstat(fd, &st) == 0 && st.st_size > 0 && size_t(st.st_size) <= kMaxRecordFile)
+    out.reserve(size_t(st.st_size));
   char buf[8192];
   bool ok = true;
   for (;;) {
@@ -125,6 +149,7 @@ bool ReadFile(const std::string& path, std::string& out) {
       break;
     }
   }
+  explicit_bzero(buf, sizeof buf);
   close(fd);
   return ok;
 }
@@ -137,27 +162,39 @@ bool EndsWith(std::string_view s, std::string_view tail) {
 
 std::string EncodeRecord(const ServiceRecord& r) {
   const ServiceConfig& c = r.config;
-  std::string out = std::string(kHeading) + "\n";
-  Line(out, "name", Escape(c.name));
-  Line(out, "display", Escape(c.displayName));
-  Line(out, "type", std::to_string(c.serviceType));
-  Line(out, "start", std::to_string(c.startType));
-  Line(out, "error", std::to_string(c.errorControl));
-  Line(out, "path", Escape(c.binaryPathName));
-  Line(out, "group", Escape(c.loadOrderGroup));
-  Line(out, "tag", std::to_string(c.tagId));
+  std::string head = std::string(kHeading) + "\n";
+  Line(head, "name", Escape(c.name));
+  Line(head, "display", Escape(c.displayName));
+  Line(head, "type", std::to_string(c.serviceType));
+  Line(head, "start", std::to_string(c.startType));
+  Line(head, "error", std::to_string(c.errorControl));
+  Line(head, "path", Escape(c.binaryPathName));
+  Line(head, "group", Escape(c.loadOrderGroup));
+  Line(head, "tag", std::to_string(c.tagId));
   for (const auto& d : c.dependencies)
-    Line(out, "dependency", Escape(d));
-  Line(out, "account", Escape(c.serviceStartName));
-  if (!r.password.empty()) Line(out, "password", Escape(r.password));
-  if (r.description) Line(out, "description", Escape(*r.description));
-  Line(out, "reset", std::to_string(r.failure.resetPeriod));
-  Line(out, "reboot", Escape(r.failure.rebootMessage));
-  Line(out, "command", Escape(r.failure.command));
+    Line(head, "dependency", Escape(d));
+  Line(head, "account", Escape(c.serviceStartName));
+  std::string tail;
+  if (r.description) Line(tail, "description", Escape(*r.description));
+  Line(tail, "reset", std::to_string(r.failure.resetPeriod));
+  Line(tail, "reboot", Escape(r.failure.rebootMessage));
+  Line(tail, "command", Escape(r.failure.command));
   for (const auto& a : r.failure.actions)
-    Line(out, "action", std::to_string(a.type) + "," + std::to_string(a.delayMs));
-  Line(out, "descriptor", Hex(r.security));
-  return out;
+    Line(tail, "action", std::to_string(a.type) + "," + std::to_string(a.delayMs));
+  Line(tail, "descriptor", Hex(r.security));
+  // The password goes straight into a text of its final size: no growth leaves a copy of it in
+  // freed memory. The caller wipes the text once it is written.
+  constexpr char kPasswordKey[] = "password=";
+  std::string text;
+  text.reserve(head.size() + sizeof kPasswordKey + EscapedSize(r.password) + tail.size());
+  text.append(head);
+  if (!r.password.empty()) {
+    text.append(kPasswordKey);
+    AppendEscaped(text, r.password);
+    text.append("\n");
+  }
+  text.append(tail);
+  return text;
 }
 
 bool DecodeRecord(std::string_view text, ServiceRecord& r) {
@@ -265,9 +302,10 @@ bool ServiceStore::Save(const ServiceRecord& record) const {
   if (unlink(temp.c_str()) != 0 && errno != ENOENT) return false;
   int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (fd < 0) return false;
-  const bool written =
-      fchmod(fd, 0600) == 0 && WriteAll(fd, EncodeRecord(record)) && fsync(fd) == 0;
+  std::string text = EncodeRecord(record);
+  const bool written = fchmod(fd, 0600) == 0 && WriteAll(fd, text) && fsync(fd) == 0;
   int saved = errno;
+  Wipe(text);
   if (close(fd) != 0 && written) saved = errno;
   if (!written || rename(temp.c_str(), file.c_str()) != 0) {
     if (written) saved = errno;
@@ -297,6 +335,7 @@ std::vector<ServiceRecord> ServiceStore::LoadAll(std::vector<std::string>* bad) 
   }
   std::sort(names.begin(), names.end());
   std::vector<ServiceRecord> out;
+  out.reserve(names.size());  // never moved on growth, which would leave short passwords behind
   for (const auto& n : names) {
     const std::string path = dir_ + "/" + n;
     if (EndsWith(n, kTempSuffix)) {
@@ -311,6 +350,8 @@ std::vector<ServiceRecord> ServiceStore::LoadAll(std::vector<std::string>* bad) 
     } else if (bad) {
       bad->push_back(path);
     }
+    Wipe(text);
+    Wipe(r.password);
   }
   return out;
 }

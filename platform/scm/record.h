@@ -32,7 +32,7 @@ struct ServiceRecord {
 
 // The file text of a record, and back. DecodeRecord returns false for a text that is not a
 // record (wrong heading, a bad number, a missing name or path, a value over its limit); unknown
-// keys are skipped.
+// keys are skipped. The text holds the password: its user wipes it once used (secret.h).
 std::string EncodeRecord(const ServiceRecord& record);
 bool DecodeRecord(std::string_view text, ServiceRecord& record);
 
@@ -44,7 +44,7 @@ class ServiceStore {
   // Writes the record atomically: a new temporary file of mode 0600 (a file left under its name
   // is removed first, whatever its mode), fsync, rename, in the services folder, which is made,
   // or set, 0700. Returns false with errno set when it could not be written; the old record then
-  // stays.
+  // stays. The file's text is wiped from memory once written, and once read by LoadAll.
   bool Save(const ServiceRecord& record) const;
   // Removes the record of the service name. True when it is gone (also when there was none).
   bool Remove(std::string_view name) const;

@@ -7,6 +7,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 #include <string>
@@ -24,6 +25,14 @@ int main(int argc, char** argv) {
             "services to stop before their processes are killed (20).\n",
             scm::kEnvDir, scm::kDefaultDir, scm::kEnvStartTimeout, scm::kEnvShutdownTimeout);
     return strcmp(argv[1], "--help") == 0 ? 0 : 1;
+  }
+
+  // scmd holds the services' passwords: no core file and no process of its own user (ptrace,
+  // /proc/PID/mem or environ) ever sees its memory. The programs it starts are dumpable again
+  // after their exec.
+  if (prctl(PR_SET_DUMPABLE, 0, 0, 0, 0) != 0) {
+    perror("scmd: prctl(PR_SET_DUMPABLE)");
+    return 1;
   }
 
   // 0, 1 and 2 are always taken, so that no descriptor scmd makes (a control channel above all)

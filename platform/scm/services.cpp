@@ -62,13 +62,22 @@ uint32_t Daemon::CheckConfig(const ServiceConfig& c, const Service* self) const 
   return 0;
 }
 
+bool Daemon::IsCallersAccount(const Caller& caller, const std::string& startName) const {
+  Account account;
+  if (!caller.known || !ResolveAccount(startName, account)) return false;
+  return (account.self ? geteuid() : account.uid) == caller.uid;
+}
+
 uint32_t Daemon::CheckAccountSwitch(const Caller& caller, const std::string& from,
                                     const std::string& to) const {
   if (caller.admin) return 0;
   Account next;
   if (!ResolveAccount(to, next)) return ERROR_INVALID_SERVICE_ACCOUNT;
-  const uid_t runsAs = next.self ? geteuid() : next.uid;
-  return SameAccount(from, to) || (caller.known && runsAs == caller.uid) ? 0 : kErrorAccessDenied;
+  return SameAccount(from, to) || IsCallersAccount(caller, to) ? 0 : kErrorAccessDenied;
+}
+
+uint32_t Daemon::CheckPasswordChange(const Caller& caller, const std::string& account) const {
+  return caller.admin || IsCallersAccount(caller, account) ? 0 : kErrorAccessDenied;
 }
 
 Descriptor Daemon::SecurityOf(const Service& s) const {
@@ -141,7 +150,9 @@ uint32_t Daemon::LogOn(const Service& s, Account& account) {
     Log("%s: no account %s", config.name.c_str(), config.serviceStartName.c_str());
     return ERROR_SERVICE_LOGON_FAILED;
   }
-  if (account.self || account.uid == 0) return 0;
+  // scmd cannot act as anyone it is not already: LocalSystem, root and scmd's own user are
+  // started without a password (scmd run as another user than root cannot read the shadow table).
+  if (account.self || account.uid == 0 || account.uid == geteuid()) return 0;
   std::string reason;
   const uint32_t err = CheckLogon(account.user, s.record.password, &reason);
   if (err)

@@ -1,15 +1,21 @@
 // The fixture of tests at platform/advapi32 and above that use the service API: an scmd in a
 // temporary state folder that the test process's client functions talk to, the test service's
 // command line, and handles that close themselves. A fixture that asks for the test account
-// (WantsTestAccount) runs scmd in a mount namespace where that account exists, and skips where
-// it cannot. The test program defines SCMD_PATH and TEST_SERVICE_PATH and links
-// platform_advapi32. One fixture per test, on the test's thread.
+// (WantsTestAccount) runs scmd in a mount namespace where that account exists, as root or as the
+// account itself (ScmdRunsAsTestAccount), and skips where it cannot. The test program defines
+// SCMD_PATH and TEST_SERVICE_PATH and links platform_advapi32. One fixture per test, on the
+// test's thread.
 #pragma once
 
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -17,6 +23,7 @@
 #include <vector>
 
 #include "platform/advapi32/winsvc.h"
+#include "platform/win/token.h"
 #include "tests/support/files.h"
 #include "tests/support/scmd.h"
 #include "tests/support/test_account.h"
@@ -58,6 +65,9 @@ class ServiceTest : public ::testing::Test {
 
   // True for a fixture whose services run under account_ (see test_account.h).
   virtual bool WantsTestAccount() const { return false; }
+  // True for a fixture of WantsTestAccount whose scmd runs as account_, not as root (the state
+  // folder is then account_'s).
+  virtual bool ScmdRunsAsTestAccount() const { return false; }
 
   void SetUp() override {
     if (WantsTestAccount()) {
@@ -67,7 +77,19 @@ class ServiceTest : public ::testing::Test {
     }
     setenv("KELVADON_SCM_DIR", dir_.path().c_str(), 1);
     scmd_ = std::make_unique<Scmd>(SCMD_PATH, dir_.path(), ScmdEnv());
-    if (account_) scmd_->SetChildSetUp([this] { return account_->Enter(); });
+    const bool asAccount = account_ && ScmdRunsAsTestAccount();
+    if (asAccount) {
+      ASSERT_EQ(chown(dir_.path().c_str(), account_->Uid(), -1), 0);
+    }
+    if (account_) {
+      scmd_->SetChildSetUp([this, asAccount] {
+        if (!account_->Enter()) return false;
+        if (!asAccount) return true;
+        const passwd* pw = getpwnam(account_->Name().c_str());  // seen in the namespace
+        return pw && setgroups(0, nullptr) == 0 && setgid(pw->pw_gid) == 0 &&
+               setuid(pw->pw_uid) == 0;
+      });
+    }
     ASSERT_TRUE(scmd_->Start()) << scmd_->Log();
     manager_ = ScHandle(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
     ASSERT_TRUE(manager_.h) << GetLastError();
@@ -126,6 +148,33 @@ class ServiceTest : public ::testing::Test {
     fs::copy_file(program, copy);
     fs::permissions(copy, fs::perms(0755));
     return copy.string();
+  }
+
+  // Runs body in a child process as uid, with gid and the supplementary groups given and its
+  // token rebuilt, and returns the codes it gave; empty when the child could not become that user.
+  static std::vector<DWORD> AsUser(uid_t uid, gid_t gid, const std::vector<gid_t>& groups,
+                                   const std::function<std::vector<DWORD>()>& body) {
+    int fds[2];
+    if (pipe(fds) != 0) return {};
+    const pid_t child = fork();
+    if (child == 0) {
+      close(fds[0]);
+      if (setgroups(groups.size(), groups.data()) != 0 || setgid(gid) != 0 || setuid(uid) != 0)
+        _exit(1);
+      KwResetProcessToken();
+      const std::vector<DWORD> codes = body();
+      const ssize_t n = write(fds[1], codes.data(), codes.size() * sizeof(DWORD));
+      _exit(n == ssize_t(codes.size() * sizeof(DWORD)) ? 0 : 1);
+    }
+    close(fds[1]);
+    std::vector<DWORD> codes;
+    DWORD code;
+    while (read(fds[0], &code, sizeof code) == sizeof code)
+      codes.push_back(code);
+    close(fds[0]);
+    int status = 0;
+    if (child < 0 || waitpid(child, &status, 0) != child) return {};
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? codes : std::vector<DWORD>{};
   }
 
   static SERVICE_STATUS_PROCESS Status(SC_HANDLE s) {

@@ -4,8 +4,6 @@
 // service decides; no caller that is not root or in the group reaches root through a service.
 #include <grp.h>
 #include <pwd.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstring>
 #include <functional>
@@ -86,33 +84,12 @@ class ServiceSecurity : public testsupport::ServiceTest {
   }
 
   // Runs body as who and returns the codes it gave (empty when the child could not become who).
-  // Another caller than root is a child: groups, group and user set, then its token rebuilt.
+  // Another caller than root is a child (AsUser).
   static std::vector<DWORD> As(Who who, const std::function<std::vector<DWORD>()>& body) {
     if (who == Who::kRoot) return body();
-    int fds[2];
-    if (pipe(fds) != 0) return {};
-    const pid_t child = fork();
-    if (child == 0) {
-      close(fds[0]);
-      std::vector<gid_t> groups;
-      if (who == Who::kMember) groups.push_back(getgrnam("kelvadon")->gr_gid);
-      if (setgroups(groups.size(), groups.data()) != 0 || setgid(kNobody) != 0 ||
-          setuid(kNobody) != 0)
-        _exit(1);
-      KwResetProcessToken();
-      const std::vector<DWORD> codes = body();
-      const ssize_t n = write(fds[1], codes.data(), codes.size() * sizeof(DWORD));
-      _exit(n == ssize_t(codes.size() * sizeof(DWORD)) ? 0 : 1);
-    }
-    close(fds[1]);
-    std::vector<DWORD> codes;
-    DWORD code;
-    while (read(fds[0], &code, sizeof code) == sizeof code)
-      codes.push_back(code);
-    close(fds[0]);
-    int status = 0;
-    waitpid(child, &status, 0);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? codes : std::vector<DWORD>{};
+    std::vector<gid_t> groups;
+    if (who == Who::kMember) groups.push_back(getgrnam("kelvadon")->gr_gid);
+    return AsUser(kNobody, kNobody, groups, body);
   }
 
   // The result of opening a service with a right: 0, or the last error.
