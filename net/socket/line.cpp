@@ -193,7 +193,7 @@ void TCustomLineSocket::DropLine() {
 void TCustomLineSocket::SetWaiting(bool Value) {
   if (Value == FWaiting) return;
   FWaiting = Value;
-  SetRetryTimer(Value);
+  SetRetryTimer(Value && !FPaused);
 }
 
 void TCustomLineSocket::SetRetryTimer(bool On) {
@@ -249,7 +249,7 @@ void TCustomLineSocket::RetryWaitingLine() {
     SetWaiting(false);
     return;
   }
-  if (FPaused) return;  // (a tick that was due when the socket paused)
+  if (FPaused) return;  // (a tick held for one of this socket's handlers, which then paused)
   try {
     OfferWaitingLine();
   } catch (...) {

@@ -685,8 +685,9 @@ TEST_F(LineSessions, HeldLinesAreOfferedOnceInOrderAtTheClose) {
   // The peer sends "ABC\r\nDE\r\nF" in one piece; the handler declines the first line (after
   // taking "A", in some rows), so it waits with the rest held behind it. At the close each held
   // line is offered exactly once more, in order, then the tail; what is declined then is dropped.
-  // The peer is a plain socket: when it closes, its data and its close are both there before
-  // the session reads anything, so nothing but the close offers the lines again.
+  // This side closes right after the first offer; when the peer closes (a plain socket), its data
+  // and its close are both there before the session reads anything. Either way nothing but the
+  // close offers the lines again.
   const struct {
     const char* name;
     bool closedHere;   // this side closes; else the peer
