@@ -155,11 +155,20 @@ void TKelvadonManager::ServiceShutdown(TService* Sender) {
 }
 
 void TKelvadonManager::BeginStop(DWORD Since, DWORD BudgetMs, bool Shutdown) {
-  if (stopping_) return;
+  const DWORD deadline = Since + BudgetMs;
+  if (stopping_) {
+    // A shutdown during a stop: the time for mail ends at the earlier of the two ends.
+    if (static_cast<int32_t>(deadline - stopDeadline_) >= 0) return;
+    shutdown_ = Shutdown;
+    stopBudgetMs_ = BudgetMs;
+    stopDeadline_ = deadline;
+    ReportStopPending();
+    return;
+  }
   stopping_ = true;
   shutdown_ = Shutdown;
   stopBudgetMs_ = BudgetMs;
-  stopDeadline_ = Since + BudgetMs;
+  stopDeadline_ = deadline;
   TimWatchReport->SetEnabled(false);
   // The queued mail goes out after the service loop, within the stop's time.
   Engine->MailJobs->Hold();

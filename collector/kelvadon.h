@@ -68,7 +68,8 @@ class TKelvadonManager : public TService, private TCollectorHost {
   void RestartService();
 
   // A stop, or with Shutdown a shutdown, begins (once): its time for mail runs BudgetMs from the
-  // tick count Since, and the listeners close.
+  // tick count Since, and the listeners close. A later call (a shutdown during a stop) only brings
+  // the end of that time nearer, when its own end comes earlier.
   void BeginStop(DWORD Since, DWORD BudgetMs, bool Shutdown);
   // STOP_PENDING again, with the time left for mail (and a spare) as the wait hint.
   void ReportStopPending();

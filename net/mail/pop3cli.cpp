@@ -109,7 +109,8 @@ void TCustomPop3Cli::NotifyRequestDone(WORD Error) {
 }
 
 // The request is over before the state says idle, so that an OnStateChange handler may start
-// the next one; the report names this request whatever starts meanwhile.
+// the next one; the report names this request whatever starts meanwhile. Inside Abort the state
+// stays psAborting: Abort sets it idle once its close is complete.
 void TCustomPop3Cli::CloseRequest(WORD Error) {
   const TPop3Request rq = requestType_;
   const uint32_t serial = requestSerial_;
@@ -117,7 +118,7 @@ void TCustomPop3Cli::CloseRequest(WORD Error) {
   const bool aborted = aborting_ || state_ == psAborting;
   requestOpen_ = false;
   highLevel_ = false;
-  SetState(psIdle);
+  if (!aborting_) SetState(psIdle);
   if (wasOpen && requestEnded_) requestEnded_(serial, Error, aborted);
   PostMessage(window_, WM_POP3_REQUEST_DONE, static_cast<WPARAM>(rq), Error);
 }
@@ -395,9 +396,12 @@ void TCustomPop3Cli::Abort() {
     const rtl::TFlagScope aborting(aborting_);
     StopSession();  // a session that was up closes here, and its close ends the request
     // A request that no close ended (no session was up: the lookup) ends here, so nobody waits
-    // for it.
+    // for it. (Nothing new can start meanwhile: the state says psAborting.)
     if (requestOpen_) EndClosed();
   }
+  // Idle only now, with the socket's close complete (the socket resets its settings after its
+  // close handler returns, which would undo a connect begun inside it): an OnStateChange handler
+  // may start the next request here, and nothing of this Abort touches it.
   SetState(psIdle);
 }
 

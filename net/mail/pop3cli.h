@@ -140,7 +140,9 @@ class TCustomPop3Cli : public rtl::TComponent, public TPop3HeaderFields {
   // Stops at once: the lookup is cancelled and the connection reset. A single request that was
   // running ends with 10004 and no text, also when no session was up yet (a lookup); QUIT ends
   // with 0, as at every close of its session; a high-level request ends with 426 and "426
-  // Operation aborted.". Each is reported through OnRequestDone as usual.
+  // Operation aborted.". Each is reported through OnRequestDone as usual. The state is psAborting
+  // until the connection is gone and psIdle last of all, so an OnStateChange handler may start the
+  // next request there.
   virtual void Abort();
 
  protected:

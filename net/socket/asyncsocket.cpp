@@ -1028,6 +1028,7 @@ void TCustomAsyncSocket::PumpMessages() {
 
 void TCustomAsyncSocket::DeleteSendQueue() {
   std::lock_guard<std::recursive_mutex> l(SendQueueLock());
+  discardedBytes_ += FBufferedByteCount;
   FSendQueue.clear();
   FBufferedByteCount = 0;
 }
@@ -1140,16 +1141,21 @@ void TCustomAsyncSocket::TryToSend() {
 
 void TCustomAsyncSocket::Flush() {
   // Each round sends what the system takes, then waits for a message (FD_WRITE once the system
-  // has room again, handled here or held for this socket's handler) or a second at most. The
-  // socket may be released by a message handled meanwhile: FAlive tells.
+  // has room again, handled here or held for this socket's handler) or a second at most. Bytes
+  // that an abort discards meanwhile (Abort, or a handler's exception) were not sent either, and
+  // end the wait; so does a quit posted to the thread, since every wait would return at once
+  // from then on. The socket may be released by a message handled meanwhile: FAlive tells.
   const std::shared_ptr<bool> alive = FAlive;
   const DWORD start = GetTickCount();
   const DWORD limit = FlushTimeout > 0 ? static_cast<DWORD>(FlushTimeout) * 1000 : 0;
-  int unsent = FBufferedByteCount;
+  const int64_t discardedBefore = discardedBytes_;
+  int64_t unsent = FBufferedByteCount;
   for (;;) {
     if (FHSocket != INVALID_SOCKET) TryToSend();
-    unsent = FBufferedByteCount;
-    if (unsent == 0 || FHSocket == INVALID_SOCKET) break;
+    const int64_t discarded = discardedBytes_ - discardedBefore;
+    unsent = FBufferedByteCount + discarded;
+    if (unsent == 0 || discarded > 0 || FHSocket == INVALID_SOCKET) break;
+    if (QuitPending() || FTerminated) break;
     const DWORD elapsed = TickElapsed(start, GetTickCount());
     if (limit > 0 && elapsed >= limit) break;
     MsgWait(limit > 0 ? std::min<DWORD>(limit - elapsed, 1000) : 1000);

@@ -174,8 +174,9 @@ class TCustomAsyncSocket : public rtl::TComponent {
   virtual void Abort();
   // Sends until the send queue is empty, waiting in the message layer (the thread's messages are
   // handled meanwhile). Raises ESocketException "Flush failed: N bytes not sent" when the
-  // connection ends first, or when FlushTimeout seconds pass first (FlushTimeout 0 or less: no
-  // limit).
+  // connection ends first, when an abort discards the queue meanwhile (N counts what it
+  // discarded), when a quit is pending for the thread, or when FlushTimeout seconds pass first
+  // (FlushTimeout 0 or less: no limit).
   virtual void Flush();
   // Waits, handling the thread's messages, until the peer has closed the connection (or it is
   // closed here, or the thread's loop is ending). Outside this socket's handlers the close is
@@ -370,6 +371,7 @@ class TCustomAsyncSocket : public rtl::TComponent {
 
   int FHandlerDepth = 0;
   std::deque<TMessage> FHeld;
+  int64_t discardedBytes_ = 0;  // queued bytes that DeleteSendQueue threw away, in all
   std::shared_ptr<bool> FAlive = std::make_shared<bool>(true);
   bool FDestroying = false;
 };

@@ -56,7 +56,8 @@ void TCustomLineSocket::FreeBuffer() {
 void TCustomLineSocket::SetLineMode(bool Value) {
   if (Value == FLineMode) return;
   DropHandled();  // the held bytes start at the front again, as plain mode reads them
-  if (FWaiting) {
+  const bool waited = FWaiting;
+  if (waited) {
     // The waiting line's rest is at the front already: it goes on in plain mode.
     SetWaiting(false);
     FLineLength = 0;
@@ -64,6 +65,8 @@ void TCustomLineSocket::SetLineMode(bool Value) {
   FLineMode = Value;
   FSearchFrom = 0;  // held bytes were not searched in the new mode
   if (FRcvdCnt > 0 || FLineLength > 0) PostToSelf(WM_TRIGGER_DATA_AVAILABLE, 0, 0);
+  // What the system holds behind them comes next.
+  if (waited) RequestRead();
 }
 
 int TCustomLineSocket::SendLine(const std::string& Str) {
@@ -166,14 +169,15 @@ void TCustomLineSocket::FireLineLimitExceeded(int Cnt, bool& ClearData) {
 void TCustomLineSocket::DeliverLine() {
   // Each call hands the line to the handler; the handler takes it with Receive, in one piece or
   // several. A call that takes nothing ends the delivery for now: the line waits for the next
-  // offer instead of being handed out in a loop.
+  // offer instead of being handed out in a loop. (A call that leaves line mode hands the rest of
+  // the line to plain mode instead.)
   while (FLineMode && FLineLength > 0) {
     const int before = FLineLength;
     if (!FireDataAvailable()) {
-      FLineLength = 0;  // no handler: the line goes
-    } else if (FLineLength == before) {
+      DropLine();  // no handler: the line goes
+    } else if (FLineLength == before && FLineMode) {
       if (FClosing)
-        FLineLength = 0;  // its last offer
+        DropLine();  // its last offer
       else
         SetWaiting(true);
       return;
@@ -181,14 +185,39 @@ void TCustomLineSocket::DeliverLine() {
   }
 }
 
+void TCustomLineSocket::DropLine() {
+  FLineOffset += FLineLength;
+  FLineLength = 0;
+}
+
 void TCustomLineSocket::SetWaiting(bool Value) {
   if (Value == FWaiting) return;
   FWaiting = Value;
+  SetRetryTimer(Value && !FPaused);
+}
+
+void TCustomLineSocket::SetRetryTimer(bool On) {
   if (!FWindowHandle) return;
-  if (Value)
+  if (On)
     SetTimer(FWindowHandle, kLineRetryTimer, kLineRetryMs);
   else
     KillTimer(FWindowHandle, kLineRetryTimer);
+}
+
+void TCustomLineSocket::RequestRead() {
+  if (FHSocket != INVALID_SOCKET && FState == wsConnected)
+    PostToSelf(WM_ASYNCSELECT, FHSocket, WSAMAKESELECTREPLY(FD_READ, 0));
+}
+
+void TCustomLineSocket::Pause() {
+  TCustomSocksSocket::Pause();
+  if (FWaiting) SetRetryTimer(false);  // a paused socket's handler is offered nothing
+}
+
+void TCustomLineSocket::Resume() {
+  TCustomSocksSocket::Resume();
+  // The registration made again reads what the system holds, the waiting line offered first.
+  if (FWaiting) SetRetryTimer(true);
 }
 
 void TCustomLineSocket::OfferWaitingLine() {
@@ -205,7 +234,7 @@ void TCustomLineSocket::OfferWaitingLine() {
     throw;
   }
   if (FRcvd.empty()) return;  // closed inside the handler
-  Consume(FLineOffset);       // what the handler took
+  Consume(FLineOffset);       // what the handler took (all of it when the line was dropped)
   FLineOffset = 0;
   if (FWaiting) return;
   FLineLength = 0;
@@ -220,14 +249,13 @@ void TCustomLineSocket::RetryWaitingLine() {
     SetWaiting(false);
     return;
   }
+  if (FPaused) return;  // (a tick held for one of this socket's handlers, which then paused)
   try {
     OfferWaitingLine();
   } catch (...) {
     // As in the receive loop, a handler's exception ends the pass and is dropped.
   }
-  // Nothing was read while the line waited, so no notification re-armed: ask for the next read.
-  if (!FWaiting && FHSocket != INVALID_SOCKET && FState == wsConnected)
-    PostToSelf(WM_ASYNCSELECT, FHSocket, WSAMAKESELECTREPLY(FD_READ, 0));
+  if (!FWaiting) RequestRead();
 }
 
 void TCustomLineSocket::DeliverPlain() {

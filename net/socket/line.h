@@ -6,12 +6,13 @@
 // A line that a handler call takes nothing of waits: it is offered again every kLineRetryMs and at
 // each new notification, until a call takes it; meanwhile nothing more is read from the system,
 // so a handler that does not take its lines holds the peer back (the system's buffers fill) and
-// costs neither memory nor processor time. At the close each line still held is offered once
-// more, in order, then what is held without a line end; what is declined then is dropped, as a
-// line is when no handler is set. A line whose handler raises, or during which the handler closes
-// the socket, is not handed out again; what was held behind it goes with the closed connection.
-// With LineMode off everything passes through. The synchronous layer adds a wait that pumps
-// messages until a flag is set.
+// costs neither memory nor processor time. Whatever ends the wait (a take, a switch of LineMode,
+// the close) lets reading go on; while the socket is paused the line is not offered. At the close
+// each line still held is offered once more, in order, then what is held without a line end;
+// what is declined then is dropped (its bytes with it), as a line is when no handler is set. A line
+// whose handler raises, or during which the handler closes the socket, is not handed out again;
+// what was held behind it goes with the closed connection. With LineMode off everything passes
+// through. The synchronous layer adds a wait that pumps messages until a flag is set.
 #pragma once
 
 #include <string>
@@ -31,7 +32,7 @@ class TCustomLineSocket : public TCustomSocksSocket {
 
   bool LineMode() const { return FLineMode; }
   // A change with bytes held or a line pending posts the re-trigger message, so held bytes are
-  // delivered in the new mode.
+  // delivered in the new mode; a change while a line waits also reads on from the system.
   virtual void SetLineMode(bool Value);
   std::string LineEnd = "\r\n";
   int LineLimit = 65536;  // 0 or less: no limit
@@ -49,6 +50,10 @@ class TCustomLineSocket : public TCustomSocksSocket {
   // Queues Str and then sends LineEnd; returns their length together (0, sending nothing, for an
   // empty Str).
   virtual int SendLine(const std::string& Str);
+
+  // While paused, a waiting line is not offered again; Resume goes on with it.
+  void Pause() override;
+  void Resume() override;
 
   // Reads what has already arrived, without waiting for more, and hands out its complete lines as
   // notifications would (their handlers run inside the call, and their exceptions pass through).
@@ -78,6 +83,8 @@ class TCustomLineSocket : public TCustomSocksSocket {
   // Fires OnDataAvailable for the current line until it is taken. A call that takes nothing leaves
   // the line waiting (at the close: drops it); with no handler the line is dropped.
   void DeliverLine();
+  // The current line is dropped: it counts as taken, so its bytes leave the buffer with it.
+  void DropLine();
   // Hands out every complete line held, from searchFrom on (relative to the lines handled), until
   // one waits; then checks the unfinished tail against LineLimit.
   void HandOutLines(int searchFrom);
@@ -89,6 +96,11 @@ class TCustomLineSocket : public TCustomSocksSocket {
   void RetryWaitingLine();
   // Starts or stops the waiting of the current line, with its retry timer.
   void SetWaiting(bool Value);
+  void SetRetryTimer(bool On);
+  // Nothing is read from the system while a line waits, so the notification that came meanwhile
+  // was spent without a read and none re-armed: once the wait ends, a read is asked for through a
+  // notification posted to the own window.
+  void RequestRead();
   // Reads up to count bytes behind the held ones, edited or echoed as set; returns how many came
   // (0 for none or a failure, whose code is in LastError).
   int ReadMore(int count);

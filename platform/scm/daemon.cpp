@@ -313,12 +313,13 @@ void Daemon::BeginShutdown() {
     auto it = services_.find(key);
     if (it != services_.end()) FailAwaiting(*it->second, kErrorShutdownInProgress);
   }
+  // A service that is stopping hears it too: its stop may give it more time than the kill leaves.
   for (auto& [key, s] : services_) {
     s->actionAt = 0;
     const uint32_t state = s->status.currentState;
     if (!s->process || !(s->status.controlsAccepted & kAcceptShutdown)) continue;
     if (state == kServiceRunning || state == kServicePaused || state == kServicePausePending ||
-        state == kServiceContinuePending) {
+        state == kServiceContinuePending || state == kServiceStopPending) {
       s->process->shutdownSent = true;
       QueueControl(*s, PendingControl{0, kControlShutdown});
     }

@@ -13,9 +13,9 @@
 //   is a state the loop moves on (AdvanceDependents after every round), never a blocking call.
 // - A service whose account is neither LocalSystem, root nor the user scmd runs as is logged on
 //   at each start: its password is checked first (logon.h).
-// - SIGTERM or SIGINT: no new clients, shutdown sent to every running service that accepts it, a
-//   wait for their processes, then SIGKILL to the service processes still there (and to nothing
-//   else), and the loop ends.
+// - SIGTERM or SIGINT: no new clients, shutdown sent to every running (or stopping) service that
+//   accepts it, a wait for their processes, then SIGKILL to the service processes still there (and
+//   to nothing else), and the loop ends.
 #pragma once
 
 #include <sys/types.h>

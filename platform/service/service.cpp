@@ -225,8 +225,11 @@ void TService::DoContinue() {
   SetStatus(continued ? csRunning : csPaused);
 }
 
+// A shutdown that comes while a stop is pending still reaches OnShutdown (it may leave less time
+// than the stop did); a second shutdown does nothing.
 void TService::DoShutdown() {
-  if (Status() == csStopPending && serviceThread_->Terminated()) return;
+  if (shutdownHandled_) return;
+  shutdownHandled_ = true;
   SetStatus(csStopPending);
   try {
     if (OnShutdown) OnShutdown(this);
@@ -239,6 +242,7 @@ void TService::DoShutdown() {
 bool TService::RunLifeCycle() {
   serviceThread_ = std::make_unique<TServiceThread>();
   lifeCycle_ = true;
+  shutdownHandled_ = false;
   SetStatus(csStartPending);
   bool started = true;
   try {

@@ -19,7 +19,8 @@
 // thread only receives control codes and posts them to the module's hidden window (Controller);
 // they are handled wherever the main thread pumps its messages, also inside a nested wait (a
 // synchronous mail call), so a stop or shutdown is never held up by one. SIGTERM asks for a
-// shutdown, SIGINT for a stop, in every mode.
+// shutdown, SIGINT for a stop, in every mode. OnShutdown runs once, also when it comes while a
+// stop is pending.
 //
 // States, as reported: START_PENDING (check point 0, when the service main begins), START_PENDING
 // (check point 1, before OnStart), RUNNING after OnStart left Started true, STOP_PENDING on a stop
@@ -182,7 +183,8 @@ class TService : public rtl::TComponent {
   };
   std::vector<DeferredControl> deferred_;  // controls that came while the start was pending
   DWORD controlArrived_ = 0;
-  bool lifeCycle_ = false;  // OnStart .. the end of the life cycle
+  bool lifeCycle_ = false;        // OnStart .. the end of the life cycle
+  bool shutdownHandled_ = false;  // OnShutdown has run in this life cycle
   bool foreground_ = false;
   SERVICE_STATUS_HANDLE statusHandle_ = nullptr;
   mutable std::mutex statusLock_;

@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 
 #include "platform/advapi32/winsvc.h"
 #include "tests/collector/program_folder.h"
@@ -139,9 +141,14 @@ TEST_F(CollectorService, LifeCycleUnderTheServiceManager) {
 }
 
 // The machine shuts down (scmd's SIGTERM) while an alert mail waits at its server and more wait
-// behind it: the mail's time ends before scmd's kill, counted from the shutdown's arrival, so the
-// dropped jobs are counted in an event and STOPPED is reported before the process ends.
-TEST_F(CollectorService, ShutdownWithMailQueuedEndsBeforeTheKill) {
+// behind it, with the service running or already stopping (a stop came a second before, whose
+// own time for mail would run past scmd's kill): the mail's time ends before scmd's kill, counted
+// from the shutdown's arrival, so the dropped jobs are counted in an event and STOPPED is reported
+// before the process ends.
+class CollectorShutdown : public CollectorService, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(CollectorShutdown, WithMailQueuedEndsBeforeTheKill) {
+  const bool stopFirst = GetParam();
   testsupport::SmtpSink sink({"--hold", "dot=120"});
   REQUIRE_SINK(sink);
   folder_.SetMailSettings({{"SmtpServer", "127.0.0.1"},
@@ -155,6 +162,13 @@ TEST_F(CollectorService, ShutdownWithMailQueuedEndsBeforeTheKill) {
   for (int i = 0; i < 5; ++i)
     SendRecord(folder_.Port(), "FIRE " + std::to_string(i));
   ASSERT_TRUE(WaitFor([&] { return HasRecord(folder_, "FIRE 4"); }));
+  if (stopFirst) {
+    ASSERT_TRUE(WaitFor([&] { return !sink.Holds().empty(); })) << "no mail reached the sink";
+    SERVICE_STATUS st{};
+    ASSERT_TRUE(ControlService(service_, SERVICE_CONTROL_STOP, &st)) << GetLastError();
+    ASSERT_TRUE(WaitFor([&] { return State(service_) == SERVICE_STOP_PENDING; }));
+    std::this_thread::sleep_for(std::chrono::seconds(1));  // the gap between stop and shutdown
+  }
 
   const int status = scmd_.Stop(60000);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
@@ -170,6 +184,11 @@ TEST_F(CollectorService, ShutdownWithMailQueuedEndsBeforeTheKill) {
   EXPECT_EQ(droppedEvents, 1) << testsupport::ReadFile(folder_.Dir() +
                                                        ProgramFolder::TodayEvents());
 }
+
+INSTANTIATE_TEST_SUITE_P(Service, CollectorShutdown, ::testing::Values(false, true),
+                         [](const auto& info) {
+                           return std::string(info.param ? "WhileAStopIsPending" : "WhileRunning");
+                         });
 
 TEST(CollectorFtp, OnlyTheFixedAccountLogsIn) {
   ProgramFolder folder;

@@ -659,6 +659,39 @@ TEST_F(Pop3ClientTest, AbortFromATimerHandler) {
   }
 }
 
+// Abort ends the running request through the close it makes; the idle state comes once that
+// close is complete, so a handler of OnStateChange may start the next request there: a Connect to
+// another server, which the rest of Abort leaves alone.
+TEST_F(Pop3ClientTest, ConnectStartedWhenAbortReachesIdleGoesOn) {
+  Pop3Fake fake(Login() + Script{Hear("NOOP")});  // NOOP gets no reply
+  Pop3Fake second({Line("+OK second")});
+  cli_.Port = fake.Port();
+  ASSERT_TRUE(cli_.SyncLogin());
+  cli_.Noop();
+  ASSERT_TRUE(PumpUntil([&] { return fake.Heard().size() == 3; }));
+  bool reconnect = true;
+  cli_.OnStateChange = [&](rtl::TObject*) {
+    states_.push_back(cli_.State());
+    if (cli_.State() != psIdle || !reconnect) return;
+    reconnect = false;
+    cli_.Port = second.Port();
+    cli_.Connect();
+  };
+  PumpFor(50);
+  states_.clear();
+  done_.clear();
+  cli_.Abort();
+  ASSERT_TRUE(PumpUntil([&] { return done_.size() >= 2; }));
+  PumpFor(50);
+  EXPECT_EQ(done_, (std::vector<std::string>{"10:10004", "0:0"}));  // NOOP aborted, then Connect
+  EXPECT_EQ(states_, (std::vector<int>{psAborting, psIdle, psResolving, psConnecting,
+                                       psAwaitingGreeting, psGreeted, psIdle}));
+  EXPECT_TRUE(cli_.Connected());
+  EXPECT_EQ(cli_.ProtocolState(), pop3WaitingUser);
+  EXPECT_EQ(cli_.LastResponse(), "+OK second");
+  cli_.SyncAbort();
+}
+
 TEST_F(Pop3ClientTest, SilenceTimesOutAfterTheLastLine) {
   Pop3Fake fake({Line("+OK"), Hear("USER"), Pause(700), Line("+OK"), Hear("PASS")});
   cli_.Port = fake.Port();

@@ -5,6 +5,7 @@
 #include "net/socket/line.h"
 
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <time.h>
@@ -12,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <functional>
@@ -22,6 +24,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/peers.h"
 #include "tests/support/pump.h"
 #include "tests/support/socket_loopback.h"
 
@@ -531,6 +534,84 @@ TEST_P(DeclineTable, DeclinedLineComesAgainAndNothingIsLost) {
 INSTANTIATE_TEST_SUITE_P(Calls, DeclineTable, ::testing::ValuesIn(kDeclineCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// Ends of a wait from outside the handler. The handler declines every line, unless told to take
+// (or in plain mode, where it takes whatever is there); the first line "ABC" waits, and "XYZ"
+// arrives behind it, unread. Another window's timer then switches line mode off, or pauses and
+// later resumes the session: what the system holds, and what the peer sends afterwards, follows.
+TEST_F(LineSessions, AWaitEndedFromOutsideResumesReading) {
+  const struct {
+    const char* name;
+    bool pause;          // else line mode is switched off
+    std::string behind;  // what the system held behind the waiting line, as it is taken
+    std::vector<std::string> afterTheWait;
+  } rows[] = {
+      {"line mode switched off",
+       false,
+       "XYZ",
+       {"switch", "ABC\\r\\n", "XYZ", "later\\r\\n", "closed:0"}},
+      {"paused and resumed",
+       true,
+       "XYZ\\r\\n",
+       {"pause", "resume", "ABC\\r\\n", "XYZ\\r\\n", "later\\r\\n", "closed:0"}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    const int a = Connect();
+    Session& s = *sessions_[a];
+    bool take = false;
+    s.OnDataAvailable = [&, a](rtl::TObject* sender, WORD) {
+      auto& session = *static_cast<Session*>(sender);
+      if (session.LineMode() && !take) {
+        Note(a, "offered:" + std::to_string(session.RcvdCount()));
+        return;
+      }
+      std::string buf(1 << 17, '\0');
+      const int n = session.Receive(buf.data(), static_cast<int>(buf.size()));
+      if (n > 0) Note(a, Rle(buf.substr(0, static_cast<size_t>(n))));
+    };
+    Feed(a, "ABC\r\n");
+    ASSERT_TRUE(PumpUntil([&] { return !events_[a].empty(); }));
+    clients_[a]->SendStr(row.pause ? "XYZ\r\n" : "XYZ");  // (a line in line mode)
+    // The notification of these bytes is spent on the waiting line, which is offered again.
+    const size_t offers = events_[a].size();
+    ASSERT_TRUE(PumpUntil([&] {
+      ULONG pending = 0;
+      Winsock::ioctlsocket(s.HSocket(), WS_FIONREAD, &pending);
+      return pending > 0 && events_[a].size() >= offers + 2;
+    }));
+    HWND other = AllocateHWnd([&](TMessage& m) {
+      if (m.Msg != WM_TIMER) return;
+      KillTimer(other, m.WParam);
+      if (!row.pause) {
+        Note(a, "switch");
+        s.SetLineMode(false);
+      } else if (m.WParam == 1) {
+        Note(a, "pause");
+        s.Pause();
+        take = true;
+        SetTimer(other, 2, 3 * kLineRetryMs);  // nothing is offered meanwhile
+      } else {
+        Note(a, "resume");
+        s.Resume();
+      }
+    });
+    SetTimer(other, 1, 10);
+    const auto& events = events_[a];
+    ASSERT_TRUE(PumpUntil([&] {
+      return std::find(events.begin(), events.end(), row.behind) != events.end();
+    })) << "the bytes behind the waiting line were not read";
+    clients_[a]->SendStr("later\r\n");
+    ASSERT_TRUE(PumpUntil([&] { return events_[a].back() == "later\\r\\n"; }));
+    DeallocateHWnd(other);
+    PeerCloses(a);
+    const auto wait = std::find(events.begin(), events.end(), row.afterTheWait[0]);
+    ASSERT_NE(wait, events.end());
+    for (auto e = events.begin(); e != wait; ++e)
+      EXPECT_EQ(*e, "offered:5");
+    EXPECT_EQ(std::vector<std::string>(wait, events.end()), row.afterTheWait);
+  }
+}
+
 // Resident memory of this process, in KiB.
 long ResidentKiB() {
   std::FILE* f = std::fopen("/proc/self/statm", "r");
@@ -601,44 +682,89 @@ TEST_F(LineSessions, HandlerThatNeverTakesItsLineHoldsThePeerBackAtNoCost) {
 }
 
 TEST_F(LineSessions, HeldLinesAreOfferedOnceInOrderAtTheClose) {
-  // The handler takes nothing while the session is open: the first line waits, the others and a
-  // tail without a line end behind it. Whichever side closes, each is offered once more, in
-  // order; what is declined then is dropped.
+  // The peer sends "ABC\r\nDE\r\nF" in one piece; the handler declines the first line (after
+  // taking "A", in some rows), so it waits with the rest held behind it. At the close each held
+  // line is offered exactly once more, in order, then the tail; what is declined then is dropped.
+  // This side closes right after the first offer; when the peer closes (a plain socket), its data
+  // and its close are both there before the session reads anything. Either way nothing but the
+  // close offers the lines again.
   const struct {
     const char* name;
-    bool closedHere;  // this side closes and its handler now takes the lines; else the peer
-    std::vector<std::string> atTheClose;
+    bool closedHere;   // this side closes; else the peer
+    int takeFirst;     // bytes taken at the first offer
+    bool takeAtClose;  // the handler takes what the close offers
+    std::vector<std::string> expected;
   } rows[] = {
-      {"closed here", true, {"A\\r\\n", "BB\\r\\n", "CCC\\r\\n", "DDDD", "closed:0"}},
-      {"closed by the peer", false, {"offered:4", "offered:5", "offered:4", "closed:0"}},
+      {"closed here, nothing taken",
+       true,
+       0,
+       false,
+       {"offered:5", "close", "offered:5", "offered:4", "offered:1", "closed:0"}},
+      {"closed here, A taken first",
+       true,
+       1,
+       false,
+       {"A", "offered:4", "close", "offered:4", "offered:4", "offered:1", "closed:0"}},
+      {"closed here, taken at the close",
+       true,
+       0,
+       true,
+       {"offered:5", "close", "ABC\\r\\n", "DE\\r\\n", "F", "closed:0"}},
+      {"closed by the peer, nothing taken",
+       false,
+       0,
+       false,
+       {"offered:5", "offered:5", "offered:4", "offered:1", "closed:0"}},
+      {"closed by the peer, A taken first",
+       false,
+       1,
+       false,
+       {"A", "offered:4", "offered:4", "offered:4", "offered:1", "closed:0"}},
   };
+  const int port = std::stoi(listener_->GetSockPort());
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
-    bool take = false;
-    const int a = Connect();
-    sessions_[a]->OnDataAvailable = [&, a](rtl::TObject* sender, WORD) {
-      auto& s = *static_cast<Session*>(sender);
-      if (take)
-        Note(a, Rle(s.ReceiveStr()));
-      else
-        Note(a, "offered:" + std::to_string(s.RcvdCount()));
+    const int a = static_cast<int>(sessions_.size());
+    bool closing = false;
+    configure_ = [&](Session& s) {
+      s.OnDataAvailable = [&](rtl::TObject* sender, WORD) {
+        auto& session = *static_cast<Session*>(sender);
+        const bool first = events_[a].empty();
+        if (first && row.takeFirst > 0) {
+          std::string buf(static_cast<size_t>(row.takeFirst), '\0');
+          buf.resize(static_cast<size_t>(std::max(0, session.Receive(buf.data(), row.takeFirst))));
+          Note(a, Rle(buf));
+        } else if (closing && row.takeAtClose) {
+          Note(a, Rle(session.ReceiveStr()));
+        } else {
+          Note(a, "offered:" + std::to_string(session.RcvdCount()));
+        }
+      };
     };
-    Feed(a, "A\r\nBB\r\nCCC\r\nDDDD");
-    ASSERT_TRUE(PumpUntil([&] { return events_[a].size() >= 2; }, 30000));  // offered again
+    const int peer = testsupport::ConnectTcp(port);
+    ASSERT_GE(peer, 0);
+    ASSERT_TRUE(testsupport::SendAll(peer, "ABC\r\nDE\r\nF"));
     if (row.closedHere) {
-      take = true;
+      ASSERT_TRUE(PumpUntil([&] { return events_[a].size() >= (row.takeFirst > 0 ? 2u : 1u); }));
+      Note(a, "close");
+      closing = true;
       sessions_[a]->Close();
-      ASSERT_TRUE(PumpUntil([&] { return released_[a] > 0; }, 30000));
     } else {
-      PeerCloses(a);
+      // The session is not made before the test pumps: once the peer's close has been
+      // acknowledged, the session's first read takes everything and meets the close.
+      ASSERT_EQ(shutdown(peer, SHUT_WR), 0);
+      ASSERT_TRUE(testsupport::WaitFor([&] {
+        tcp_info info{};
+        socklen_t len = sizeof info;
+        return getsockopt(peer, IPPROTO_TCP, TCP_INFO, &info, &len) == 0 &&
+               info.tcpi_state == TCP_FIN_WAIT2;
+      }));
     }
-    // Before the close only the first line was offered, and maybe once more at the close.
-    std::vector<std::string> events = events_[a];
-    size_t first = 0;
-    while (first < events.size() && events[first] == "offered:3")
-      ++first;
-    EXPECT_GE(first, 2u);
-    EXPECT_EQ(std::vector<std::string>(events.begin() + first, events.end()), row.atTheClose);
+    ASSERT_TRUE(PumpUntil([&] { return released_[a] > 0; }));
+    PumpFor(20);
+    close(peer);
+    EXPECT_EQ(events_[a], row.expected);
+    EXPECT_EQ(released_[a], 1);
   }
 }
 

@@ -1,4 +1,6 @@
 // The send queue and receiving of TCustomAsyncSocket against a real peer on loopback.
+#include <time.h>
+
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -240,6 +242,90 @@ TEST_F(SendTest, FlushSendsEverythingOrRaises) {
                              " bytes not sent");
       EXPECT_GT(client_->BufferedByteCount(), 0);
     }
+    client_->Abort();
+    server_.reset();
+    client_.reset();
+    listener_.reset();
+    connected_ = false;
+  }
+}
+
+double ProcessCpuSeconds() {
+  timespec t{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+}
+
+// Flush's wait ends, and raises with the count of bytes not sent, when the thread's loop is
+// ending (a quit is pending: the wait must not turn into a spin) or when an abort, called
+// directly or made by the socket for a handler's exception, discards the queue it waited for.
+// The peer reads nothing until a guard timer lets it, 30 s later: a Flush that waits through
+// its end gets everything sent and returns normally.
+TEST_F(SendTest, FlushEndsByAQuitOrAnAbort) {
+  enum Ending { kQuit, kAbort, kHandlerException };
+  const struct {
+    const char* name;
+    Ending ending;
+    int flushTimeout;  // seconds
+  } rows[] = {
+      {"a quit pending, FlushTimeout 2", kQuit, 2},
+      {"a quit pending, no time limit", kQuit, 0},
+      {"an abort from a timer", kAbort, 0},
+      {"an abort for a handler's exception", kHandlerException, 0},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    SetUp();
+    SetBuffer(*client_, WS_SO_SNDBUF, 4096);
+    SetBuffer(*server_, WS_SO_RCVBUF, 4096);
+    server_->OnDataAvailable = [&](rtl::TObject*, WORD) { server_->ReceiveStr(); };
+    server_->Pause();
+    ASSERT_EQ(client_->SendStr(Pattern(1 << 20)), 1 << 20);
+    ASSERT_GT(client_->BufferedByteCount(), 0) << "the system took everything at once";
+    client_->FlushTimeout = row.flushTimeout;
+
+    int unsent = -1;  // what the abort discarded, or what the queue still holds
+    client_->OnBgException = [&](rtl::TObject*, const rtl::Exception&, bool&) {
+      unsent = client_->BufferedByteCount();
+    };
+    HWND timers = AllocateHWnd([&](TMessage& m) {
+      if (m.Msg != WM_TIMER) return;
+      KillTimer(timers, m.WParam);
+      if (m.WParam == 2) {
+        server_->Resume();  // the guard: the wait would never end otherwise
+      } else if (row.ending == kAbort) {
+        unsent = client_->BufferedByteCount();
+        client_->Abort();
+      } else {
+        PostMessage(client_->WindowHandle(), WM_TRIGGER_EXCEPTION, 0, 0);
+      }
+    });
+    SetTimer(timers, 2, 30000);
+    if (row.ending == kQuit)
+      PostQuitMessage(0);
+    else
+      SetTimer(timers, 1, 50);
+    const double cpuBefore = ProcessCpuSeconds();
+    std::string failure;
+    try {
+      client_->Flush();
+    } catch (const ESocketException& e) {
+      failure = e.Message;
+    }
+    const double cpu = ProcessCpuSeconds() - cpuBefore;
+    KillTimer(timers, 1);
+    KillTimer(timers, 2);
+    DeallocateHWnd(timers);
+    if (row.ending == kQuit) {
+      EXPECT_TRUE(QuitPending());  // left for the loop that owns it
+      MSG m;
+      while (PeekMessage(&m, 0, 0, 0, PM_REMOVE)) {
+      }
+      EXPECT_LT(cpu, 0.2) << "seconds of processor time in Flush";
+      unsent = client_->BufferedByteCount();
+    }
+    EXPECT_GT(unsent, 0);
+    EXPECT_EQ(failure, "Flush failed: " + std::to_string(unsent) + " bytes not sent");
     client_->Abort();
     server_.reset();
     client_.reset();
