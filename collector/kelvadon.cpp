@@ -8,6 +8,7 @@
 #include "collector/maillimits.h"
 #include "collector/messages.h"
 #include "collector/reportjob.h"
+#include "net/socket/socklib.h"
 #include "platform/win/errtext.h"
 #include "platform/win/shell.h"
 #include "rtl/files.h"
@@ -22,6 +23,11 @@ constexpr char kRestartHelper[] = "Rekindler";
 
 // What a stop's wait hint adds to the time left for mail: the rest of the stop.
 constexpr DWORD kStopWaitHintSpareMs = 5000;
+
+// True when port is a number that comes to 0 as the socket layer reads it ("0", "00").
+bool NamesPortZero(const std::string& port) {
+  return !port.empty() && SocketIsDigit(port[0]) && SocketAtoi(port) == 0;
+}
 
 // Handed to the service manager: forwards every control code to the module.
 void ServiceControlHandler(DWORD CtrlCode) {
@@ -109,6 +115,14 @@ void TKelvadonManager::ServiceCreate(rtl::TObject* Sender) {
     Engine->CollectorPort = WatchIni->ReadString(settings::kPort.Section, settings::kPort.Ident,
                                                  settings::kPort.Default);
   });
+  // Port 0 would have the system pick any free port, which no agent knows: it is refused as a
+  // port that does not exist is, and neither listener opens.
+  if (NamesPortZero(Engine->CollectorPort)) {
+    NetSocketFailure = std::string("Invalid Port: the setting ") + settings::kPort.Ident + " of [" +
+                       settings::kPort.Section + "] is 0";
+    HandlerFailed("ServiceCreate", "ESocketException", NetSocketFailure);
+    return;
+  }
   // Each listener on its own: one that cannot open leaves the other working.
   NetSocketFailure = Engine->Guarded("ServiceCreate", [&] { Engine->OpenNetSocket(); });
   Engine->Guarded("ServiceCreate", [&] { Engine->OpenNetBroadCast(); });

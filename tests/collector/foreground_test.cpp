@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -86,6 +87,46 @@ TEST_P(CollectorTakenPort, TheStartFailsAndSaysWhichPortAndWhy) {
 INSTANTIATE_TEST_SUITE_P(Collector, CollectorTakenPort,
                          ::testing::Values(TakenPort{"RecordPort", true},
                                            TakenPort{"FtpPort", false}));
+
+struct BadPort {
+  const char* name;
+  const char* setting;  // the value of Port
+  const char* reason;   // why the record port cannot be opened
+};
+
+void PrintTo(const BadPort& b, std::ostream* os) {
+  *os << b.name;
+}
+
+class CollectorBadPort : public ::testing::TestWithParam<BadPort> {};
+
+// A port setting no agent can reach ends the start with status 1 and says why: 0 would have the
+// system pick any free port, and is refused as a port that does not exist is.
+TEST_P(CollectorBadPort, TheStartFailsAndNamesTheSetting) {
+  const BadPort& bad = GetParam();
+  ProgramFolder folder;
+  std::ofstream(folder.Dir() + "KelvadonMan.ini", std::ios::binary)
+      << "[KelvadonManager]\r\nPort=" << bad.setting << "\r\n";
+  ASSERT_TRUE(folder.Launch({"LC_ALL=C"}));
+  const int status = folder.WaitExit(30000);  // a bound, not a speed: builds may be loaded
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+  const std::string terminal = folder.Read("stderr.log");
+  EXPECT_NE(terminal.find(std::string("KelvadonManager: cannot start: TCP port ") + bad.setting +
+                          " (records) cannot be opened: " + bad.reason + "\n"),
+            std::string::npos)
+      << terminal;
+  EXPECT_EQ(terminal.find("RUNNING"), std::string::npos) << terminal;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Collector, CollectorBadPort,
+    ::testing::Values(
+        BadPort{"Zero", "0", "Invalid Port: the setting Port of [KelvadonManager] is 0"},
+        BadPort{"Zeros", "000", "Invalid Port: the setting Port of [KelvadonManager] is 0"},
+        BadPort{"AboveTheLast", "70000", "Listen: Winsock Resolve Port: Invalid Port."},
+        BadPort{"NoNumber", "abc",
+                "Listen: Winsock Resolve Port: Cannot convert port 'abc' - No Data (#11004)"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // A running collector's events reach the terminal with their heading and time, in UTF-8 under the
 // C locale; the event file keeps its Shift-JIS.
