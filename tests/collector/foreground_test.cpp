@@ -1,13 +1,18 @@
-// The collector run in the foreground, as an administrator tries it: a start that fails says on
-// the terminal which port could not be opened and why, and ends with a non-zero status; every
-// event the collector writes reaches the terminal too, in the terminal's character set.
+// The collector run in the foreground, as an administrator tries it: a start that fails (a port
+// taken, or a port setting no agent can reach) says on the terminal which port could not be
+// opened and why, and ends with a non-zero status; every event the collector writes reaches the
+// terminal too, in the terminal's character set, and one the event file cannot take is there
+// once more on a line of its own.
 #include <netinet/in.h>
+#include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -127,6 +132,41 @@ INSTANTIATE_TEST_SUITE_P(
         BadPort{"NoNumber", "abc",
                 "Listen: Winsock Resolve Port: Cannot convert port 'abc' - No Data (#11004)"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A FIFO at both of today's day files: the record that cannot be written is an error event that
+// the event file cannot take either, so it is on the terminal on a line of its own; the collector
+// goes on serving and ends on SIGTERM.
+TEST(CollectorForeground, AnEventTheEventFileCannotTakeIsOnTheTerminal) {
+  ProgramFolder folder;
+  ASSERT_TRUE(folder.Start({"LC_ALL=C"})) << folder.Read("stderr.log");
+  for (const std::string& file : {ProgramFolder::TodayRecords(), ProgramFolder::TodayEvents()}) {
+    std::filesystem::remove(folder.Dir() + file);
+    ASSERT_EQ(mkfifo((folder.Dir() + file).c_str(), 0660), 0) << file;
+  }
+  const int fd = testsupport::ConnectTcp(folder.Port());
+  ASSERT_GE(fd, 0);
+  ASSERT_TRUE(testsupport::SendAll(fd, "lost\r\n"));
+  close(fd);
+  const std::string line =
+      " not in the event file: EventWrite System Error EInOutError : I/O error 22\n";
+  ASSERT_TRUE(testsupport::WaitFor([&] {
+    return folder.Read("stderr.log").find(line) != std::string::npos;
+  })) << folder.Read("stderr.log");
+  const std::string terminal = folder.Read("stderr.log");
+  // "KelvadonManager: yyyy/mm/dd hh:mm:ss" before it.
+  const size_t at = terminal.find(line);
+  const size_t start = terminal.rfind('\n', at) + 1;
+  EXPECT_EQ(terminal.compare(start, 17, "KelvadonManager: "), 0) << terminal.substr(start, 40);
+  EXPECT_EQ(at - start, 17 + 19) << terminal.substr(start, 80);
+  EXPECT_EQ(
+      testsupport::AskUdp(folder.Port(), "Are You Kelvadon Manager?", testsupport::kWaitLimitMs)
+          .size(),
+      1u);
+
+  kill(folder.Pid(), SIGTERM);
+  const int status = folder.WaitExit(30000);  // a bound, not a speed
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
 
 // A running collector's events reach the terminal with their heading and time, in UTF-8 under the
 // C locale; the event file keeps its Shift-JIS.
