@@ -50,10 +50,13 @@ void AppendRecordLine(const std::string& programDir, std::string_view record, rt
   rtl::AppendLineToFile(DayPath(programDir, kRecordFolder, when), kRecordHeader, record, "\r\n");
 }
 
-std::string EventEntryHead(int code, rtl::TDateTime when) {
+std::string EventStamp(rtl::TDateTime when) {
   // The stamp's "/" is the date separator, which the programs fix to "/" at start-up.
-  return rtl::FormatDateTime("yyyy/mm/dd hh:mm:ss", when) + " " +
-         (code == kCodeInfo ? msg::kInfoHeading : msg::kErrorHeading);
+  return rtl::FormatDateTime("yyyy/mm/dd hh:mm:ss", when);
+}
+
+std::string EventEntryHead(int code, rtl::TDateTime when) {
+  return EventStamp(when) + " " + (code == kCodeInfo ? msg::kInfoHeading : msg::kErrorHeading);
 }
 
 void AppendEventEntry(const std::string& programDir, int code, std::string_view text,

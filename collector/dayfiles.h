@@ -32,8 +32,11 @@ std::string DayFileName(rtl::TDateTime when);
 // left behind then).
 void AppendRecordLine(const std::string& programDir, std::string_view record, rtl::TDateTime when);
 
-// The first line of an event entry of code 98 or 99 (without its line end): the stamp
-// "yyyy/mm/dd hh:mm:ss" of when, a blank and the heading.
+// The stamp of an event entry: "yyyy/mm/dd hh:mm:ss" of when.
+std::string EventStamp(rtl::TDateTime when);
+
+// The first line of an event entry of code 98 or 99 (without its line end): the stamp of when, a
+// blank and the heading.
 std::string EventEntryHead(int code, rtl::TDateTime when);
 
 // Appends one event entry (code 98 or 99: stamp, blank, heading; the text; two empty lines) to

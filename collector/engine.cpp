@@ -170,6 +170,9 @@ void TCollectorEngine::EventWrite(int Code, std::string Text) {
       },
       caught);
   if (written) return;
+  // An event the file could not take goes to the host, which has another way out for it.
+  if (Code == collector::kCodeInfo || Code == collector::kCodeError)
+    host_.EventNotWritten(Code, Text, now);
   // The failure of an error event is not reported again: that would repeat without end.
   if (Code == collector::kCodeError || writingError_) return;
   writingError_ = true;

@@ -37,6 +37,10 @@ class TCollectorHost {
   // An information (98) or error (99) event has just been written, or tried, at When. The
   // service run in the foreground shows it on the terminal as well.
   virtual void EventWritten(int Code, const std::string& Text, rtl::TDateTime When) {}
+  // That event could not be written to the event file (the failure itself is reported next, as
+  // an error event, unless the event was one). The service writes it to its standard error, so
+  // that it is still found. Must not write events.
+  virtual void EventNotWritten(int Code, const std::string& Text, rtl::TDateTime When) {}
   // A record (code 50) is about to be written: the host checks it against its alert rules and
   // queues the mail job of the rules that fire. An exception is a failure of "ChkRecvString";
   // the record is written all the same.
@@ -117,7 +121,8 @@ class TCollectorEngine : public rtl::TComponent {
   // may give it its stored form, and ChkRecvString (after the clock is read, so it goes to the
   // file of the day it arrived). Never raises: a failure is handed to the host (RecordWriteFailed
   // for a record, else as a failure of "EventWrite"), except while an error event is being
-  // written (that would repeat without end).
+  // written (that would repeat without end); an event that is not written also goes to the
+  // host's EventNotWritten.
   void EventWrite(int Code, std::string Text);
 
   // Queues the alert job of a record (for the host's ChkRecvString). Raises rtl::Exception when

@@ -8,6 +8,7 @@
 #include "collector/maillimits.h"
 #include "collector/messages.h"
 #include "collector/reportjob.h"
+#include "net/socket/socklib.h"
 #include "platform/win/errtext.h"
 #include "platform/win/shell.h"
 #include "rtl/files.h"
@@ -22,6 +23,26 @@ constexpr char kRestartHelper[] = "Rekindler";
 
 // What a stop's wait hint adds to the time left for mail: the rest of the stop.
 constexpr DWORD kStopWaitHintSpareMs = 5000;
+
+// Text for standard error: each line break becomes lineBreak, and other control bytes (an agent's
+// file name, say) never get there.
+std::string ErrorOutputText(const std::string& Text, const char* lineBreak) {
+  std::string text;
+  for (char c : Text) {
+    const auto b = static_cast<unsigned char>(c);
+    if (c == '\r') continue;
+    if (c == '\n')
+      text += lineBreak;
+    else
+      text += (b < 0x20 && c != '\t') || b == 0x7F ? '?' : c;
+  }
+  return text;
+}
+
+// True when port is a number that comes to 0 as the socket layer reads it ("0", "00").
+bool NamesPortZero(const std::string& port) {
+  return !port.empty() && SocketIsDigit(port[0]) && SocketAtoi(port) == 0;
+}
 
 // Handed to the service manager: forwards every control code to the module.
 void ServiceControlHandler(DWORD CtrlCode) {
@@ -78,16 +99,14 @@ void TKelvadonManager::HandlerFailed(const char* Word, const char* ClassName,
 
 void TKelvadonManager::EventWritten(int Code, const std::string& Text, rtl::TDateTime When) {
   if (!Foreground()) return;
-  // The text's lines indented under the heading; other control bytes (an agent's file name, say)
-  // never reach the terminal.
-  std::string text;
-  for (char c : Text) {
-    if (c == '\r') continue;
-    const auto b = static_cast<unsigned char>(c);
-    text += (b < 0x20 && c != '\n' && c != '\t') || b == 0x7F ? '?' : c;
-    if (c == '\n') text += "  ";
-  }
-  ForegroundLine(collector::EventEntryHead(Code, When) + "\n  " + text);
+  // The text's lines indented under the heading.
+  ForegroundLine(collector::EventEntryHead(Code, When) + "\n  " + ErrorOutputText(Text, "\n  "));
+}
+
+void TKelvadonManager::EventNotWritten(int Code, const std::string& Text, rtl::TDateTime When) {
+  // One line, with the time the entry would have had.
+  ErrorOutputLine(collector::EventStamp(When) +
+                  " not in the event file: " + ErrorOutputText(Text, " "));
 }
 
 // ---- life cycle ----
@@ -109,6 +128,14 @@ void TKelvadonManager::ServiceCreate(rtl::TObject* Sender) {
     Engine->CollectorPort = WatchIni->ReadString(settings::kPort.Section, settings::kPort.Ident,
                                                  settings::kPort.Default);
   });
+  // Port 0 would have the system pick any free port, which no agent knows: it is refused as a
+  // port that does not exist is, and neither listener opens.
+  if (NamesPortZero(Engine->CollectorPort)) {
+    NetSocketFailure = std::string("Invalid Port: the setting ") + settings::kPort.Ident + " of [" +
+                       settings::kPort.Section + "] is 0";
+    HandlerFailed("ServiceCreate", "ESocketException", NetSocketFailure);
+    return;
+  }
   // Each listener on its own: one that cannot open leaves the other working.
   NetSocketFailure = Engine->Guarded("ServiceCreate", [&] { Engine->OpenNetSocket(); });
   Engine->Guarded("ServiceCreate", [&] { Engine->OpenNetBroadCast(); });

@@ -58,6 +58,9 @@ class TKelvadonManager : public TService, private TCollectorHost {
   // in the foreground every event is shown on the terminal too.
   void HandlerFailed(const char* Word, const char* ClassName, const std::string& Message) override;
   void EventWritten(int Code, const std::string& Text, rtl::TDateTime When) override;
+  // An event the event file could not take: one line on standard error (scmd's log under scmd),
+  // "yyyy/mm/dd hh:mm:ss not in the event file: " and the text.
+  void EventNotWritten(int Code, const std::string& Text, rtl::TDateTime When) override;
   // True once a stop's time for mail has run out.
   bool Terminating() override;
 

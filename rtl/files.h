@@ -69,8 +69,10 @@ int WriteFileAtomic(std::string_view path, std::string_view data);
 // whole or not at all: a write that fails half-way cuts the file back to its old length. Raises
 // EInOutError on failure, with the run-time's text for the cause ("Path not found" when a folder
 // of the path is missing, "File access denied", "Disk full", else "I/O error <errno>") and the
-// errno as ErrorCode. Never follows a symbolic link at the last component. Header and data go to
-// the file in one writev (another only after a short write), without being joined in memory.
+// errno as ErrorCode. Never follows a symbolic link at the last component, never waits on a FIFO
+// or device at the name, and writes only to a plain file (a folder there fails with EISDIR, any
+// other kind with EINVAL, "I/O error 21" and "I/O error 22"). Header and data go to the file in
+// one writev (another only after a short write), without being joined in memory.
 void AppendToFile(std::string_view path, std::string_view header, std::string_view data);
 
 // Appends `line` ended by `lineEnd` to the file path, as AppendToFile does (one open, one
@@ -84,8 +86,9 @@ void AppendLineToFile(std::string_view path, std::string_view headerLine, std::s
 std::string InOutErrorText(int err);
 
 // Reads the whole file path (symbolic links followed) into out. Returns 0, or the errno of the
-// open or read that failed (EISDIR for a folder; ENOENT for an empty path or one holding a NUL
-// byte, which names no file); out is empty then. The texts for these codes: fs::ErrorText.
+// open or read that failed (EISDIR for a folder; EINVAL for a FIFO, device or socket, whose open
+// never waits; ENOENT for an empty path or one holding a NUL byte, which names no file); out is
+// empty then. The texts for these codes: fs::ErrorText.
 int ReadWholeFile(std::string_view path, std::string& out);
 
 // A file that lines are added to and that stays open between them (a debug log). Opening follows
@@ -129,8 +132,9 @@ class TFileReadStream : public std::istream {
   TFileReadStream(const TFileReadStream&) = delete;
   TFileReadStream& operator=(const TFileReadStream&) = delete;
 
-  // Opens path for reading; 0 or errno (EISDIR for a folder; ENOENT for an empty path or one
-  // holding a NUL byte). REQUIRES: not opened before.
+  // Opens path for reading; 0 or errno (EISDIR for a folder; EINVAL for a FIFO, device or
+  // socket, never waited on; ENOENT for an empty path or one holding a NUL byte).
+  // REQUIRES: not opened before.
   int Open(std::string_view path);
 
  private:

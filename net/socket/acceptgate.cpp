@@ -15,17 +15,24 @@ constexpr UINT_PTR kRetryTimer = 1;
 
 TDescriptorBudget::TDescriptorBudget(int64_t total) : total_(std::max<int64_t>(1, total)) {}
 
+TDescriptorBudget::TDescriptorBudget(TFollowLimit, int64_t held) : total_(0), held_(held) {}
+
 TDescriptorBudget& TDescriptorBudget::Process() {
-  static TDescriptorBudget budget(rtl::fs::DescriptorLimit() -
-                                  std::max<int64_t>(0, rtl::fs::OpenDescriptorCount()) -
-                                  kReservedDescriptors);
+  static TDescriptorBudget budget(
+      TFollowLimit{}, std::max<int64_t>(0, rtl::fs::OpenDescriptorCount()) + kReservedDescriptors);
   return budget;
 }
 
+int64_t TDescriptorBudget::Total() const {
+  if (held_ < 0) return total_;
+  return std::max<int64_t>(1, rtl::fs::DescriptorLimit() - held_);
+}
+
 bool TDescriptorBudget::Take(int n) {
+  const int64_t total = Total();
   int64_t used = used_.load();
   do {
-    if (used + n > total_) return false;
+    if (used + n > total) return false;
   } while (!used_.compare_exchange_weak(used, used + n));
   return true;
 }

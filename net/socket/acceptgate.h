@@ -48,20 +48,28 @@ class TDescriptorBudget {
   TDescriptorBudget(const TDescriptorBudget&) = delete;
   TDescriptorBudget& operator=(const TDescriptorBudget&) = delete;
 
-  // The process's budget, measured when first asked: the soft descriptor limit less the
-  // descriptors open at that moment and less kReservedDescriptors. A process with so few
-  // descriptors that nothing is left still takes one connection at a time.
+  // The process's budget: the soft descriptor limit as it is at each call, less the descriptors
+  // open when the budget was first asked for and less kReservedDescriptors. It follows the limit,
+  // so a limit lowered while the process runs (prlimit) still leaves the reserve to the files;
+  // reading it costs one system call. A process with so few descriptors that nothing is left
+  // still takes one connection at a time.
   static TDescriptorBudget& Process();
 
-  int64_t Total() const { return total_; }
-  int64_t Available() const { return total_ - used_.load(); }
+  int64_t Total() const;
+  // Negative while connections hold more than a lowered limit leaves them.
+  int64_t Available() const { return Total() - used_.load(); }
   // Takes n descriptors when that many are free; false, with nothing taken, otherwise.
   bool Take(int n);
   // Gives back n descriptors taken before.
   void Give(int n);
 
  private:
-  const int64_t total_;
+  // The process's: the limit at each call less held (the descriptors not for connections).
+  struct TFollowLimit {};
+  TDescriptorBudget(TFollowLimit, int64_t held);
+
+  const int64_t total_;      // a fixed budget's total
+  const int64_t held_ = -1;  // the process's: what the limit is reduced by; -1 when fixed
   std::atomic<int64_t> used_{0};
 };
 

@@ -170,7 +170,7 @@ int Daemon::Run() {
       Log("%s: automatic start failed with %u", s->record.config.name.c_str(), err);
   }
 
-  enum Kind { kListen, kSignal, kClient, kChannel };
+  enum Kind { kListen, kSignal, kClient, kChannel, kOutput };
   struct Slot {
     Kind kind;
     uint64_t id;
@@ -206,6 +206,10 @@ int Daemon::Run() {
       if (!p->out.empty()) ev |= POLLOUT;
       fds.push_back({p->channel, ev, 0});
       slots.push_back({kChannel, static_cast<uint64_t>(pid)});
+    }
+    for (auto& [id, o] : outputs_) {
+      fds.push_back({o->fd(), POLLIN, 0});
+      slots.push_back({kOutput, id});
     }
     int timeout = -1;
     if (int64_t due = NextDeadline(); due > 0)
@@ -245,6 +249,9 @@ int Daemon::Run() {
           if (clients_.count(slot.id) && (fds[i].revents & POLLIN)) ReadClient(c);
           break;
         }
+        case kOutput:
+          ReadOutput(slot.id);
+          break;
         case kListen:
           Accept();
           break;
@@ -291,6 +298,10 @@ int Daemon::Run() {
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
   }
+  // What the services wrote before they ended is logged before scmd's last line.
+  for (auto& [id, o] : outputs_)
+    o->Read();
+  outputs_.clear();
   if (!socketPath_.empty()) unlink(socketPath_.c_str());
   Log("stopped");
   return 0;
@@ -365,6 +376,11 @@ void Daemon::RunTimers() {
     Service& s = *it->second;
     if (s.actionAt && now >= s.actionAt) RunFailureAction(s);
   }
+}
+
+void Daemon::ReadOutput(uint64_t id) {
+  auto it = outputs_.find(id);
+  if (it != outputs_.end() && !it->second->Read()) outputs_.erase(it);
 }
 
 void Daemon::ReapChildren() {

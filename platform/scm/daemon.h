@@ -13,6 +13,8 @@
 //   is a state the loop moves on (AdvanceDependents after every round), never a blocking call.
 // - A service whose account is neither LocalSystem, root nor the user scmd runs as is logged on
 //   at each start: its password is checked first (logon.h).
+// - What a service process writes to stdout and stderr is logged, line by line under its name
+//   (output.h), until the last writer of its pipe closes it.
 // - SIGTERM or SIGINT: no new clients, shutdown sent to every running (or stopping) service that
 //   accepts it, a wait for their processes, then SIGKILL to the service processes still there (and
 //   to nothing else), and the loop ends.
@@ -30,6 +32,7 @@
 #include "platform/scm/access.h"
 #include "platform/scm/accounts.h"
 #include "platform/scm/caller.h"
+#include "platform/scm/output.h"
 #include "platform/scm/protocol.h"
 #include "platform/scm/record.h"
 
@@ -91,6 +94,7 @@ class Daemon {
     pid_t pid = 0;
     Service* service = nullptr;
     int channel = -1;
+    uint64_t output = 0;  // its stdout and stderr: the key in outputs_ (gone once it ended)
     FrameBuffer in;
     std::string out;
     bool current = true;   // the service's running process (not one left after STOPPED)
@@ -131,6 +135,8 @@ class Daemon {
   void ReadChannel(Process& p);
   void FlushChannel(Process& p);
   void CloseChannel(Process& p);
+  // Logs what a process's output pipe holds; forgets the pipe once it has ended.
+  void ReadOutput(uint64_t id);
   void ReapChildren();
   void RunTimers();
   int64_t NextDeadline() const;
@@ -255,6 +261,8 @@ class Daemon {
   std::map<std::string, std::unique_ptr<Service>> services_;  // by name key
   std::map<uint64_t, std::unique_ptr<Client>> clients_;
   std::map<pid_t, std::unique_ptr<Process>> processes_;
+  std::map<uint64_t, std::unique_ptr<ServiceOutput>> outputs_;
+  uint64_t nextOutput_ = 1;
   uint64_t nextClient_ = 1;
   uint32_t nextLock_ = 1;
   uint64_t lockOwner_ = 0;  // client that holds the database lock, 0 when unlocked

@@ -173,11 +173,21 @@ uint32_t Daemon::Spawn(Service& s, std::vector<std::string> args, uint64_t waite
   request.env = ChildEnvironment(request.account);
   request.env.push_back(std::string(kEnvFd) + "=" + std::to_string(pair[1]));
   request.channelFd = pair[1];
+  int output[2];
+  if (pipe2(output, O_CLOEXEC) != 0) {
+    const uint32_t err = Win32ErrorFromErrno(errno);
+    close(pair[0]);
+    close(pair[1]);
+    return err;
+  }
+  request.outputFd = output[1];
   uint32_t error = 0;
   const pid_t pid = SpawnService(request, &error);
   close(pair[1]);
+  close(output[1]);
   if (pid < 0) {
     close(pair[0]);
+    close(output[0]);
     Log("%s: cannot start %s: error %u", config.name.c_str(), config.binaryPathName.c_str(), error);
     return error;
   }
@@ -188,6 +198,8 @@ uint32_t Daemon::Spawn(Service& s, std::vector<std::string> args, uint64_t waite
   p->pid = pid;
   p->service = &s;
   p->channel = pair[0];
+  p->output = nextOutput_++;
+  outputs_[p->output] = std::make_unique<ServiceOutput>(output[0], config.name, pid);
   s.process = p.get();
   ++s.processes;
   processes_[pid] = std::move(p);
@@ -383,6 +395,7 @@ void Daemon::OnProcessEnd(pid_t pid, int waitStatus) {
   Process& p = *it->second;
   Service& s = *p.service;
   if (p.channel >= 0) ReadChannel(p);  // what it wrote before it ended
+  ReadOutput(p.output);
   const bool crashed = p.current;
   if (crashed) {
     Log("%s: process %d ended (%s) without reporting STOPPED", s.record.config.name.c_str(),

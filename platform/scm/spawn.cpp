@@ -81,6 +81,9 @@ pid_t SpawnService(const SpawnRequest& request, uint32_t* error) {
           setuid(acct.uid) != 0)
         Fail(report[1], 1);
     }
+    if (request.outputFd >= 0 &&
+        (dup2(request.outputFd, STDOUT_FILENO) < 0 || dup2(request.outputFd, STDERR_FILENO) < 0))
+      Fail(report[1], 3);
     if (request.channelFd >= 0) {
       int flags = fcntl(request.channelFd, F_GETFD);
       if (flags < 0 || fcntl(request.channelFd, F_SETFD, flags & ~FD_CLOEXEC) != 0)

@@ -1,6 +1,7 @@
 // Starting a service's process: a child of scmd (so scmd learns of its end) in a session of its
-// own, with stdio on /dev/null, the working folder "/", default signal handling, only the control
-// channel inherited, and the account's user and groups when the account is not scmd's own.
+// own, with stdin on /dev/null and stdout and stderr on the output descriptor given (else on
+// /dev/null too), the working folder "/", default signal handling, only the control channel
+// inherited, and the account's user and groups when the account is not scmd's own.
 // Used only on scmd's thread.
 #pragma once
 
@@ -18,6 +19,7 @@ struct SpawnRequest {
   std::vector<std::string> argv;  // argv[0]: the program (a name without "/" is found in PATH)
   std::vector<std::string> env;   // "NAME=value", the whole environment of the process
   int channelFd = -1;             // stays open across exec under its own number
+  int outputFd = -1;              // becomes stdout and stderr; -1: both on /dev/null
   Account account;
 };
 

@@ -120,8 +120,11 @@ void TService::ReportStatus() {
 }
 
 void TService::ForegroundLine(const std::string& Text) {
-  if (!foreground_) return;
-  const std::string line = TerminalText(Name + ": " + Text) + "\n";
+  if (foreground_) ErrorOutputLine(Text);
+}
+
+void TService::ErrorOutputLine(const std::string& Text) {
+  const std::string line = TerminalText(foreground_ ? Name + ": " + Text : Text) + "\n";
   std::fwrite(line.data(), 1, line.size(), stderr);
   std::fflush(stderr);
 }

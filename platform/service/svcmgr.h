@@ -136,6 +136,10 @@ class TService : public rtl::TComponent {
   // In the foreground, writes "<Name>: " and Text (CP932, may span lines) as a line to stderr, in
   // the terminal's character set; nothing otherwise.
   void ForegroundLine(const std::string& Text);
+  // Writes Text (CP932) as a line to stderr in the terminal's character set, in and out of the
+  // foreground: there after "<Name>: " as ForegroundLine does, under the service manager as it is
+  // (the manager keeps what its services write, each line under the service's name).
+  void ErrorOutputLine(const std::string& Text);
 
   // Writes an event with this service's name as the source (and to stderr in the foreground).
   void LogMessage(const std::string& Message, WORD EventType = EVENTLOG_ERROR_TYPE,

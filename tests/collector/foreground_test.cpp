@@ -1,13 +1,19 @@
-// The collector run in the foreground, as an administrator tries it: a start that fails says on
-// the terminal which port could not be opened and why, and ends with a non-zero status; every
-// event the collector writes reaches the terminal too, in the terminal's character set.
+// The collector run in the foreground, as an administrator tries it: a start that fails (a port
+// taken, or a port setting no agent can reach) says on the terminal which port could not be
+// opened and why, and ends with a non-zero status; every event the collector writes reaches the
+// terminal too, in the terminal's character set, and one the event file cannot take is there
+// once more on a line of its own.
 #include <netinet/in.h>
+#include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -86,6 +92,81 @@ TEST_P(CollectorTakenPort, TheStartFailsAndSaysWhichPortAndWhy) {
 INSTANTIATE_TEST_SUITE_P(Collector, CollectorTakenPort,
                          ::testing::Values(TakenPort{"RecordPort", true},
                                            TakenPort{"FtpPort", false}));
+
+struct BadPort {
+  const char* name;
+  const char* setting;  // the value of Port
+  const char* reason;   // why the record port cannot be opened
+};
+
+void PrintTo(const BadPort& b, std::ostream* os) {
+  *os << b.name;
+}
+
+class CollectorBadPort : public ::testing::TestWithParam<BadPort> {};
+
+// A port setting no agent can reach ends the start with status 1 and says why: 0 would have the
+// system pick any free port, and is refused as a port that does not exist is.
+TEST_P(CollectorBadPort, TheStartFailsAndNamesTheSetting) {
+  const BadPort& bad = GetParam();
+  ProgramFolder folder;
+  std::ofstream(folder.Dir() + "KelvadonMan.ini", std::ios::binary)
+      << "[KelvadonManager]\r\nPort=" << bad.setting << "\r\n";
+  ASSERT_TRUE(folder.Launch({"LC_ALL=C"}));
+  const int status = folder.WaitExit(30000);  // a bound, not a speed: builds may be loaded
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+  const std::string terminal = folder.Read("stderr.log");
+  EXPECT_NE(terminal.find(std::string("KelvadonManager: cannot start: TCP port ") + bad.setting +
+                          " (records) cannot be opened: " + bad.reason + "\n"),
+            std::string::npos)
+      << terminal;
+  EXPECT_EQ(terminal.find("RUNNING"), std::string::npos) << terminal;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Collector, CollectorBadPort,
+    ::testing::Values(
+        BadPort{"Zero", "0", "Invalid Port: the setting Port of [KelvadonManager] is 0"},
+        BadPort{"Zeros", "000", "Invalid Port: the setting Port of [KelvadonManager] is 0"},
+        BadPort{"AboveTheLast", "70000", "Listen: Winsock Resolve Port: Invalid Port."},
+        BadPort{"NoNumber", "abc",
+                "Listen: Winsock Resolve Port: Cannot convert port 'abc' - No Data (#11004)"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A FIFO at both of today's day files: the record that cannot be written is an error event that
+// the event file cannot take either, so it is on the terminal on a line of its own; the collector
+// goes on serving and ends on SIGTERM.
+TEST(CollectorForeground, AnEventTheEventFileCannotTakeIsOnTheTerminal) {
+  ProgramFolder folder;
+  ASSERT_TRUE(folder.Start({"LC_ALL=C"})) << folder.Read("stderr.log");
+  for (const std::string& file : {ProgramFolder::TodayRecords(), ProgramFolder::TodayEvents()}) {
+    std::filesystem::remove(folder.Dir() + file);
+    ASSERT_EQ(mkfifo((folder.Dir() + file).c_str(), 0660), 0) << file;
+  }
+  const int fd = testsupport::ConnectTcp(folder.Port());
+  ASSERT_GE(fd, 0);
+  ASSERT_TRUE(testsupport::SendAll(fd, "lost\r\n"));
+  close(fd);
+  const std::string line =
+      " not in the event file: EventWrite System Error EInOutError : I/O error 22\n";
+  ASSERT_TRUE(testsupport::WaitFor([&] {
+    return folder.Read("stderr.log").find(line) != std::string::npos;
+  })) << folder.Read("stderr.log");
+  const std::string terminal = folder.Read("stderr.log");
+  // "KelvadonManager: yyyy/mm/dd hh:mm:ss" before it.
+  const size_t at = terminal.find(line);
+  const size_t start = terminal.rfind('\n', at) + 1;
+  EXPECT_EQ(terminal.compare(start, 17, "KelvadonManager: "), 0) << terminal.substr(start, 40);
+  EXPECT_EQ(at - start, 17 + 19) << terminal.substr(start, 80);
+  EXPECT_EQ(
+      testsupport::AskUdp(folder.Port(), "Are You Kelvadon Manager?", testsupport::kWaitLimitMs)
+          .size(),
+      1u);
+
+  kill(folder.Pid(), SIGTERM);
+  const int status = folder.WaitExit(30000);  // a bound, not a speed
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
 
 // A running collector's events reach the terminal with their heading and time, in UTF-8 under the
 // C locale; the event file keeps its Shift-JIS.

@@ -5,6 +5,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -190,6 +191,41 @@ TEST_P(CollectorDescriptorLimit, MoreAgentsThanDescriptorsWaitAndEveryRecordIsSt
 INSTANTIATE_TEST_SUITE_P(Collector, CollectorDescriptorLimit,
                          ::testing::Values(LimitCase{20, 40}, LimitCase{64, 200},
                                            LimitCase{256, 400}));
+
+// The limit lowered on the running collector (as prlimit --pid does): its gate keeps to the
+// limit as it is now, so the connections it takes leave the day files and the event file their
+// descriptors, the others wait in the queue (one error event tells of the pause), and every
+// record is stored. The agents hold their connections after a first record, then send the rest.
+TEST_F(CollectorListeners, ALimitLoweredWhileRunningLosesNoRecord) {
+  constexpr int kAgents = 200, kRecords = 5;
+  ASSERT_TRUE(folder.Start()) << folder.Read("stderr.log");
+  const rlimit low{64, 64};
+  ASSERT_EQ(prlimit(folder.Pid(), RLIMIT_NOFILE, &low, nullptr), 0);
+  std::vector<int> fds;
+  std::vector<std::string> expected;
+  auto record = [](int a, int n) {
+    return Record("PC-" + std::to_string(a), "record " + std::to_string(n));
+  };
+  for (int a = 0; a < kAgents; ++a) {
+    fds.push_back(ConnectTcp(folder.Port()));
+    ASSERT_GE(fds.back(), 0) << a;
+    ASSERT_TRUE(SendAll(fds[a], record(a, 0) + "\r\n")) << a;
+  }
+  ASSERT_TRUE(WaitFor([&] { return CountErrors(kRecordPause) == 1; }))
+      << testing::PrintToString(folder.Errors());
+  for (int a = 0; a < kAgents; ++a) {
+    std::string rest;
+    for (int n = 0; n < kRecords; ++n) {
+      expected.push_back(record(a, n));
+      if (n > 0) rest += expected.back() + "\r\n";
+    }
+    ASSERT_TRUE(SendAll(fds[a], rest)) << a;
+    close(fds[a]);
+  }
+  const auto lines = folder.WaitForRecords(expected.size());
+  EXPECT_EQ(Counted(lines), Counted(expected));
+  EXPECT_EQ(folder.Errors(), std::vector<std::string>{kRecordPause});
+}
 
 // The FTP server shares the budget: while agents' record connections hold it, FTP clients wait
 // in the queue (one error event, no spinning); once the agents are gone each FTP client gets its

@@ -1,14 +1,21 @@
-// The collector as the service "KelvadonManager" under scmd, and its FTP account.
+// The collector as the service "KelvadonManager" under scmd (its life cycle, a shutdown, faults at
+// its day files), and its FTP account.
 #include <stdlib.h>
+#include <sys/mount.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
+#include <functional>
+#include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/advapi32/winsvc.h"
 #include "tests/collector/program_folder.h"
@@ -189,6 +196,111 @@ INSTANTIATE_TEST_SUITE_P(Service, CollectorShutdown, ::testing::Values(false, tr
                          [](const auto& info) {
                            return std::string(info.param ? "WhileAStopIsPending" : "WhileRunning");
                          });
+
+// A fault at today's day files of the running service: what it does to them, and how it ends.
+struct DayFileFault {
+  const char* name;
+  // Puts the fault in place in the program folder dir; false when this machine cannot (the case
+  // is skipped).
+  std::function<bool(const std::string& dir)> make;
+  std::function<void(const std::string& dir)> clear;
+  const char* lost;  // the error event of a record that cannot be written
+  bool inEventFile;  // that event is in the event file; else it can only be in scmd's log
+};
+
+void PrintTo(const DayFileFault& f, std::ostream* os) {
+  *os << f.name;
+}
+
+bool MakeFifo(const std::string& path) {
+  std::filesystem::remove(path);
+  return mkfifo(path.c_str(), 0660) == 0;
+}
+
+const DayFileFault kDayFileFaults[] = {
+    {"FifoAtTheRecordFile",
+     [](const std::string& dir) { return MakeFifo(dir + ProgramFolder::TodayRecords()); },
+     [](const std::string& dir) { std::filesystem::remove(dir + ProgramFolder::TodayRecords()); },
+     "EventWrite System Error EInOutError : I/O error 22", true},
+    {"FifoAtBothFiles",
+     [](const std::string& dir) {
+       return MakeFifo(dir + ProgramFolder::TodayRecords()) &&
+              MakeFifo(dir + ProgramFolder::TodayEvents());
+     },
+     [](const std::string& dir) {
+       std::filesystem::remove(dir + ProgramFolder::TodayRecords());
+       std::filesystem::remove(dir + ProgramFolder::TodayEvents());
+     },
+     "EventWrite System Error EInOutError : I/O error 22", false},
+    {"LogReadOnlyAndRecvDataGone",
+     [](const std::string& dir) {
+       std::filesystem::remove_all(dir + "RecvData");
+       return mount("tmpfs", (dir + "Log").c_str(), "tmpfs", MS_RDONLY | MS_NOSUID | MS_NODEV,
+                    "size=16k") == 0;
+     },
+     [](const std::string& dir) {
+       umount2((dir + "Log").c_str(), MNT_DETACH);
+       std::filesystem::create_directory(dir + "RecvData");
+     },
+     "EventWrite System Error EInOutError : Path not found", false},
+};
+
+class CollectorDayFileFault : public CollectorService,
+                              public ::testing::WithParamInterface<DayFileFault> {
+ protected:
+  void TearDown() override {
+    if (made_) GetParam().clear(folder_.Dir());
+    CollectorService::TearDown();
+  }
+  bool made_ = false;
+};
+
+// Nothing at a day file's name stalls the service, and no record is lost without a trace: the
+// record that cannot be written is one error event, in the event file or, where that cannot
+// take it either, in scmd's log under the service's name. Discovery is answered meanwhile; once
+// the fault is gone the next record goes to a new plain file, and a stop stops the service.
+TEST_P(CollectorDayFileFault, TheLossLeavesATraceAndNothingStalls) {
+  const DayFileFault& fault = GetParam();
+  ASSERT_NO_FATAL_FAILURE(Install());
+  ASSERT_TRUE(StartServiceA(service_, 0, nullptr)) << GetLastError();
+  ASSERT_TRUE(WaitFor([&] { return State(service_) == SERVICE_RUNNING; })) << scmd_.Log();
+  made_ = fault.make(folder_.Dir());
+  if (!made_) GTEST_SKIP() << fault.name << " is not possible here";
+
+  SendRecord(folder_.Port(), "lost");
+  // The log line: "scmd: KelvadonManager[pid]: yyyy/mm/dd hh:mm:ss not in the event file: ...".
+  auto logged = [&] {
+    std::vector<std::string> lines;
+    std::istringstream in(scmd_.Log());
+    for (std::string line; std::getline(in, line);)
+      if (line.starts_with("scmd: KelvadonManager[") &&
+          line.ends_with(std::string(" not in the event file: ") + fault.lost))
+        lines.push_back(line);
+    return lines;
+  };
+  if (fault.inEventFile) {
+    ASSERT_TRUE(WaitFor([&] { return !folder_.Errors().empty(); })) << scmd_.Log();
+    EXPECT_EQ(folder_.Errors(), std::vector<std::string>{fault.lost});
+  } else {
+    ASSERT_TRUE(WaitFor([&] { return !logged().empty(); })) << scmd_.Log();
+  }
+  EXPECT_EQ(AskUdp(folder_.Port(), "Are You Kelvadon Manager?", testsupport::kWaitLimitMs).size(),
+            1u);
+
+  fault.clear(folder_.Dir());
+  made_ = false;
+  SendRecord(folder_.Port(), "kept");
+  ASSERT_TRUE(WaitFor([&] { return HasRecord(folder_, "kept"); })) << scmd_.Log();
+  EXPECT_EQ(RecordLines(folder_.Read(ProgramFolder::TodayRecords())),
+            std::vector<std::string>{"kept"});
+  SERVICE_STATUS st{};
+  ASSERT_TRUE(ControlService(service_, SERVICE_CONTROL_STOP, &st)) << GetLastError();
+  EXPECT_TRUE(WaitFor([&] { return State(service_) == SERVICE_STOPPED; })) << scmd_.Log();
+  EXPECT_EQ(logged().size(), fault.inEventFile ? 0u : 1u) << scmd_.Log();
+}
+
+INSTANTIATE_TEST_SUITE_P(Collector, CollectorDayFileFault, ::testing::ValuesIn(kDayFileFaults),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(CollectorFtp, OnlyTheFixedAccountLogsIn) {
   ProgramFolder folder;

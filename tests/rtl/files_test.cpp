@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -254,9 +256,15 @@ TEST_F(FilesTest, AppendLineToFileHeaderOnlyForANewFile) {
 }
 
 // Every failure is an EInOutError with the run-time's text, and leaves no part of the entry.
+// Nothing but a plain file is written, and nothing at the name makes the call wait: a FIFO
+// without a reader would hold the open, one with a reader would take the entry.
 TEST_F(FilesTest, AppendFailuresLeaveNothingBehind) {
   fs::create_directory(root_ / "folder");
   fs::create_symlink(root_ / "file", root_ / "link");
+  ASSERT_EQ(mkfifo(Path("fifo").c_str(), 0600), 0);
+  ASSERT_EQ(mkfifo(Path("read fifo").c_str(), 0600), 0);
+  const int reader = open(Path("read fifo").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(reader, 0);
   struct Case {
     const char* what;
     std::string path;
@@ -269,7 +277,9 @@ TEST_F(FilesTest, AppendFailuresLeaveNothingBehind) {
       {"a link at the name", Path("link"), "File access denied", ELOOP},
       {"no name", "", "Path not found", ENOENT},
       {"NUL in the name", Path("file") + '\0' + "x", "Path not found", ENOENT},
-      {"disk full", "/dev/full", "Disk full", ENOSPC},
+      {"a FIFO at the name", Path("fifo"), "I/O error 22", EINVAL},
+      {"a FIFO with a reader at the name", Path("read fifo"), "I/O error 22", EINVAL},
+      {"a device at the name", "/dev/full", "I/O error 22", EINVAL},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -289,6 +299,9 @@ TEST_F(FilesTest, AppendFailuresLeaveNothingBehind) {
   }
   EXPECT_EQ(ReadAll(Path("file")), "x");
   EXPECT_FALSE(fs::exists(root_ / "gone"));
+  char byte;
+  EXPECT_LE(read(reader, &byte, 1), 0) << "the FIFO's reader got the entry";
+  close(reader);
 }
 
 // The file-size limit stops a write half-way: the file is cut back to what it held (a file this
@@ -340,6 +353,9 @@ TEST_F(FilesTest, ReadWholeFile) {
   std::ofstream(root_ / "empty").close();
   fs::create_directory(root_ / "folder");
   fs::create_symlink(root_ / "big", root_ / "link");
+  // Neither kind is waited on (a FIFO without a writer would hold the open) nor read to its end
+  // (a device such as /dev/zero has none).
+  ASSERT_EQ(mkfifo(Path("fifo").c_str(), 0600), 0);
   struct Case {
     std::string path;
     int err;
@@ -351,6 +367,8 @@ TEST_F(FilesTest, ReadWholeFile) {
       {Path("missing"), ENOENT, ""},
       {Path("file/x"), ENOTDIR, ""},
       {Path("folder"), EISDIR, ""},
+      {Path("fifo"), EINVAL, ""},
+      {"/dev/zero", EINVAL, ""},
       {"", ENOENT, ""},
       {Path("file") + '\0' + "x", ENOENT, ""},
       {"/proc/self/mem", EIO, ""},  // opens, but reading address 0 fails
@@ -423,7 +441,12 @@ TEST_F(FilesTest, FileReadStream) {
   struct Case {
     std::string path;
     int err;
-  } refused[] = {{Path("missing"), ENOENT}, {root_.string(), EISDIR}, {"", ENOENT}};
+  } refused[] = {{Path("missing"), ENOENT},
+                 {root_.string(), EISDIR},
+                 {Path("fifo"), EINVAL},
+                 {"/dev/zero", EINVAL},
+                 {"", ENOENT}};
+  ASSERT_EQ(mkfifo(Path("fifo").c_str(), 0600), 0);
   for (const auto& c : refused) {
     TFileReadStream in;
     EXPECT_EQ(in.Open(c.path), c.err) << c.path;

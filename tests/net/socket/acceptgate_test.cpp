@@ -181,4 +181,23 @@ TEST(AcceptGate, ABudgetNeverGoesBelowOneOrAboveItsTotal) {
             rtl::fs::DescriptorLimit() - kReservedDescriptors);
 }
 
+// The process's budget follows the limit as it is now: a limit lowered while the process runs
+// (by prlimit, say) shrinks it by as much, so connections cannot take the reserve the files need.
+TEST(AcceptGate, TheProcessBudgetFollowsTheLimit) {
+  TDescriptorBudget& budget = TDescriptorBudget::Process();
+  rlimit saved{};
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+  const int64_t total = budget.Total();
+  ASSERT_GT(total, 100);
+  rlimit low = saved;
+  low.rlim_cur = static_cast<rlim_t>(rtl::fs::DescriptorLimit() - 100);
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
+  EXPECT_EQ(budget.Total(), total - 100);
+  EXPECT_FALSE(budget.Take(static_cast<int>(total - 99)));
+  EXPECT_TRUE(budget.Take(static_cast<int>(total - 100)));
+  budget.Give(static_cast<int>(total - 100));
+  setrlimit(RLIMIT_NOFILE, &saved);
+  EXPECT_EQ(budget.Total(), total);
+}
+
 }  // namespace

@@ -14,6 +14,7 @@
 
 #include "platform/scm/access.h"
 #include "platform/scm/client.h"
+#include "platform/scm/output.h"
 #include "platform/scm/protocol.h"
 #include "tests/support/netns.h"
 #include "tests/support/scmd.h"
@@ -363,9 +364,10 @@ TEST_F(ScmdTest, AClientBreakingTheFramingIsDroppedAndOthersAreServed) {
   EXPECT_EQ(c.OpenManager(kManagerConnect).first, 0u);
 }
 
-// A service's process inherits stdin, stdout and stderr on /dev/null and its control channel,
-// nothing else, whatever scmd itself was given: here a descriptor its starter left open without
-// close-on-exec. The service is a shell that lists its own descriptors and ends.
+// A service's process inherits stdin on /dev/null, stdout and stderr on one pipe (to scmd's log)
+// and its control channel, nothing else, whatever scmd itself was given: here a descriptor its
+// starter left open without close-on-exec. The service is a shell that lists its own descriptors
+// and ends.
 TEST(Scmd, AServiceInheritsOnlyStdioAndItsChannel) {
   testsupport::TempDir dir{"kwscm", 0755};
   const int leaked = open("/dev/zero", O_RDONLY);  // no O_CLOEXEC: scmd inherits it
@@ -395,12 +397,47 @@ TEST(Scmd, AServiceInheritsOnlyStdioAndItsChannel) {
     lines.push_back(line);
   ASSERT_EQ(lines.size(), 5u) << *text;
   EXPECT_EQ(lines[0], "0 /dev/null");
-  EXPECT_EQ(lines[1], "1 /dev/null");
-  EXPECT_EQ(lines[2], "2 /dev/null");
+  EXPECT_EQ(lines[1].rfind("1 pipe:[", 0), 0u) << *text;
+  EXPECT_EQ(lines[2], "2" + lines[1].substr(1)) << *text;
   const std::string channel = lines[4].substr(lines[4].find(' ') + 1);
   EXPECT_EQ(lines[4], "channel " + channel);
   EXPECT_EQ(lines[3].rfind(channel + " socket:[", 0), 0u) << *text;
   scmd.Stop();
+}
+
+// What a service writes to stdout and stderr is in scmd's log, each line after the service's
+// name and process id: a CR before the line end dropped, other control bytes as "?", a line over
+// the limit in pieces, and the last line without its end when the process ends.
+TEST_F(ScmdTest, AServicesOutputIsLoggedLineByLineUnderItsName) {
+  const std::string script =
+      "echo first; printf 'second\\r\\n'; echo on stderr >&2; printf 'bell\\007\\033[1m\\n'; "
+      "head -c 2500 /dev/zero | tr '\\000' x; echo; printf last";
+  RawClient c(dir_.path());
+  const uint32_t m = c.OpenManager(kManagerAllAccess).second;
+  const uint32_t s = c.Create(m, Config("talker", "/bin/sh -c \"" + script + "\"")).second;
+  EXPECT_EQ(c.Start(s), 1067u);  // it ends without reaching a dispatcher
+  ASSERT_TRUE(testsupport::WaitFor([&] {
+    return scmd_->Log().find("]: last\n") != std::string::npos;
+  })) << scmd_->Log();
+
+  const std::string log = scmd_->Log();
+  const size_t started = log.find("scmd: talker: started process ");
+  ASSERT_NE(started, std::string::npos) << log;
+  const std::string pid = log.substr(started + 30, log.find('\n', started) - started - 30);
+  const std::string prefix = "scmd: talker[" + pid + "]: ";
+  std::vector<std::string> lines;
+  std::istringstream in(log);
+  for (std::string line; std::getline(in, line);)
+    if (line.rfind(prefix, 0) == 0) lines.push_back(line.substr(prefix.size()));
+  const std::vector<std::string> expected = {"first",
+                                             "second",
+                                             "on stderr",
+                                             "bell??[1m",
+                                             std::string(kMaxOutputLine, 'x'),
+                                             std::string(kMaxOutputLine, 'x'),
+                                             std::string(2500 - 2 * kMaxOutputLine, 'x'),
+                                             "last"};
+  EXPECT_EQ(lines, expected) << log;
 }
 
 TEST(Scmd, OneScmdPerFolder) {
