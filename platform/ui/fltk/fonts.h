@@ -1,8 +1,12 @@
 // Fonts on the display: the faces the forms name, mapped onto the fonts this system installs, and
-// the text measurer built on them. Only this folder sees FLTK font numbers. GUI thread only.
+// the text measurer built on them. A face draws the characters it has; each character it lacks
+// (a kana or kanji in a Latin face) is drawn from the proportional IPA gothic in the same style and
+// height, as font linking does, so no character an installed font holds shows as a box. Only this
+// folder sees FLTK font numbers. GUI thread only.
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "platform/ui/core/graphics.h"
 #include "platform/ui/core/peer.h"
@@ -11,7 +15,9 @@ namespace fltkpeer {
 
 // The FLTK font name (its first byte the style, as FLTK's Xft back-end reads it) that font is
 // drawn with: the Japanese gothic faces map onto the IPA fonts, every other face onto FLTK's sans.
+// The characters that font lacks come from the fallback face's font, FallbackFontName().
 std::string FontNameFor(const TFontData& font);
+std::string FallbackFontName();
 
 // The font of the peer's own texts (message boxes): the proportional Japanese gothic, its FLTK
 // font number, and its pixel height.
@@ -19,8 +25,16 @@ constexpr int kUiFontHeight = 12;
 int UiFontNumber();
 void SelectUiFont(int pixelHeight);
 
-// Makes font FLTK's current font (fl_font): face, style and pixel height.
+// Makes font FLTK's current font (fl_font): face, style and pixel height. fl_height and
+// fl_descent then give the line of a text in font, whatever its runs from the fallback face.
 void SelectFont(const TFontData& font);
+
+// Draws utf8 in font, in FLTK's current colour, from x on with its baseline at y: each run of
+// characters from the face that has them (see above). Returns the width drawn, which is
+// Utf8Width's. Leaves font current.
+int DrawUtf8(const TFontData& font, std::string_view utf8, int x, int baseline);
+// The width in pixels of utf8 in font as DrawUtf8 draws it.
+int Utf8Width(const TFontData& font, std::string_view utf8);
 
 // Measures with the display's fonts. REQUIRES: the display is open.
 class TFltkMeasurer : public TTextMeasurer {
