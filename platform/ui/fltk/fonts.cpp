@@ -10,6 +10,7 @@
 #include <FL/x.H>
 #include <X11/Xft/Xft.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -92,15 +93,20 @@ struct Run {
 };
 
 // utf8 cut into runs: the characters that font's face has stay in it, the others go to the
-// fallback face in the same style. One run for a text the face holds whole (the usual case, with
-// nothing allocated). Leaves FLTK's current font unspecified.
+// fallback face in the same style. Every face holds ASCII, so a text of ASCII alone (most of what a
+// grid shows) is one run without a look at the face. Leaves FLTK's current font unspecified.
 void CutIntoRuns(const TFontData& font, std::string_view utf8, std::vector<Run>& runs) {
   runs.clear();
   const Fl_Font own = FaceFont(font);
   const Fl_Font fallback = MappedFont(kFallbackFace, StyleIndex(font));
-  fl_font(own, font.PixelHeight);
-  const auto* xft = static_cast<const XftFont*>(fl_xftfont);
-  if (own == fallback || !xft || !xft->charset) {
+  const bool ascii = std::all_of(utf8.begin(), utf8.end(),
+                                 [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+  const XftFont* xft = nullptr;
+  if (!ascii && own != fallback) {
+    fl_font(own, font.PixelHeight);
+    xft = static_cast<const XftFont*>(fl_xftfont);
+  }
+  if (!xft || !xft->charset) {
     runs.push_back(Run{0, utf8.size(), own});
     return;
   }
@@ -109,7 +115,7 @@ void CutIntoRuns(const TFontData& font, std::string_view utf8, std::vector<Run>&
   for (const char* p = begin; p < end;) {
     int len = 1;
     const unsigned c = fl_utf8decode(p, end, &len);
-    const Fl_Font f = FcCharSetHasChar(xft->charset, c) ? own : fallback;
+    const Fl_Font f = c < 0x80 || FcCharSetHasChar(xft->charset, c) ? own : fallback;
     const size_t at = static_cast<size_t>(p - begin);
     if (runs.empty() || runs.back().font != f) runs.push_back(Run{at, at, f});
     p += len > 0 ? len : 1;
