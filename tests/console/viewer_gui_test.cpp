@@ -1,5 +1,6 @@
-// Screenshots of the record viewer and the details window on a real display (under xvfb-run):
-// a day's hosts drawn in the tree and a record's values drawn in the details window.
+// Screenshots of the record viewer, the details window and the main window on a real display
+// (under xvfb-run): a day's hosts drawn in the tree, a record's values drawn in the details window
+// with the hint of a cut one, the main window's menus open and its toolbar's hints.
 #include <gtest/gtest.h>
 
 #include "console/frmsyosai.h"
@@ -185,10 +186,6 @@ TEST(ViewerShots, ScrollALongDayToItsEndsAndReadAPathInTheDetails) {
                           shown, file->Font()->Data(), file->Color()));
   EXPECT_EQ(file->Hint, file->Caption());
 }
-
-}  // namespace
-
-namespace {
 
 // The main window as the program shows it: the File and the Help menu open, each with its
 // Japanese captions, and each toolbar button's Japanese hint on one line.

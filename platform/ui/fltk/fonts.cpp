@@ -34,9 +34,8 @@ constexpr FaceMapping kFaces[] = {
     {"ＭＳ Ｐゴシック", " IPAPGothic"},
 };
 constexpr int kFaceCount = sizeof(kFaces) / sizeof(kFaces[0]);
-// The face of the peer's own texts, and the face that draws what another face lacks.
+// The face of the peer's own texts, which also draws what another face lacks.
 constexpr int kUiFace = 1;
-constexpr int kFallbackFace = 1;
 
 // The style bytes, indexed by bold + 2 * italic.
 constexpr char kStyleBytes[4] = {' ', 'B', 'I', 'P'};
@@ -98,7 +97,7 @@ struct Run {
 void CutIntoRuns(const TFontData& font, std::string_view utf8, std::vector<Run>& runs) {
   runs.clear();
   const Fl_Font own = FaceFont(font);
-  const Fl_Font fallback = MappedFont(kFallbackFace, StyleIndex(font));
+  const Fl_Font fallback = MappedFont(kUiFace, StyleIndex(font));
   const bool ascii = std::all_of(utf8.begin(), utf8.end(),
                                  [](char c) { return static_cast<unsigned char>(c) < 0x80; });
   const XftFont* xft = nullptr;
@@ -131,10 +130,6 @@ std::string FontNameFor(const TFontData& font) {
   std::string name = kFaces[face].font;
   name[0] = kStyleBytes[StyleIndex(font)];
   return name;
-}
-
-std::string FallbackFontName() {
-  return kFaces[kFallbackFace].font;
 }
 
 int UiFontNumber() {
@@ -175,13 +170,9 @@ int DrawUtf8(const TFontData& font, std::string_view utf8, int x, int baseline) 
   return WalkRuns(font, utf8, true, x, baseline);
 }
 
-int Utf8Width(const TFontData& font, std::string_view utf8) {
-  return utf8.empty() ? 0 : WalkRuns(font, utf8, false, 0, 0);
-}
-
 int TFltkMeasurer::TextWidth(const TFontData& font, std::string_view text) {
   if (text.empty()) return 0;
-  return Utf8Width(font, Utf8Of(text, font.Charset));
+  return WalkRuns(font, Utf8Of(text, font.Charset), false, 0, 0);
 }
 
 int TFltkMeasurer::TextHeight(const TFontData& font) {

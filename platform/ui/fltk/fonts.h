@@ -15,9 +15,7 @@ namespace fltkpeer {
 
 // The FLTK font name (its first byte the style, as FLTK's Xft back-end reads it) that font is
 // drawn with: the Japanese gothic faces map onto the IPA fonts, every other face onto FLTK's sans.
-// The characters that font lacks come from the fallback face's font, FallbackFontName().
 std::string FontNameFor(const TFontData& font);
-std::string FallbackFontName();
 
 // The font of the peer's own texts (message boxes): the proportional Japanese gothic, its FLTK
 // font number, and its pixel height.
@@ -30,11 +28,9 @@ void SelectUiFont(int pixelHeight);
 void SelectFont(const TFontData& font);
 
 // Draws utf8 in font, in FLTK's current colour, from x on with its baseline at y: each run of
-// characters from the face that has them (see above). Returns the width drawn, which is
-// Utf8Width's. Leaves font current.
+// characters from the face that has them (see above). Returns the width drawn, which is what
+// TFltkMeasurer measures. Leaves font current.
 int DrawUtf8(const TFontData& font, std::string_view utf8, int x, int baseline);
-// The width in pixels of utf8 in font as DrawUtf8 draws it.
-int Utf8Width(const TFontData& font, std::string_view utf8);
 
 // Measures with the display's fonts. REQUIRES: the display is open.
 class TFltkMeasurer : public TTextMeasurer {

@@ -23,10 +23,11 @@ TBitmap CaptureForm(TCustomForm& form);
 TBitmap RenderText(std::string_view text, const TFontData& font, TColor background);
 
 // The screen rectangle of the menu that is popped up now (the one holding the keyboard), once
-// FLTK has drawn it; empty while none is up or it is not drawn yet.
+// FLTK has drawn it (what is due is drawn first); empty while none is up or it is not drawn yet.
 TRect PoppedUpMenuRect();
 // What the screen shows in rect (screen coordinates, cut to the screen): the windows over it as
-// they were last drawn, a popped-up menu included.
+// they were last drawn, a popped-up menu included. REQUIRES: a true-colour screen of 8 bits a
+// channel (the test display's).
 TBitmap ReadScreen(const TRect& rect);
 
 }  // namespace fltkpeer
