@@ -30,10 +30,6 @@ void CloseSplash() {
 void CreateKelvadonMan(TApplication& App) {
   App.Title = console::text::kTitle;
   App.UpdateMetricSettings = false;
-  // The desktop's menu font, as on a Japanese desktop.
-  Screen->MenuFont().SetName(console::text::kFontName);
-  Screen->MenuFont().SetHeight(-12);
-  Screen->MenuFont().SetCharset(SHIFTJIS_CHARSET);
   auto* splash = new TFrmBrindlework(&App);
   splash->AfterConstruction();
   FrmSplash = splash;

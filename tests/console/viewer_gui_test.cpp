@@ -1,5 +1,6 @@
-// Screenshots of the record viewer and the details window on a real display (under xvfb-run):
-// a day's hosts drawn in the tree and a record's values drawn in the details window.
+// Screenshots of the record viewer, the details window and the main window on a real display
+// (under xvfb-run): a day's hosts drawn in the tree, a record's values drawn in the details window
+// with the hint of a cut one, the main window's menus open and its toolbar's hints.
 #include <gtest/gtest.h>
 
 #include "console/frmsyosai.h"
@@ -23,6 +24,40 @@ using viewertest::Rec;
 TRect InWindow(const TControl* control, const TRect& rect) {
   const TPoint p = control->ClientToWindow(rect.TopLeft());
   return Bounds(p.X, p.Y, rect.Width(), rect.Height());
+}
+
+// Whether a and b differ anywhere inside rect.
+bool DifferIn(const TBitmap& a, const TBitmap& b, const TRect& rect) {
+  for (int y = rect.Top; y < rect.Bottom && y < a.Height() && y < b.Height(); ++y)
+    for (int x = rect.Left; x < rect.Right && x < a.Width() && x < b.Width(); ++x)
+      if ((a.Pixel(x, y) | 0xFF000000u) != (b.Pixel(x, y) | 0xFF000000u)) return true;
+  return false;
+}
+
+// The hint of control as the pointer resting on it at client point p shows it (its show timer
+// fired at once, its hide timer stopped while the shot is taken), written as the shot name.
+TBitmap HintShot(TControl* control, TPoint p, const std::string& name) {
+  uitest::Move(control, p.X, p.Y);
+  THintController& hints = Application->Hints();
+  uitest::FireTimer(*hints.ShowTimer());
+  if (!hints.Window()->Active()) {
+    ADD_FAILURE() << control->Name << " shows no hint";
+    return TBitmap();
+  }
+  hints.HideTimer()->SetEnabled(false);
+  TBitmap shot = Shot(hints.Window(), name);
+  hints.Cancel();
+  return shot;
+}
+
+// A hint window's text is drawn on one line, whole.
+::testing::AssertionResult OneLineHint(const TBitmap& shot, const std::string& text) {
+  const TFontData font = Application->Hints().Window()->Font()->Data();
+  const int lineHeight = Application->WidgetSet().Measurer().TextHeight(font);
+  if (shot.Height() != lineHeight + 2)
+    return ::testing::AssertionFailure() << "the hint is " << shot.Height() << " pixels high, "
+                                         << "not one line of " << lineHeight;
+  return TextDrawnIn(shot, Bounds(0, 0, shot.Width(), shot.Height()), text, font, clInfoBk);
 }
 
 // The main window, which loads today's file as it is made, and the details window, as the program
@@ -150,6 +185,75 @@ TEST(ViewerShots, ScrollALongDayToItsEndsAndReadAPathInTheDetails) {
   EXPECT_TRUE(TextDrawnIn(details, InWindow(file, Bounds(0, 0, file->Width(), file->Height())),
                           shown, file->Font()->Data(), file->Color()));
   EXPECT_EQ(file->Hint, file->Caption());
+}
+
+// The main window as the program shows it: the File and the Help menu open, each with its
+// Japanese captions, and each toolbar button's Japanese hint on one line.
+TEST(MainWindowShots, EachMenuOpenAndEachToolbarHint) {
+  viewertest::TViewerDays days;
+  ViewerWindows windows;
+  ASSERT_TRUE(windows.kit.Ready());
+  TFrmWatch* form = windows.form;
+  const TBitmap plain = Shot(form, "main");
+  ASSERT_FALSE(plain.Empty());
+  const TFontData menuFont = Screen->MenuFont().Data();
+  const TRect bar = Bounds(0, 0, plain.Width(), kMenuBarHeight);
+  // The bar's captions up to their "(": the accelerator's letter is underlined.
+  EXPECT_TRUE(TextDrawnIn(plain, bar, "\x83\x74\x83\x40\x83\x43\x83\x8B", menuFont, clMenu))
+      << "ファイル";
+  EXPECT_TRUE(TextDrawnIn(plain, bar, "\x83\x77\x83\x8B\x83\x76", menuFont, clMenu)) << "ヘルプ";
+  EXPECT_TRUE(RealJapaneseGlyphs(menuFont));
+  // The hints first: after a menu has been up, the display reports where its real pointer is,
+  // away from the simulated moves, and that ends a hint as a pointer leaving would.
+  for (TToolButton* button : {form->BtnSave, form->BtnVersion, form->BtnHelp, form->BtnClose}) {
+    const TBitmap hint = HintShot(button, Point(button->Width() / 2, button->Height() / 2),
+                                  "toolbar-hint-" + button->Name);
+    ASSERT_FALSE(hint.Empty()) << button->Name;
+    EXPECT_TRUE(OneLineHint(hint, button->Hint)) << button->Name;
+  }
+  const struct {
+    TMenuItem* item;
+    const char* name;
+  } menus[] = {{form->MnuFile, "file-menu-open"}, {form->MnuHelpTop, "help-menu-open"}};
+  for (const auto& m : menus) {
+    const TBitmap open = uitest::gui::MenuShot(form, m.item, m.name);
+    ASSERT_FALSE(open.Empty()) << m.name;
+    EXPECT_TRUE(LooksDrawn(open, clBtnFace)) << m.name;
+    // The menu drops down over the toolbar.
+    const TRect toolbar = InWindow(form->ToolBar1, form->ToolBar1->ClientRect());
+    EXPECT_TRUE(DifferIn(open, plain, toolbar)) << m.name << ": no menu over the toolbar";
+  }
+}
+
+// A Japanese path too long for the details window: its label shows the start, "..." and the file
+// name, and the hint over it shows the whole path on one line, in real glyphs.
+TEST(ViewerShots, TheDetailsWindowsHintOverACutJapanesePath) {
+  viewertest::TViewerDays days;
+  // "C:\Users\山田\ドキュメント\二〇二六年度の報告書\売上集計表.xls": the last "表" ends in
+  // the byte of "\".
+  const std::string path =
+      "C:\\Users\\\x8e\x52\x93\x63\\\x83\x68\x83\x4c\x83\x85\x83\x81\x83\x93\x83\x67\\"
+      "\x93\xf1\x81\x5a\x93\xf1\x98\x5a\x94\x4e\x93\x78\x82\xcc\x95\xf1\x8d\x90\x8f\x91\\"
+      "\x94\x84\x8f\xe3\x8f\x57\x8c\x76\x95\x5c.xls";
+  days.Write(0, {Rec("pc-yamada", path)});
+  ViewerWindows windows;
+  ASSERT_TRUE(windows.kit.Ready());
+  windows.form->GrdWatch->SetCurrentRow(0);
+  TFrmSyosai* syosai = windows.syosai;
+  TLabel* file = syosai->LblFileName;
+  const TBitmap details = Shot(syosai, "details-cut-path");
+  ASSERT_FALSE(details.Empty());
+  ASSERT_EQ(file->Hint, path) << "the path is cut";
+  TCanvas measure;
+  measure.SetFont(*file->Font());
+  const std::string shown = PathEllipsisText(measure, path, file->Width());
+  EXPECT_TRUE(shown.ends_with("...\\\x94\x84\x8f\xe3\x8f\x57\x8c\x76\x95\x5c.xls")) << shown;
+  EXPECT_TRUE(TextDrawnIn(details, InWindow(file, Bounds(0, 0, file->Width(), file->Height())),
+                          shown, file->Font()->Data(), file->Color()));
+  const TBitmap hint = HintShot(file, Point(10, file->Height() / 2), "details-hint-cut-path");
+  ASSERT_FALSE(hint.Empty());
+  EXPECT_TRUE(OneLineHint(hint, path));
+  EXPECT_TRUE(RealJapaneseGlyphs(Application->Hints().Window()->Font()->Data()));
 }
 
 }  // namespace

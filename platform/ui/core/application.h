@@ -27,7 +27,7 @@ constexpr int kMaxNestedBoxes = 16;
 
 class TScreen {
  public:
-  explicit TScreen(TWidgetSet* widgetSet) : widgetSet_(widgetSet) {}
+  explicit TScreen(TWidgetSet* widgetSet) : widgetSet_(widgetSet) { SetUiFont(menuFont_); }
 
   // Shown over every window of the program when not crDefault (crHourGlass while busy).
   TCursor Cursor() const { return cursor_; }
@@ -35,8 +35,7 @@ class TScreen {
   int Width() const { return widgetSet_->ScreenRect().Width(); }
   int Height() const { return widgetSet_->ScreenRect().Height(); }
   TRect WorkAreaRect() const { return widgetSet_->WorkArea(); }
-  // The font of the menu bars (the desktop's menu font): the default font until the program
-  // names one (a program with Japanese menus names a Japanese face).
+  // The font of the menu bars (the desktop's menu font): the desktop's UI font (SetUiFont).
   TFont& MenuFont() { return menuFont_; }
 
   int FormCount() const { return static_cast<int>(forms_.size()); }

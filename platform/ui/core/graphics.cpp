@@ -64,6 +64,12 @@ void TFont::Assign(const TFont& source) {
   Changed();
 }
 
+void SetUiFont(TFont& font) {
+  font.SetName(kUiFontName);
+  font.SetHeight(-kUiFontPixels);
+  font.SetCharset(SHIFTJIS_CHARSET);
+}
+
 void TBrush::SetColor(TColor value) {
   if (value == color_) return;
   color_ = value;

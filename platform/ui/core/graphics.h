@@ -76,6 +76,13 @@ class TFont : public TGraphicsObject {
   int height_ = -11;
 };
 
+// The desktop's UI font, as on a Japanese desktop: the font of menu bars and hints,
+// "ＭＳ Ｐゴシック" (kUiFontName, CP932) kUiFontPixels high, Shift-JIS.
+extern const char* const kUiFontName;
+constexpr int kUiFontPixels = 12;
+// Makes font the desktop's UI font; its colour and style stay.
+void SetUiFont(TFont& font);
+
 enum TBrushStyle { bsSolid, bsClear };
 
 class TBrush : public TGraphicsObject {

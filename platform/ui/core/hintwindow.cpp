@@ -1,11 +1,12 @@
 #include "platform/ui/core/hintwindow.h"
 
+#include <algorithm>
+
 #include "platform/ui/core/application.h"
 #include "platform/ui/core/drawtext.h"
 
 namespace {
-// The widest a hint gets before its lines break, and its offset below the pointer.
-constexpr int kHintMaxWidth = 300;
+// The hint's offset below the pointer.
 constexpr int kHintOffsetY = 20;
 }  // namespace
 
@@ -13,6 +14,7 @@ THintWindow::THintWindow(rtl::TComponent* owner) : TCustomForm(owner) {
   SetBorderStyle(bsNone);
   SetPopup(true);
   SetColor(clInfoBk);
+  SetUiFont(*Font());
   AfterConstruction();
 }
 
@@ -90,8 +92,12 @@ void THintController::ShowHintNow() {
   showTimer_->SetEnabled(false);
   if (!control_) return;
   std::string text = control_->ShortHint();
-  TRect r = window_->CalcHintRect(kHintMaxWidth, text);
-  window_->ActivateHint(r.Offset(point_.X, point_.Y + kHintOffsetY), text);
+  // As wide as the screen allows before its lines break (a cut value's hint holds it on one
+  // line), moved left where it would reach past the screen's right edge.
+  const TRect area = Screen->WorkAreaRect();
+  TRect r = window_->CalcHintRect(area.Width(), text).Offset(point_.X, point_.Y + kHintOffsetY);
+  r = r.Offset(std::max(area.Left - r.Left, std::min(0, area.Right - r.Right)), 0);
+  window_->ActivateHint(r, text);
   hideTimer_->SetInterval(static_cast<UINT>(Application->HintHidePause));
   hideTimer_->SetEnabled(true);
 }

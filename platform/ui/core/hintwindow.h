@@ -1,8 +1,8 @@
-// The hint window: a popup form that shows a control's hint near the pointer, and the rule that
-// decides when: the pointer rests on a control whose ShowHint holds for the application's
-// HintPause, then the hint shows until the pointer leaves the control, a button goes down or
-// HintHidePause passes. The application owns one hint window and its two timers.
-// Threads: the GUI thread only.
+// The hint window: a popup form that shows a control's hint near the pointer (its lines broken
+// only at the screen's width, the window kept on the screen), and the rule that decides when:
+// the pointer rests on a control whose ShowHint holds for the application's HintPause, then the
+// hint shows until the pointer leaves the control, a button goes down or HintHidePause passes. The
+// application owns one hint window and its two timers. Threads: the GUI thread only.
 #pragma once
 
 #include <string>
@@ -12,6 +12,7 @@
 
 class THintWindow : public TCustomForm {
  public:
+  // In the desktop's UI font (SetUiFont) on clInfoBk.
   explicit THintWindow(rtl::TComponent* owner);
   // The size the text needs (lines broken at maxWidth), placed at the origin.
   TRect CalcHintRect(int maxWidth, const std::string& hint) const;

@@ -1,12 +1,21 @@
 #include "platform/ui/fltk/fonts.h"
 
+// For fl_xftfont (FL/x.H): the Xft font that FLTK draws with now, whose character set says which
+// characters the face holds.
+#define FL_INTERNALS
 #include <FL/Enumerations.H>
 #include <FL/Fl.H>
 #include <FL/fl_draw.H>
+#include <FL/fl_utf8.h>
+#include <FL/x.H>
+#include <X11/Xft/Xft.h>
 
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "platform/ui/fltk/text.h"
+#include "rtl/cp932.h"
 
 namespace fltkpeer {
 
@@ -25,7 +34,7 @@ constexpr FaceMapping kFaces[] = {
     {"ＭＳ Ｐゴシック", " IPAPGothic"},
 };
 constexpr int kFaceCount = sizeof(kFaces) / sizeof(kFaces[0]);
-// The face of the peer's own texts.
+// The face of the peer's own texts, which also draws what another face lacks.
 constexpr int kUiFace = 1;
 
 // The style bytes, indexed by bold + 2 * italic.
@@ -41,9 +50,16 @@ int StyleIndex(const TFontData& font) {
 
 // The mapped face of font, -1 for any other face.
 int FaceIndex(const TFontData& font) {
-  std::string name = Utf8Of(font.Name);
+  // Compared as CP932, the form a font's name has: Utf8Of would overwrite the text it last gave,
+  // which a caller may be measuring or drawing.
+  static const std::vector<std::string> names = [] {
+    std::vector<std::string> out;
+    for (const FaceMapping& f : kFaces)
+      out.push_back(rtl::Utf8ToCp932(f.face));
+    return out;
+  }();
   for (int i = 0; i < kFaceCount; ++i)
-    if (name == kFaces[i].face) return i;
+    if (font.Name == names[i]) return i;
   return -1;
 }
 
@@ -60,6 +76,50 @@ Fl_Font MappedFont(int face, int style) {
     registered[face][style] = true;
   }
   return number;
+}
+
+// The FLTK font of font's own face in its style.
+Fl_Font FaceFont(const TFontData& font) {
+  int face = FaceIndex(font);
+  int style = StyleIndex(font);
+  return face < 0 ? kSansFonts[style] : MappedFont(face, style);
+}
+
+// One piece of a text drawn from one FLTK font: bytes [begin, end) of the text.
+struct Run {
+  size_t begin, end;
+  Fl_Font font;
+};
+
+// utf8 cut into runs: the characters that font's face has stay in it, the others go to the
+// fallback face in the same style. Every face holds ASCII, so a text of ASCII alone (most of what a
+// grid shows) is one run without a look at the face. Leaves FLTK's current font unspecified.
+void CutIntoRuns(const TFontData& font, std::string_view utf8, std::vector<Run>& runs) {
+  runs.clear();
+  const Fl_Font own = FaceFont(font);
+  const Fl_Font fallback = MappedFont(kUiFace, StyleIndex(font));
+  const bool ascii = std::all_of(utf8.begin(), utf8.end(),
+                                 [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+  const XftFont* xft = nullptr;
+  if (!ascii && own != fallback) {
+    fl_font(own, font.PixelHeight);
+    xft = static_cast<const XftFont*>(fl_xftfont);
+  }
+  if (!xft || !xft->charset) {
+    runs.push_back(Run{0, utf8.size(), own});
+    return;
+  }
+  const char* const begin = utf8.data();
+  const char* const end = begin + utf8.size();
+  for (const char* p = begin; p < end;) {
+    int len = 1;
+    const unsigned c = fl_utf8decode(p, end, &len);
+    const Fl_Font f = c < 0x80 || FcCharSetHasChar(xft->charset, c) ? own : fallback;
+    const size_t at = static_cast<size_t>(p - begin);
+    if (runs.empty() || runs.back().font != f) runs.push_back(Run{at, at, f});
+    p += len > 0 ? len : 1;
+    runs.back().end = static_cast<size_t>(p - begin);
+  }
 }
 
 }  // namespace
@@ -81,16 +141,38 @@ void SelectUiFont(int pixelHeight) {
 }
 
 void SelectFont(const TFontData& font) {
-  int face = FaceIndex(font);
-  int style = StyleIndex(font);
-  fl_font(face < 0 ? kSansFonts[style] : MappedFont(face, style), font.PixelHeight);
+  fl_font(FaceFont(font), font.PixelHeight);
+}
+
+namespace {
+
+// Draws the runs of utf8 in font from x on at baseline when draw holds, and returns their width.
+// Each run's width is Xft's advance, a whole number of pixels, so the runs of a text and of any
+// of its starts add up alike: what a caret, an ellipsis or a fit measures is what is drawn.
+int WalkRuns(const TFontData& font, std::string_view utf8, bool draw, int x, int baseline) {
+  static std::vector<Run> runs;
+  CutIntoRuns(font, utf8, runs);
+  double advance = 0;
+  for (const Run& r : runs) {
+    fl_font(r.font, font.PixelHeight);
+    const char* text = utf8.data() + r.begin;
+    const int n = static_cast<int>(r.end - r.begin);
+    if (draw) fl_draw(text, n, x + static_cast<int>(advance + 0.5), baseline);
+    advance += fl_width(text, n);
+  }
+  SelectFont(font);
+  return static_cast<int>(advance + 0.5);
+}
+
+}  // namespace
+
+int DrawUtf8(const TFontData& font, std::string_view utf8, int x, int baseline) {
+  return WalkRuns(font, utf8, true, x, baseline);
 }
 
 int TFltkMeasurer::TextWidth(const TFontData& font, std::string_view text) {
   if (text.empty()) return 0;
-  SelectFont(font);
-  const std::string& utf8 = Utf8Of(text, font.Charset);
-  return static_cast<int>(fl_width(utf8.data(), static_cast<int>(utf8.size())) + 0.5);
+  return WalkRuns(font, Utf8Of(text, font.Charset), false, 0, 0);
 }
 
 int TFltkMeasurer::TextHeight(const TFontData& font) {

@@ -75,17 +75,12 @@ void TFltkPaintDevice::Text(int x, int y, std::string_view text, const TFontData
   if (text.empty()) return;
   SelectFont(font);
   SetColor(font.Color);
-  const std::string& utf8 = Utf8Of(text, font.Charset);
-  int n = static_cast<int>(utf8.size());
   int left = origin_.X + x;
   int baseline = origin_.Y + y + fl_height() - fl_descent();
-  fl_draw(utf8.data(), n, left, baseline);
-  if (font.Style.Contains(fsUnderline) || font.Style.Contains(fsStrikeOut)) {
-    int w = static_cast<int>(fl_width(utf8.data(), n) + 0.5);
-    if (font.Style.Contains(fsUnderline)) fl_xyline(left, baseline + 1, left + w - 1);
-    if (font.Style.Contains(fsStrikeOut))
-      fl_xyline(left, baseline - (fl_height() - fl_descent()) / 3, left + w - 1);
-  }
+  int w = DrawUtf8(font, Utf8Of(text, font.Charset), left, baseline);
+  if (font.Style.Contains(fsUnderline)) fl_xyline(left, baseline + 1, left + w - 1);
+  if (font.Style.Contains(fsStrikeOut))
+    fl_xyline(left, baseline - (fl_height() - fl_descent()) / 3, left + w - 1);
 }
 
 void TFltkPaintDevice::FocusRect(const TRect& rect) {

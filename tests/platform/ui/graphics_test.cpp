@@ -277,6 +277,84 @@ TEST(Menu, BarTakesItsRowAndClicksItsItems) {
             (std::vector<std::string>{"File", "Help"}));
 }
 
+// The menu bars and the hint window are in the desktop's UI font, as on a Japanese desktop:
+// "ＭＳ Ｐゴシック" 12 pixels high with the Shift-JIS character set, whatever the form's font.
+TEST(Menu, TheBarAndTheHintsAreInTheDesktopsJapaneseFont) {
+  TTestApp kit;
+  TForm* form;
+  kit.App.CreateForm(form);
+  form->SetBounds(0, 0, 400, 300);
+  form->SetShowHint(true);
+  auto* menu = new TMainMenu(form);
+  auto* item = new TMenuItem(form);
+  item->Caption = "&File";
+  menu->Items()->Add(item);
+  form->SetMenu(menu);
+  auto* panel = new TPanel(form);
+  panel->SetParent(form);
+  panel->SetAlign(alClient);
+  panel->Hint = "Records";
+  form->Show();
+  uitest::Move(panel, 5, 5);
+  THintController& hints = kit.App.Hints();
+  uitest::FireTimer(*hints.ShowTimer());
+  ASSERT_TRUE(hints.Window()->Active());
+
+  const auto isUiFont = [](const TFontData& f) {
+    return f.Name == "\x82\x6C\x82\x72\x20\x82\x6F\x83\x53\x83\x56\x83\x62\x83\x4E" &&
+           f.PixelHeight == 12 && f.Charset == SHIFTJIS_CHARSET;
+  };
+  const struct {
+    TControl* painted;
+    const char* text;
+  } cases[] = {{form, "File"}, {hints.Window(), "Records"}};
+  for (const auto& c : cases) {
+    int found = 0;
+    const auto painted = uitest::Paint(c.painted);
+    for (const TPaintOp& op : painted->Ops)
+      if (op.kind == TPaintOp::Text && op.text == c.text) {
+        ++found;
+        EXPECT_TRUE(isUiFont(op.font))
+            << c.text << " in \"" << op.font.Name << "\" " << op.font.PixelHeight;
+      }
+    EXPECT_EQ(found, 1) << c.text;
+  }
+  EXPECT_EQ(form->Font()->Name(), "MS Sans Serif");
+}
+
+// A hint as wide as a long value (the details window's cut path) stays on one line, and one that
+// would reach past the screen's right edge moves left onto it.
+TEST(Hint, ALongHintKeepsToOneLineOnTheScreen) {
+  TTestApp kit;
+  TForm* form;
+  kit.App.CreateForm(form);
+  form->SetBorderStyle(bsNone);
+  form->SetShowHint(true);
+  const TRect screen = kit.App.WidgetSet().WorkArea();
+  auto* panel = new TPanel(form);
+  panel->SetParent(form);
+  panel->SetAlign(alClient);
+  panel->Hint = "C:\\Users\\kelvadon\\" + std::string(60, 'd') + "\\report.xls";
+  const int textWidth = kit.App.WidgetSet().Measurer().TextWidth(
+      kit.App.Hints().Window()->Font()->Data(), panel->Hint);
+  ASSERT_LT(textWidth, screen.Width() / 2);
+  for (int left : {100, screen.Right - 200}) {
+    SCOPED_TRACE(left);
+    form->SetBounds(left, 100, 150, 100);
+    form->Show();
+    uitest::Move(panel, 50, 50);
+    THintController& hints = kit.App.Hints();
+    uitest::FireTimer(*hints.ShowTimer());
+    ASSERT_TRUE(hints.Window()->Active());
+    const TRect r = hints.Window()->BoundsRect();
+    EXPECT_EQ(r.Height(), uitest::kLineHeight + 2) << "one line";
+    EXPECT_GE(r.Width(), textWidth);
+    EXPECT_LE(r.Right, screen.Right);
+    EXPECT_GE(r.Left, screen.Left);
+    hints.Cancel();
+  }
+}
+
 TEST(ToolBar, ButtonsSeparatorsHintsAndImages) {
   TTestApp kit;
   TForm* form;

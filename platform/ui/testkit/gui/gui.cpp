@@ -3,10 +3,13 @@
 #include <filesystem>
 #include <set>
 
+#include "platform/msg/timer.h"
 #include "platform/ui/fltk/fltk.h"
 #include "platform/ui/fltk/offscreen.h"
 #include "platform/ui/fltk/png.h"
+#include "platform/ui/fltk/simulate.h"
 #include "platform/ui/fltk/window.h"
+#include "rtl/cp932.h"
 
 namespace uitest::gui {
 
@@ -52,6 +55,18 @@ bool BlockAt(const TBitmap& shot, const TBitmap& block, int x0, int y0) {
 
 bool SamePixels(const TBitmap& a, const TBitmap& b) {
   return a.Width() == b.Width() && a.Height() == b.Height() && a.Pixels() == b.Pixels();
+}
+
+// picture written to the current test's shot called name, and read back.
+TBitmap Written(const TBitmap& picture, const std::string& name) {
+  const std::string path = ShotPath(name);
+  std::string error;
+  TBitmap read;
+  if (!fltkpeer::WritePng(picture, path, &error) || !fltkpeer::ReadPng(path, &read, &error)) {
+    ADD_FAILURE() << "screenshot: " << error;
+    return TBitmap();
+  }
+  return read;
 }
 
 }  // namespace
@@ -104,19 +119,51 @@ TBitmap Shot(TCustomForm* form, const std::string& name) {
     Application->WidgetSet().WaitForEvents(100);
     Application->ProcessMessages();
   }
-  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-  std::string path =
-      ShotDir() + "/" + info->test_suite_name() + "." + info->name() + "-" + name + ".png";
-  std::error_code ec;
-  std::filesystem::create_directories(ShotDir(), ec);
-  std::string error;
-  TBitmap read;
-  if (!fltkpeer::WritePng(fltkpeer::CapturePeer(*peer), path, &error) ||
-      !fltkpeer::ReadPng(path, &read, &error)) {
-    ADD_FAILURE() << "screenshot: " << error;
+  return Written(fltkpeer::CapturePeer(*peer), name);
+}
+
+TBitmap MenuShot(TCustomForm* form, TMenuItem* item, const std::string& name) {
+  const TMainMenu* menu = form->Menu();
+  int x = 0;
+  while (menu && x < form->ClientWidth() && MenuBarItemAt(*menu, x) != item)
+    ++x;
+  if (!menu || x >= form->ClientWidth()) {
+    ADD_FAILURE() << "the item is not on the form's menu bar";
     return TBitmap();
   }
-  return read;
+  // The form's window: its client area with the menu bar above it.
+  const TPoint client = form->ClientToScreen(Point(0, 0));
+  const TRect window = Bounds(client.X, client.Y - MenuBarHeight(*menu), form->ClientWidth(),
+                              form->ClientHeight() + MenuBarHeight(*menu));
+  TBitmap screen;
+  bool gaveUp = false;
+  const DWORD start = GetTickCount();
+  // Polled inside the menu's own loop, where timers keep firing.
+  TTimer poll;
+  poll.SetInterval(50);
+  poll.OnTimer = [&](rtl::TObject*) {
+    const TRect shown = fltkpeer::PoppedUpMenuRect();
+    if (shown.IsEmpty()) {
+      if (TickElapsed(start, GetTickCount()) <= kExposeLimitMs) return;
+      gaveUp = true;
+    } else {
+      screen = fltkpeer::ReadScreen(
+          Rect(std::min(window.Left, shown.Left), std::min(window.Top, shown.Top),
+               std::max(window.Right, shown.Right), std::max(window.Bottom, shown.Bottom)));
+    }
+    poll.SetEnabled(false);
+    fltkpeer::SendKeyToDisplay(VK_ESCAPE);
+  };
+  poll.SetEnabled(true);
+  const TPoint press{x + 1, MenuBarHeight(*menu) / 2};
+  form->PeerTarget().PeerMouseDown(mbLeft, {}, press);
+  form->PeerTarget().PeerMouseUp(mbLeft, {}, press);
+  poll.SetEnabled(false);
+  if (gaveUp || screen.Empty()) {
+    ADD_FAILURE() << "the menu of \"" << item->Caption << "\" never showed";
+    return TBitmap();
+  }
+  return Written(screen, name);
 }
 
 ::testing::AssertionResult LooksDrawn(const TBitmap& shot, TColor background) {
@@ -170,20 +217,35 @@ TBitmap Shot(TCustomForm* form, const std::string& name) {
 }
 
 ::testing::AssertionResult RealJapaneseGlyphs(const TFontData& font) {
-  std::string wanted = fltkpeer::FontNameOf(font).substr(1);
-  std::string family = fltkpeer::ResolvedFamilyOf(font);
+  // The face every other face takes its Japanese from.
+  TFontData ui = font;
+  ui.Name = kUiFontName;
+  const std::string wanted = fltkpeer::FontNameOf(ui).substr(1);
+  const std::string family = fltkpeer::ResolvedFamilyOf(ui);
   if (family != wanted)
     return ::testing::AssertionFailure() << "fontconfig resolves \"" << wanted << "\" to \""
                                          << family << "\": install fonts-ipafont-gothic";
-  // "管" (CP932 8A C7) against a user-defined character (F0 40), which no installed font draws.
-  TBitmap kanji = fltkpeer::RenderText("\x8A\xC7", font, clWhite);
-  TBitmap missing = fltkpeer::RenderText("\xF0\x40", font, clWhite);
-  if (Ink(kanji, 0xFFFFFF).Empty())
-    return ::testing::AssertionFailure() << "a kanji in \"" << wanted << "\" draws nothing";
-  if (SamePixels(kanji, missing))
-    return ::testing::AssertionFailure()
-           << "a kanji in \"" << wanted
-           << "\" is drawn as the box of a missing glyph: install fonts-ipafont-gothic";
+  // A kanji and four kana (CP932), each against the others and against a user-defined character
+  // (F0 40), which no installed font draws: a face that draws them as boxes draws them alike.
+  const char* const characters[] = {"\x8A\xC7", "\x82\xA0", "\x82\xA2", "\x82\xA4", "\x82\xA6"};
+  const TBitmap missing = fltkpeer::RenderText("\xF0\x40", font, clWhite);
+  const std::string face = rtl::Cp932ToUtf8(font.Name);
+  std::vector<TBitmap> drawn;
+  for (const char* c : characters) {
+    drawn.push_back(fltkpeer::RenderText(c, font, clWhite));
+    char hex[8];
+    std::snprintf(hex, sizeof hex, "%02X %02X", uint8_t(c[0]), uint8_t(c[1]));
+    if (Ink(drawn.back(), 0xFFFFFF).Empty())
+      return ::testing::AssertionFailure()
+             << "CP932 " << hex << " in \"" << face << "\" draws nothing";
+    if (SamePixels(drawn.back(), missing))
+      return ::testing::AssertionFailure()
+             << "CP932 " << hex << " in \"" << face << "\" is drawn as the box of a missing glyph";
+    for (size_t i = 0; i + 1 < drawn.size(); ++i)
+      if (SamePixels(drawn[i], drawn.back()))
+        return ::testing::AssertionFailure()
+               << "CP932 " << hex << " in \"" << face << "\" is drawn like another character";
+  }
   return ::testing::AssertionSuccess();
 }
 

@@ -17,6 +17,7 @@
 #include "platform/ui/core/application.h"
 #include "platform/ui/core/control.h"
 #include "platform/ui/core/graphics.h"
+#include "platform/ui/core/menus.h"
 
 namespace uitest::gui {
 
@@ -48,6 +49,13 @@ std::string ShotPath(const std::string& name);
 // picture when the window never shows or the file cannot be written or read.
 TBitmap Shot(TCustomForm* form, const std::string& name);
 
+// Opens item, a top-level item of form's main menu, as a press on the menu bar does, and while its
+// menu is up reads what the screen shows over the form's window and the menu, writes that to
+// ShotDir()/<suite>.<test>-<name>.png and closes the menu with Escape. Returns the pixels, the
+// form's window at the top left; fails the test and returns an empty picture when no menu shows.
+// REQUIRES: the form's window has been drawn (a Shot of it taken).
+TBitmap MenuShot(TCustomForm* form, TMenuItem* item, const std::string& name);
+
 // rect, given in the client coordinates of control, in its window's coordinates (those of a shot).
 TRect InWindow(const TControl* control, const TRect& rect);
 
@@ -61,8 +69,9 @@ TRect InWindow(const TControl* control, const TRect& rect);
 ::testing::AssertionResult TextDrawnIn(const TBitmap& shot, const TRect& rect,
                                        std::string_view text, const TFontData& font,
                                        TColor background);
-// font resolves through fontconfig to the family its FLTK name asks for, and a kanji drawn in it
-// differs from the box drawn for a character the font lacks: the font is installed and used.
+// Japanese in font is drawn from real glyphs: the IPA gothic that lends a face the characters it
+// lacks is installed, and a kanji and four kana drawn in font each differ from the box drawn for a
+// character no font has, and from one another.
 ::testing::AssertionResult RealJapaneseGlyphs(const TFontData& font);
 
 }  // namespace uitest::gui

@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "platform/ui/core/application.h"
+#include "platform/ui/core/hintwindow.h"
 #include "platform/ui/fltk/demo/demoform.h"
 #include "platform/ui/fltk/offscreen.h"
 #include "platform/ui/fltk/png.h"
@@ -103,6 +104,57 @@ TEST(FltkShots, TheHintWindowShowsItsTextOnTheInfoColourAndTakesNoFocus) {
   EXPECT_TRUE(TextDrawnIn(shot, Bounds(0, 0, shot.Width(), shot.Height()), kDemoMailText,
                           form->Hint->Font()->Data(), clInfoBk));
   EXPECT_EQ(Screen->ActiveForm(), active);
+}
+
+// Japanese reads in every face: a face without Japanese glyphs (the grids' "MS Sans Serif" start
+// fonts, a Western face) takes them from the IPA gothic, and the menu bars are in the desktop's
+// Japanese UI font.
+TEST(FltkShots, JapaneseInAnyFaceIsDrawnFromRealGlyphs) {
+  TGuiApp kit;
+  ASSERT_TRUE(kit.Ready());
+  TFont sansSerif;  // "MS Sans Serif", 8 pt
+  TFont boldSansSerif;
+  boldSansSerif.SetStyle(TFontStyles{fsBold});
+  TFont arial;
+  arial.SetName("Arial");
+  arial.SetSize(10);
+  const struct {
+    const char* what;
+    const TFont* font;
+  } faces[] = {{"MS Sans Serif", &sansSerif},
+               {"MS Sans Serif bold", &boldSansSerif},
+               {"Arial", &arial},
+               {"the menu font", &Screen->MenuFont()}};
+  for (const auto& f : faces)
+    EXPECT_TRUE(RealJapaneseGlyphs(f.font->Data())) << f.what;
+}
+
+// A short Japanese hint is drawn in real glyphs and measured as it is drawn: its window holds it
+// on one line, whole, and its ink ends inside the measured width, clear of the frame.
+TEST(FltkShots, AShortJapaneseHintStaysOnOneLine) {
+  TGuiApp kit;
+  ASSERT_TRUE(kit.Ready());
+  THintWindow* hint = kit.App->Hints().Window();
+  const TFontData font = hint->Font()->Data();
+  EXPECT_TRUE(RealJapaneseGlyphs(font));
+  const int lineHeight = kit.App->WidgetSet().Measurer().TextHeight(font);
+  const std::string path = std::string("C:\\Users\\") + kDemoComputer + "\\report.xls";
+  int n = 0;
+  for (const std::string& text : {std::string(kDemoRecord), std::string(kDemoMemoLine), path}) {
+    SCOPED_TRACE(text);
+    const TRect r = hint->CalcHintRect(300, text);
+    EXPECT_EQ(r.Height(), lineHeight + 2) << "one line";
+    hint->ActivateHint(r.Offset(40, 60), text);
+    const TBitmap shot = Shot(hint, "hint-" + std::to_string(++n));
+    ASSERT_FALSE(shot.Empty());
+    EXPECT_TRUE(TextDrawnIn(shot, Bounds(0, 0, shot.Width(), shot.Height()), text, font, clInfoBk));
+    // The text starts 2 pixels in and the frame lies 4 pixels past its measured end: the two
+    // columns before the frame are background (a glyph may reach one pixel past its advance).
+    for (int x = shot.Width() - 3; x < shot.Width() - 1; ++x)
+      for (int y = 1; y < shot.Height() - 1; ++y)
+        ASSERT_TRUE(ColorAt(shot, x, y, clInfoBk)) << "ink beyond the measured width";
+    hint->ReleaseHandle();
+  }
 }
 
 // Texts are converted from CP932 once; bytes that are no CP932 character show as "?".
