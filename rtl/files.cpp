@@ -156,15 +156,16 @@ int WriteAll(int fd, std::string_view data) {
 }
 
 // Opens a new file beside target, named "." + file name + "." + pid + "." + counter + ".tmp", so
-// concurrent writers of one path never share a temporary file. Returns the descriptor or -1.
-int CreateTempBeside(const std::string& target, std::string& tempPath) {
+// concurrent writers of one path never share a temporary file; mode less the umask. Returns the
+// descriptor or -1.
+int CreateTempBeside(const std::string& target, unsigned mode, std::string& tempPath) {
   static std::atomic<unsigned> counter{0};
   const std::string dir = ExtractFilePath(target);
   const std::string name = ExtractFileName(target);
   for (int attempt = 0; attempt < 100; ++attempt) {
     tempPath = dir + "." + name + "." + std::to_string(getpid()) + "." +
                std::to_string(counter.fetch_add(1)) + ".tmp";
-    int fd = open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    int fd = open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
     if (fd >= 0 || errno != EEXIST) return fd;
   }
   errno = EEXIST;
@@ -182,9 +183,9 @@ void SyncFolderOf(const std::string& path) {
   close(fd);
 }
 
-}  // namespace
-
-int WriteFileAtomic(std::string_view path, std::string_view data) {
+// WriteFileAtomic with the mode of a new file (less the umask) and the bits an old one keeps.
+int ReplaceFile(std::string_view path, std::string_view data, unsigned createMode,
+                unsigned keptBits) {
   std::string target;
   if (!ToCPath(path, target)) return ENOENT;
   struct stat st;
@@ -198,14 +199,14 @@ int WriteFileAtomic(std::string_view path, std::string_view data) {
   if (existed && S_ISDIR(st.st_mode)) return EISDIR;
 
   std::string temp;
-  int fd = CreateTempBeside(target, temp);
+  int fd = CreateTempBeside(target, createMode, temp);
   if (fd < 0) return errno;
   int err = 0;
   if (existed) {
     // Owner first: changing it may clear the set-id bits that fchmod then restores. Only a
     // privileged caller may give the file away, so a refusal there is no failure.
     [[maybe_unused]] int refused = fchown(fd, st.st_uid, st.st_gid);
-    if (fchmod(fd, st.st_mode & 07777) != 0) err = errno;
+    if (fchmod(fd, st.st_mode & keptBits) != 0) err = errno;
   }
   if (err == 0) err = WriteAll(fd, data);
   if (err == 0 && fsync(fd) != 0) err = errno;
@@ -217,6 +218,16 @@ int WriteFileAtomic(std::string_view path, std::string_view data) {
   }
   SyncFolderOf(target);
   return 0;
+}
+
+}  // namespace
+
+int WriteFileAtomic(std::string_view path, std::string_view data) {
+  return ReplaceFile(path, data, 0666, 07777);
+}
+
+int WriteFileAtomic(std::string_view path, std::string_view data, unsigned mode) {
+  return ReplaceFile(path, data, mode, mode);
 }
 
 std::string InOutErrorText(int err) {

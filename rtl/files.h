@@ -63,6 +63,10 @@ bool ForceDirectories(std::string_view path);
 // Returns 0 on success, else the errno of the step that failed; the temporary file is then removed
 // and path is left as it was. Safe from any thread (two writers of one path: the last rename wins).
 int WriteFileAtomic(std::string_view path, std::string_view data);
+// The same for a file that may never have a permission bit beyond mode (0660: owner and group
+// only): a file that did not exist gets mode less the umask, one that existed keeps those of its
+// bits that mode holds too.
+int WriteFileAtomic(std::string_view path, std::string_view data, unsigned mode);
 
 // Appends data to the file path, opening and closing it for this one call. When the file does not
 // exist it is created (0666 less the umask) and header is written before data. The bytes go in

@@ -1,8 +1,9 @@
 // The settings-file component: keeps one ini-format settings file in memory (TMemIniFile),
 // loaded whole when its path is set, answering reads from memory and writing the whole file back
 // on request, after every change (UpdateAtOnce) or when it is destroyed (AutoUpdate). Saves
-// replace the file atomically and keep its permission bits. Owned like any component; used by
-// the thread that owns it.
+// replace the file atomically and keep its permission bits, but never leave it to other users than
+// its owner and group (TMemIniFile::kFileMode). Owned like any component; used by the thread that
+// owns it.
 #pragma once
 
 #include <functional>

@@ -92,7 +92,7 @@ std::string TMemIniFile::Text() const {
 }
 
 void TMemIniFile::UpdateFile() const {
-  int err = rtl::WriteFileAtomic(fileName_, Text());
+  int err = rtl::WriteFileAtomic(fileName_, Text(), kFileMode);
   if (err != 0) RaiseFileError("Cannot create file", fileName_, err);
 }
 

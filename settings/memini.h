@@ -59,9 +59,14 @@ class TMemIniFile {
   // Replaces the contents with what loading text gives.
   void SetText(std::string_view text);
 
+  // The permission bits the file may have: its owner's and its group's (under a setgid program
+  // folder, the folder's group), never other users'. A settings file holds passwords enciphered
+  // with a key every copy of the programs knows.
+  static constexpr unsigned kFileMode = 0660;
+
   // Writes Text() to FileName() with rtl::WriteFileAtomic: the file holds either its old or its
-  // new contents whole, keeping its permission bits. Raises rtl::EInOutError (with errno) on
-  // failure.
+  // new contents whole. A new file gets kFileMode less the umask; an existing one keeps its
+  // permission bits but those beyond kFileMode. Raises rtl::EInOutError (with errno) on failure.
   void UpdateFile() const;
 
  private:

@@ -1,15 +1,21 @@
 // The program folder "cmake --install" lays out from this build: exactly the programs, their
 // libraries, the record and event folders, a default KelvadonMan.ini and scmd's unit naming the
-// folder; a reinstall keeps the administrator's settings; the collector runs from the folder on
-// the folder's own libraries, in the foreground and as the service under the folder's scmd.
+// folder; the folders shared with the group kelvadon at every install; a reinstall keeps the
+// administrator's settings; the collector runs from the folder on the folder's own libraries, in
+// the foreground and as the service under the folder's scmd.
 #include <fcntl.h>
+#include <grp.h>
+#include <sched.h>
 #include <signal.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <set>
 #include <sstream>
 #include <string>
@@ -80,11 +86,14 @@ struct Ran {
   std::string output;  // stdout and stderr
 };
 
-// Runs a program to its end, its stdout and stderr into the file log.
-Ran RunToEnd(const std::vector<std::string>& args, const std::string& log) {
+// Runs a program to its end, its stdout and stderr into the file log; setUp, when given, runs in
+// its process first (false ends it).
+Ran RunToEnd(const std::vector<std::string>& args, const std::string& log,
+             const std::function<bool()>& setUp = nullptr) {
   const pid_t pid = fork();
   if (pid < 0) return {};
   if (pid == 0) {
+    if (setUp && !setUp()) _exit(126);
     const int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0 || dup2(fd, 1) < 0 || dup2(fd, 2) < 0) _exit(126);
     std::vector<char*> argv;
@@ -108,13 +117,24 @@ Ran RunToEnd(const std::vector<std::string>& args, const std::string& log) {
 
 class CollectorInstall : public ::testing::Test {
  protected:
-  // "cmake --install" of this build into the folder.
-  ::testing::AssertionResult InstallFolder() {
-    const Ran ran = RunToEnd({CMAKE_PATH, "--install", BUILD_DIR, "--prefix", folder_}, log_);
-    if (ran.status == 0) return ::testing::AssertionSuccess();
+  // "cmake --install" of this build into the folder (setUp as RunToEnd runs it); its output.
+  ::testing::AssertionResult InstallFolder(const std::function<bool()>& setUp = nullptr) {
+    const Ran ran =
+        RunToEnd({CMAKE_PATH, "--install", BUILD_DIR, "--prefix", folder_}, log_, setUp);
+    if (ran.status == 0) return ::testing::AssertionSuccess() << ran.output;
     return ::testing::AssertionFailure() << "cmake --install: " << ran.status << "\n" << ran.output;
   }
   std::string File(const std::string& rel) const { return folder_ + "/" + rel; }
+  // Whether the file rel belongs to group gid with exactly the permission bits mode.
+  ::testing::AssertionResult Has(const std::string& rel, gid_t gid, unsigned mode) const {
+    struct stat st {};
+    if (stat(File(rel).c_str(), &st) != 0)
+      return ::testing::AssertionFailure() << rel << " missing";
+    if (st.st_gid == gid && (st.st_mode & 07777) == mode) return ::testing::AssertionSuccess();
+    std::ostringstream found;
+    found << rel << ": group " << st.st_gid << ", mode " << std::oct << (st.st_mode & 07777);
+    return ::testing::AssertionFailure() << found.str();
+  }
 
   testsupport::TempDir tmp_{"kwinstall"};
   const std::string folder_ = tmp_.File("folder");
@@ -149,6 +169,74 @@ TEST_F(CollectorInstall, AReinstallKeepsTheSettings) {
   ASSERT_TRUE(InstallFolder());
   EXPECT_EQ(testsupport::ReadFile(File("KelvadonMan.ini")), settings);
   EXPECT_EQ(Entries(folder_), ExpectedEntries());
+}
+
+// The folder, RecvData/ and Log/ belong to the group kelvadon with the setgid bit and group-write
+// after every install, so that the root service and a member's console append to each other's day
+// files; the settings file is its owner's and the group's only (it holds the POP password). A
+// reinstall over what an older install and the root service left makes it so again, and takes
+// nothing away.
+TEST_F(CollectorInstall, EveryInstallSharesTheFoldersWithTheGroupKelvadon) {
+  const group* found = getgrnam("kelvadon");
+  ASSERT_NE(found, nullptr) << "scripts/setup makes the group kelvadon";
+  const gid_t kelvadon = found->gr_gid;
+  const std::string folders[] = {"", "RecvData", "Log"};
+  ASSERT_TRUE(InstallFolder());
+  for (const auto& f : folders)
+    EXPECT_TRUE(Has(f, kelvadon, 02775));
+  EXPECT_TRUE(Has("KelvadonMan.ini", kelvadon, 0660));
+
+  // Meanwhile root made a day file under its usual mask (0644, the folder's group), and an older
+  // install left the program folder and Log/ as root's (0755) and root made an event file there.
+  tmp_.Write("folder/RecvData/20261210.log", "record\r\n", 0644);
+  for (const auto& f : {"", "Log"}) {
+    ASSERT_EQ(chown(File(f).c_str(), 0, 0), 0);
+    ASSERT_EQ(chmod(File(f).c_str(), 0755), 0);
+  }
+  tmp_.Write("folder/Log/20261210.log", "event\r\n", 0644);
+  ASSERT_EQ(chown(File("KelvadonMan.ini").c_str(), 0, 0), 0);
+  ASSERT_EQ(chmod(File("KelvadonMan.ini").c_str(), 0644), 0);
+  ASSERT_TRUE(Has("RecvData/20261210.log", kelvadon, 0644));
+  ASSERT_TRUE(Has("Log/20261210.log", 0, 0644));
+  ASSERT_TRUE(InstallFolder());
+  for (const auto& f : folders)
+    EXPECT_TRUE(Has(f, kelvadon, 02775));
+  EXPECT_TRUE(Has("RecvData/20261210.log", kelvadon, 0664));
+  EXPECT_TRUE(Has("Log/20261210.log", kelvadon, 0664));
+  EXPECT_TRUE(Has("KelvadonMan.ini", kelvadon, 0660));
+
+  // What an administrator closed further stays closed.
+  ASSERT_EQ(chmod(File("Log").c_str(), 02770), 0);
+  ASSERT_EQ(chmod(File("KelvadonMan.ini").c_str(), 0640), 0);
+  ASSERT_TRUE(InstallFolder());
+  EXPECT_TRUE(Has("Log", kelvadon, 02770));
+  EXPECT_TRUE(Has("KelvadonMan.ini", kelvadon, 0640));
+}
+
+// Without the group kelvadon (here: in a mount namespace whose /etc/group lacks it) the install
+// lays the folder out all the same and says what to do.
+TEST_F(CollectorInstall, AnInstallWithoutTheGroupSaysSo) {
+  if (!testsupport::UsersCanSwitch()) GTEST_SKIP() << testsupport::kUsersCannotSwitch;
+  std::string groups;
+  for (const auto& line : testsupport::ReadLines("/etc/group"))
+    if (!line.starts_with("kelvadon:")) groups += line + "\n";
+  const std::string copy = tmp_.Write("group", groups);
+  const auto withoutTheGroup = [&] {
+    return unshare(CLONE_NEWNS) == 0 &&
+           mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+           mount(copy.c_str(), "/etc/group", nullptr, MS_BIND, nullptr) == 0;
+  };
+  const ::testing::AssertionResult installed = InstallFolder(withoutTheGroup);
+  ASSERT_TRUE(installed);
+  EXPECT_NE(std::string(installed.message()).find("The group kelvadon does not exist"),
+            std::string::npos)
+      << installed.message();
+  EXPECT_EQ(Entries(folder_), ExpectedEntries());
+  const mode_t mask = umask(0);
+  umask(mask);
+  for (const auto& f : {"", "RecvData", "Log"})
+    EXPECT_TRUE(Has(f, getegid(), 0777 & ~mask));
+  EXPECT_TRUE(Has("KelvadonMan.ini", getegid(), 0660));
 }
 
 TEST_F(CollectorInstall, TheCollectorRunsThereOnItsOwnLibraries) {

@@ -26,6 +26,7 @@
 #include "rtl/datetime.h"
 #include "rtl/files.h"
 #include "tests/console/console_folder.h"
+#include "tests/console/questions.h"
 #include "tests/support/clock.h"
 #include "tests/support/env.h"
 #include "tests/support/netns.h"
@@ -42,13 +43,9 @@ constexpr char kServiceName[] = "KelvadonManager";
 // How long a peer beside the console's loop may take.
 constexpr DWORD kPeerLimitMs = 60000;
 
-// The boxes' texts, byte for byte (CP932).
-const std::string kRunningQuestion = rtl::Utf8ToCp932(
-    "KelvadonManagerサービスプログラムが開始されています。\r\n"
-    "設定プログラムを起動するにはサービスを停止しなければなりません。\r\n"
-    "サービスを停止して設定を行いますか？");
-const std::string kExitQuestion =
-    rtl::Utf8ToCp932("KelvadonManagerサービスを起動して終了します。\r\nよろしいですか？");
+using consoletest::kExitQuestion;
+using consoletest::kRunningQuestion;
+// The other boxes' texts, byte for byte (CP932).
 const std::string kPortInUse =
     rtl::Utf8ToCp932("すでに設定プログラムを起動しています。\r\nプログラムを終了します。");
 const std::string kStatusError =

@@ -11,18 +11,15 @@
 #include "console/frmwatch.h"
 #include "console/program.h"
 #include "platform/ui/testkit/testkit.h"
-#include "rtl/cp932.h"
 #include "rtl/files.h"
+#include "tests/console/questions.h"
 #include "tests/support/env.h"
 #include "tests/support/netns.h"
 #include "tests/support/service_fixture.h"
 
 namespace {
 
-const std::string kRunningQuestion = rtl::Utf8ToCp932(
-    "KelvadonManagerサービスプログラムが開始されています。\r\n"
-    "設定プログラムを起動するにはサービスを停止しなければなりません。\r\n"
-    "サービスを停止して設定を行いますか？");
+using consoletest::kRunningQuestion;
 
 class Splash : public testsupport::ServiceTest {
  protected:

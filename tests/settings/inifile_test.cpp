@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -13,6 +14,7 @@
 
 #include "rtl/exception.h"
 #include "rtl/files.h"
+#include "rtl/fs.h"
 #include "settings/inifilecompo.h"
 #include "settings/keys.h"
 #include "tests/support/files.h"
@@ -279,16 +281,32 @@ TEST_F(SettingsFileTest, EraseEntryRemovesTypedSubEntries) {
   }
 }
 
-TEST_F(SettingsFileTest, SaveKeepsTheFileMode) {
-  for (fs::perms mode : {fs::perms(0640), fs::perms(0604), fs::perms(0600)}) {
+// The settings hold enciphered passwords: a save keeps the file's mode but for other users' bits,
+// which it drops, and a new file is the owner's and the group's (0660 under the programs' mask).
+TEST_F(SettingsFileTest, SaveKeepsTheFileModeButNeverLeavesItToOtherUsers) {
+  const struct {
+    fs::perms before, after;
+  } cases[] = {
+      {fs::perms(0640), fs::perms(0640)}, {fs::perms(0600), fs::perms(0600)},
+      {fs::perms(0660), fs::perms(0660)}, {fs::perms(0604), fs::perms(0600)},
+      {fs::perms(0644), fs::perms(0640)}, {fs::perms(0666), fs::perms(0660)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.before));
     const std::string path = Write("mode.ini", "[S]\r\nA=1\r\n");
-    fs::permissions(path, mode);
+    fs::permissions(path, c.before);
     auto ini = Open(path);
     ini->WriteString("S", "A", "2");
-    EXPECT_EQ(fs::status(path).permissions(), mode);
+    EXPECT_EQ(fs::status(path).permissions(), c.after);
     EXPECT_EQ(Read(path), "[S]\r\nA=2\r\n\r\n");
   }
   EXPECT_EQ(Listing(), std::vector<std::string>{"mode.ini"});  // no temporary file left
+
+  const mode_t mask = umask(rtl::fs::kSharedFileMask);
+  auto ini = Open(PathOf("new.ini"));
+  ini->WriteString("S", "A", "1");
+  umask(mask);
+  EXPECT_EQ(fs::status(PathOf("new.ini")).permissions(), fs::perms(0660));
 }
 
 TEST_F(SettingsFileTest, FileErrorsAreRaised) {

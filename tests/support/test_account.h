@@ -13,6 +13,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -31,15 +33,17 @@ class TestAccount {
       "$6$kelvadontest$N41ypR5T8JEhumZShm2QIG5JlMRh6/QRvk/GPhsa7f/lu5B6Yxtx0TE0k9.GDK5BvQxrVfLHcd"
       "pIHEtzcaWSc.";
 
-  // Picks a name and an id that the machine does not use and writes the copies.
-  TestAccount() {
+  // Picks a name and an id that the machine does not use and writes the copies; in the copy of
+  // /etc/group the account is a member of each of the machine's groups named in memberOf too
+  // (initgroups gives a process of the account those groups).
+  explicit TestAccount(const std::vector<std::string>& memberOf = {}) {
     for (int n = 0; getpwnam(name_.c_str()) || getgrnam(name_.c_str()); ++n)
       name_ = "kelvadon-test" + std::to_string(n);
     while (getpwuid(uid_) || getgrgid(uid_))
       ++uid_;
     const std::string id = std::to_string(uid_);
     Copy("passwd", name_ + ":x:" + id + ":" + id + ":Kelvadon test:/nonexistent:/bin/false", 0644);
-    Copy("group", name_ + ":x:" + id + ":", 0644);
+    Copy("group", name_ + ":x:" + id + ":", 0644, memberOf);
     Copy("shadow", name_ + ":" + kHash + ":19000:0:99999:7:::", 0600);
   }
 
@@ -74,10 +78,19 @@ class TestAccount {
   }
 
  private:
-  void Copy(const std::string& file, const std::string& line, mode_t mode) {
+  // The machine's file with line added, and the account added to the member lists (the last
+  // field) of the entries named in memberOf.
+  void Copy(const std::string& file, const std::string& line, mode_t mode,
+            const std::vector<std::string>& memberOf = {}) {
     const std::string original = "/etc/" + file;
-    std::string text = ReadFile(original);
-    if (!text.empty() && text.back() != '\n') text += '\n';
+    std::istringstream lines(ReadFile(original));
+    std::string text;
+    for (std::string entry; std::getline(lines, entry);) {
+      const std::string name = entry.substr(0, entry.find(':'));
+      if (std::find(memberOf.begin(), memberOf.end(), name) != memberOf.end())
+        entry += (entry.back() == ':' ? "" : ",") + name_;
+      text += entry + "\n";
+    }
     binds_.emplace_back(dir_.Write(file, text + line + "\n", mode), original);
   }
 
