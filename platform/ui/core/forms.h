@@ -48,6 +48,8 @@ class TCustomForm : public TWinControl {
   void SetBorderStyle(TBorderStyle value);
   // A popup form (hints, lists) has no border and never takes the keyboard.
   bool Popup() const { return popup_; }
+  // A popup the mouse goes through to what lies below (a hint).
+  bool MouseTransparent() const { return mouseTransparent_; }
   // biHelp is kept and has no effect: the window managers offer no help button.
   TBorderIcons BorderIcons{biSystemMenu, biMinimize, biMaximize};
   // The form sees keys before its active control (OnKeyDown, OnKeyPress).
@@ -67,8 +69,9 @@ class TCustomForm : public TWinControl {
   // OnCloseQuery's answer (true when none is assigned).
   virtual bool CloseQuery();
   // Shows the form and handles messages until ModalResult is set, then closes it (a refused
-  // close keeps it open) and returns the result. REQUIRES: the form is not visible (else
-  // EInvalidOperation).
+  // close keeps it open) and returns the result. The window belongs to the active form (else
+  // the main form), which the window manager keeps it above. REQUIRES: the form is not visible
+  // (else EInvalidOperation).
   TModalResult ShowModal();
   TModalResult ModalResult() const { return modalResult_; }
   void SetModalResult(TModalResult value) { modalResult_ = value; }
@@ -94,6 +97,9 @@ class TCustomForm : public TWinControl {
   TCloseQueryEvent OnCloseQuery;
   TCloseEvent OnClose;
 
+  // Moves and sizes the form and its window.
+  void SetBounds(int left, int top, int width, int height) override;
+
   // ---- what the peer and the controls use ----
   TRect NonClientInsets() const override;
   // The entry points of the window peer (the testkit drives them too).
@@ -115,6 +121,7 @@ class TCustomForm : public TWinControl {
   void Resize() override;
   virtual void DoClose(TCloseAction& action);
   void SetPopup(bool value) { popup_ = value; }
+  void SetMouseTransparent(bool value) { mouseTransparent_ = value; }
   void TextChanged() override;
 
  private:
@@ -147,6 +154,7 @@ class TCustomForm : public TWinControl {
   bool placed_ = false;
   bool closing_ = false;
   bool popup_ = false;
+  bool mouseTransparent_ = false;
   bool destroyed_ = false;
 };
 

@@ -12,6 +12,8 @@ constexpr int kHintOffsetY = 20;
 THintWindow::THintWindow(rtl::TComponent* owner) : TCustomForm(owner) {
   SetBorderStyle(bsNone);
   SetPopup(true);
+  // A press meant for what lies under the hint reaches it.
+  SetMouseTransparent(true);
   SetColor(clInfoBk);
   AfterConstruction();
 }
