@@ -63,6 +63,7 @@ TApplication::TApplication(TWidgetSet* widgetSet)
 }
 
 TApplication::~TApplication() {
+  ending_ = true;
   hints_.reset();
   DestroyComponents();
   DeallocateHWnd(handle_);

@@ -94,6 +94,9 @@ class TApplication : public rtl::TComponent {
   int HintHidePause = 2500;
   // The hint window and its timers, made on first use.
   THintController& Hints();
+  // True while the application goes: a form that the pointer moves onto meanwhile (as windows
+  // go, the display moves it onto what lies below) shows no hint, and none is made again.
+  bool Ending() const { return ending_; }
   // Null while no hint was ever asked for.
   THintController* HintsIfAny() const { return hints_.get(); }
 
@@ -152,6 +155,7 @@ class TApplication : public rtl::TComponent {
   TCustomForm* mainForm_ = nullptr;
   HWND handle_ = 0;
   bool terminated_ = false;
+  bool ending_ = false;
   int boxDepth_ = 0;
 };
 

@@ -462,7 +462,7 @@ void TCustomForm::RouteMouseMove(TShiftState shift, TPoint p) {
   if (c) hoverPoint_ = c->WindowToClient(p);
   SetHover(c);
   UpdateCursor();
-  if (Application && !popup_)
+  if (Application && !popup_ && !Application->Ending())
     Application->Hints().MouseOver(c, c ? c->ClientToScreen(hoverPoint_) : p);
   if (c) c->DispatchMouseMove(shift, c->WindowToClient(p));
 }

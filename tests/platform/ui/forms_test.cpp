@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -372,6 +373,26 @@ TEST(Menu, TheClickAfterAMenuChoiceReachesItsControl) {
   EXPECT_EQ(uitest::ClickAt(kit.WidgetSet, p), uitest::WindowOf(form));
   EXPECT_EQ(clicks, 1);
   EXPECT_FALSE(hint->Visible());
+}
+
+// While the application goes, its forms' windows go one by one, and the display moves the pointer
+// onto what lies below: a form that gets such a move then makes no hint window again (freed twice
+// as the application ends).
+TEST(Application, AMouseMoveWhileTheFormsGoMakesNoHints) {
+  auto kit = std::make_unique<TTestApp>();
+  TForm *below, *going;
+  kit->App.CreateForm(below);
+  kit->App.CreateForm(going);
+  auto* button = new TButton(below);
+  button->SetParent(below);
+  button->Hint = "hint";
+  button->SetShowHint(true);
+  below->Show();
+  going->Show();
+  uitest::Move(button, 5, 5);  // the hint window and its timers are made
+  going->OnDestroy = [&](rtl::TObject*) { below->PeerTarget().PeerMouseMove({}, Point(5, 5)); };
+  kit.reset();
+  EXPECT_EQ(Application, nullptr);
 }
 
 TEST(Form, PositionPlacesTheWindowOnItsFirstShow) {
