@@ -2,7 +2,7 @@
 // through the display server. The day chooser's list drops down and a clicked day loads its
 // file; the version window and the details window stay above the main window when it is
 // clicked; each click on the details window's arrows counts; a focused edit shows its caret; the
-// mail pages' labels keep clear of their edits.
+// menus show their pictures; the mail pages' labels keep clear of their edits.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -14,6 +14,7 @@
 #include "console/frmwatch.h"
 #include "platform/ui/core/dropdownlist.h"
 #include "platform/ui/fltk/probe.h"
+#include "platform/ui/fltk/simulate.h"
 #include "platform/ui/testkit/gui/gui.h"
 #include "tests/console/viewer_days.h"
 
@@ -228,6 +229,54 @@ TEST(DesktopGui, AFocusedEditShowsItsCaret) {
   EXPECT_TRUE(ColorAt(shot, bar.X + 2, bar.Y, clWindow));
 }
 
+// Whether the opaque pixels of picture show, unchanged, somewhere in shot.
+bool PictureIn(const TBitmap& shot, const TBitmap& picture) {
+  for (int y = 0; y + picture.Height() <= shot.Height(); ++y)
+    for (int x = 0; x + picture.Width() <= shot.Width(); ++x) {
+      bool all = true;
+      for (int j = 0; j < picture.Height() && all; ++j)
+        for (int i = 0; i < picture.Width() && all; ++i) {
+          const uint32_t p = picture.Pixel(i, j);
+          all = (p >> 24) != 0xFF || (shot.Pixel(x + i, y + j) & 0xFFFFFFu) == (p & 0xFFFFFFu);
+        }
+      if (all) return true;
+    }
+  return false;
+}
+
+// The help menu, dropped down by a click on its title, shows the pictures of its items (from the
+// tool bar's image list); Escape closes it.
+TEST(DesktopGui, TheMenusShowTheirPictures) {
+  viewertest::TViewerDays days;
+  Desktop d(days);
+  ASSERT_TRUE(d.kit.Ready());
+  TFrmWatch* f = d.form;
+  int x = 0;
+  while (x < f->ClientWidth() && MenuBarItemAt(*f->MainMenu1, x) != f->MnuHelpTop)
+    ++x;
+  ASSERT_LT(x, f->ClientWidth());
+  const int bar = MenuBarHeight(*f->MainMenu1);
+  const TPoint title = f->ClientToScreen(Point(x + 10, bar / 2 - bar));
+  const TRect below = Bounds(title.X - 20, title.Y + bar / 2, 300, 100);
+  TBitmap shot;
+  // The menu runs a loop of its own; the timer runs inside it.
+  TTimer look(f);
+  look.SetInterval(200);
+  int ticks = 0;
+  look.OnTimer = [&](rtl::TObject*) {
+    const bool found = PictureIn(fltkpeer::GrabScreen(below), f->ImgToolBar->Image(2));
+    if (!found && ++ticks < 100) return;
+    look.SetEnabled(false);
+    shot = ScreenShot(below, "help-menu");
+    fltkpeer::SendKeyToDisplay(VK_ESCAPE);
+  };
+  ClickOnDisplay(title);
+  ASSERT_TRUE(RunUntil([&] { return !look.Enabled(); }));
+  ASSERT_FALSE(shot.Empty());
+  EXPECT_TRUE(PictureIn(shot, f->ImgToolBar->Image(2))) << "the version item's picture";
+  EXPECT_TRUE(PictureIn(shot, f->ImgToolBar->Image(3))) << "the help item's picture";
+}
+
 // Every label of the mail pages ends at least a few pixels before the edit it names, in the
 // fonts the display draws them with.
 TEST(DesktopGui, TheMailPagesLabelsKeepClearOfTheirEdits) {
@@ -248,6 +297,8 @@ TEST(DesktopGui, TheMailPagesLabelsKeepClearOfTheirEdits) {
     EXPECT_LE(p.label->Left() + p.label->Width() + kGap, p.edit->Left())
         << p.label->Name << " is " << p.label->Width() << " pixels wide";
   }
+  // A look at the page, its check box ticked.
+  f->ChkPopSmtp->SetChecked(true);
   f->PagWatch->SetActivePage(f->TamMailEnv);
   EXPECT_FALSE(Shot(f, "mailenv").Empty());
 }
