@@ -134,8 +134,7 @@ void TDropDownList::Open() {
   const int height = items_->Rows() * items_->ItemHeight() + 2 * kFrame;
   const int width = combo_->Width();
   const TPoint below = combo_->ClientToScreen(Point(0, combo_->Height()));
-  const TRect area =
-      Screen ? Screen->WorkAreaRect() : TRect{below.X, below.Y, below.X + width, below.Y + height};
+  const TRect area = Screen->WorkAreaRect();
   int top = below.Y;
   if (top + height > area.Bottom) {
     const int above = combo_->ClientToScreen(Point(0, 0)).Y - height;

@@ -48,8 +48,6 @@ class TCustomForm : public TWinControl {
   void SetBorderStyle(TBorderStyle value);
   // A popup form (hints, lists) has no border and never takes the keyboard.
   bool Popup() const { return popup_; }
-  // A popup the mouse goes through to what lies below (a hint).
-  bool MouseTransparent() const { return mouseTransparent_; }
   // biHelp is kept and has no effect: the window managers offer no help button.
   TBorderIcons BorderIcons{biSystemMenu, biMinimize, biMaximize};
   // The form sees keys before its active control (OnKeyDown, OnKeyPress).
@@ -121,6 +119,7 @@ class TCustomForm : public TWinControl {
   void Resize() override;
   virtual void DoClose(TCloseAction& action);
   void SetPopup(bool value) { popup_ = value; }
+  // A popup the mouse goes through to what lies below (a hint).
   void SetMouseTransparent(bool value) { mouseTransparent_ = value; }
   void TextChanged() override;
 

@@ -22,7 +22,7 @@ TOwnDisplay OpenOwnDisplay() {
   return TOwnDisplay(XOpenDisplay(nullptr));
 }
 
-// The bits of mask, as a shift and a width.
+// How far mask's lowest bit lies from bit 0.
 int ShiftOf(unsigned long mask) {
   int shift = 0;
   while (mask && !(mask & 1)) {

@@ -286,16 +286,10 @@ void TFltkWindowPeer::SetModal(bool modal, TWindowPeer* owner) {
   modal_ = modal;
   auto* ownerPeer = dynamic_cast<TFltkWindowPeer*>(owner);
   owner_ = modal && ownerPeer ? ownerPeer->FltkWindow() : nullptr;
-  if (modal) {
+  if (modal)
     BeginModal(window_);
-    // Shown already: it belongs to its owner from now on.
-    if (window_->shown()) {
-      if (owner_) SetTransientFor(window_, owner_, true);
-      Activate();
-    }
-  } else {
+  else
     EndModal(window_);
-  }
 }
 
 void TFltkWindowPeer::Invalidate(const TRect& r) {
