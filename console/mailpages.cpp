@@ -105,7 +105,7 @@ void TFrmWatch::BuildMailPages() {
   GrpServer->SetBounds(8, 8, 641, 273);
   LblSmtpServer = AddLabel(this, GrpServer, "LblSmtpServer", t::kLblSmtpServer, 16, 28);
   EdtSmtpServer = AddEdit(this, GrpServer, "EdtSmtpServer", 136, 24, 417);
-  LblSmtpPort = AddLabel(this, GrpServer, "LblSmtpPort", t::kLblPort, 562, 28);
+  LblSmtpPort = AddLabel(this, GrpServer, "LblSmtpPort", t::kLblPort, 558, 28);
   EdtSmtpPort = AddPortEdit(this, GrpServer, "EdtSmtpPort", 596, 24, 39, settings::kSmtpPort);
   ChkPopSmtp = new TCheckBox(this);
   ChkPopSmtp->Name = "ChkPopSmtp";
@@ -115,11 +115,11 @@ void TFrmWatch::BuildMailPages() {
   GrpPop = AddGroup(this, GrpServer, "GrpPop", "");
   GrpPop->SetBounds(136, 72, 417, 89);
   LblPopServer = AddLabel(this, GrpPop, "LblPopServer", t::kLblPopServer, 12, 20);
-  EdtPopServer = AddEdit(this, GrpPop, "EdtPopServer", 84, 16, 225);
+  EdtPopServer = AddEdit(this, GrpPop, "EdtPopServer", 90, 16, 225);
   LblPopPort = AddLabel(this, GrpPop, "LblPopPort", t::kLblPort, 322, 20);
   EdtPopPort = AddPortEdit(this, GrpPop, "EdtPopPort", 360, 16, 33, settings::kPopPort);
   LblPopUser = AddLabel(this, GrpPop, "LblPopUser", t::kLblPopUser, 12, 54);
-  EdtPopUser = AddEdit(this, GrpPop, "EdtPopUser", 84, 50, 113);
+  EdtPopUser = AddEdit(this, GrpPop, "EdtPopUser", 90, 50, 113);
   LblPopPasswd = AddLabel(this, GrpPop, "LblPopPasswd", t::kLblPopPasswd, 214, 54);
   EdtPopPasswd = AddEdit(this, GrpPop, "EdtPopPasswd", 280, 50, 113);
   EdtPopPasswd->PasswordChar = '*';

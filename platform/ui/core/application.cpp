@@ -21,6 +21,36 @@ void TScreen::SetCursor(TCursor value) {
 void TScreen::RemoveForm(TCustomForm* form) {
   forms_.erase(std::remove(forms_.begin(), forms_.end(), form), forms_.end());
   if (activeForm_ == form) activeForm_ = nullptr;
+  // A list that goes while open closes nothing more.
+  if (dropDownList_ == form) DropDownClosed(dropDownControl_);
+}
+
+void TScreen::DropDownOpened(TControl* control, TCustomForm* list, std::function<void()> closeUp) {
+  if (control != dropDownControl_) CloseDropDown();
+  dropDownControl_ = control;
+  dropDownList_ = list;
+  closeUp_ = std::move(closeUp);
+}
+
+void TScreen::DropDownClosed(const TControl* control) {
+  if (control != dropDownControl_) return;
+  dropDownControl_ = nullptr;
+  dropDownList_ = nullptr;
+  closeUp_ = nullptr;
+}
+
+void TScreen::CloseDropDown() {
+  if (!dropDownControl_) return;
+  std::function<void()> closeUp = std::move(closeUp_);
+  DropDownClosed(dropDownControl_);
+  if (closeUp) closeUp();
+}
+
+bool TScreen::InsideDropDown(const TCustomForm* form, const TControl* control) const {
+  if (!dropDownControl_ || form == dropDownList_) return true;
+  for (const TControl* c = control; c; c = c->Parent())
+    if (c == dropDownControl_) return true;
+  return false;
 }
 
 TApplication::TApplication(TWidgetSet* widgetSet)
@@ -33,6 +63,7 @@ TApplication::TApplication(TWidgetSet* widgetSet)
 }
 
 TApplication::~TApplication() {
+  ending_ = true;
   hints_.reset();
   DestroyComponents();
   DeallocateHWnd(handle_);
@@ -121,6 +152,7 @@ void TApplication::HandleException() {
 
 int TApplication::MessageBox(const std::string& text, const std::string& caption, UINT flags) {
   TMessageBoxRequest request = MakeBoxRequest(text, caption.empty() ? Title : caption, flags);
+  request.Owner = ModalOwner();
   if (boxDepth_ >= kMaxNestedBoxes) {
     std::fprintf(stderr, "%s: %s\n", request.Caption.c_str(), request.Text.c_str());
     return request.CloseResult;
@@ -136,6 +168,13 @@ int TApplication::MessageBox(const std::string& text, const std::string& caption
   while ((result = box->Result()) == 0)
     HandleMessage();
   return result;
+}
+
+TWindowPeer* TApplication::ModalOwner(const TCustomForm* except) const {
+  for (TCustomForm* form : {Screen->ActiveForm(), mainForm_})
+    if (form && form != except && form->Visible() && !form->Popup() && form->WindowPeer())
+      return form->WindowPeer();
+  return nullptr;
 }
 
 void ShowMessage(const std::string& text) {

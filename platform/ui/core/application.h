@@ -9,6 +9,7 @@
 #pragma once
 
 #include <exception>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -48,12 +49,29 @@ class TScreen {
   void RemoveForm(TCustomForm* form);
   void SetActiveForm(TCustomForm* form) { activeForm_ = form; }
 
+  // The drop-down list that is open: the control it drops from (null: none) and its popup form.
+  // One is open at a time; opening another closes the first. The forms close it (closeUp) when a
+  // press lands neither on the list nor on its control, and when the control's form loses the
+  // keyboard, moves or hides.
+  TControl* DropDownControl() const { return dropDownControl_; }
+  void DropDownOpened(TControl* control, TCustomForm* list, std::function<void()> closeUp);
+  // The control closed its list itself: nothing is called.
+  void DropDownClosed(const TControl* control);
+  // Closes the open list, if any (its closeUp).
+  void CloseDropDown();
+  // Whether a press on control, which lies on form, belongs to the open list (on the list or on
+  // the control it drops from); true when none is open.
+  bool InsideDropDown(const TCustomForm* form, const TControl* control) const;
+
  private:
   TWidgetSet* widgetSet_;
   TCursor cursor_ = crDefault;
   TFont menuFont_;
   std::vector<TCustomForm*> forms_;
   TCustomForm* activeForm_ = nullptr;
+  TControl* dropDownControl_ = nullptr;
+  TCustomForm* dropDownList_ = nullptr;
+  std::function<void()> closeUp_;
 };
 
 class TApplication : public rtl::TComponent {
@@ -75,6 +93,9 @@ class TApplication : public rtl::TComponent {
   int HintHidePause = 2500;
   // The hint window and its timers, made on first use.
   THintController& Hints();
+  // True while the application goes: a form that the pointer moves onto meanwhile (as windows
+  // go, the display moves it onto what lies below) shows no hint, and none is made again.
+  bool Ending() const { return ending_; }
   // Null while no hint was ever asked for.
   THintController* HintsIfAny() const { return hints_.get(); }
 
@@ -115,6 +136,9 @@ class TApplication : public rtl::TComponent {
   // IDOK for MB_OK). A box shown while the application ends still waits for its answer.
   int MessageBox(const std::string& text, const std::string& caption, UINT flags);
   int BoxDepth() const { return boxDepth_; }
+  // The window a modal form or a message box belongs to: the active form, else the main form,
+  // when it is shown and not except; null when neither is.
+  TWindowPeer* ModalOwner(const TCustomForm* except = nullptr) const;
 
   // A window of the GUI thread for the application's own messages (form release).
   HWND Handle() const { return handle_; }
@@ -130,6 +154,7 @@ class TApplication : public rtl::TComponent {
   TCustomForm* mainForm_ = nullptr;
   HWND handle_ = 0;
   bool terminated_ = false;
+  bool ending_ = false;
   int boxDepth_ = 0;
 };
 

@@ -249,6 +249,7 @@ TCursor TControl::CursorOver(TPoint p) const {
 void TControl::DispatchMouseDown(TMouseButton button, TShiftState shift, TPoint p) {
   // The scroll bars first: a press on them, a double click's second one too, is theirs alone.
   if (scrollBars_ && scrollBars_->MouseDown(button, shift, p)) return;
+  if (!doubleClicks_) shift.Exclude(ssDouble);
   if (button == mbLeft) pressed_ = !shift.Contains(ssDouble);
   MouseDown(button, shift, p.X, p.Y);
   if (button == mbLeft && shift.Contains(ssDouble)) DblClick();

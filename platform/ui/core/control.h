@@ -210,6 +210,10 @@ class TControl : public rtl::TComponent {
   virtual void ParentColorChanged();
   // Whether a press of this control counts as a click when released on it.
   bool MouseCaptured() const { return pressed_; }
+  // Whether the control takes double clicks (the default): a second press soon after the first
+  // carries ssDouble and fires DblClick instead of making a click. A control that does not
+  // (a push button) takes every press as a press of its own, so each click counts.
+  void SetDoubleClicks(bool value) { doubleClicks_ = value; }
   // Called when the control enters or leaves a parent or its ancestors change.
   virtual void ParentChanged() {}
   // Registers the control's scroll bars (a member of the derived control; null: none). They
@@ -249,6 +253,7 @@ class TControl : public rtl::TComponent {
   bool parentShowHint_ = true;
   bool loading_ = false;
   bool pressed_ = false;  // a left press began on this control
+  bool doubleClicks_ = true;
   TCanvas canvas_;
   TControlScrollBars* scrollBars_ = nullptr;
 };

@@ -7,6 +7,16 @@
 #include "platform/ui/core/scrollbar.h"
 #include "platform/ui/core/stdctrls.h"
 
+namespace {
+
+// Closes the open drop-down list when it drops from a control of form.
+void CloseDropDownOf(const TCustomForm* form) {
+  if (Screen && Screen->DropDownControl() && GetParentForm(Screen->DropDownControl()) == form)
+    Screen->CloseDropDown();
+}
+
+}  // namespace
+
 // The peer's entry points, each guarded: a handler's exception is shown, never passed to the peer.
 class TCustomForm::Target : public TPeerTarget {
  public:
@@ -68,6 +78,7 @@ class TCustomForm::Target : public TPeerTarget {
     });
   }
   void PeerMoved(TPoint screenPos) override {
+    CloseDropDownOf(form_);
     TRect ins = form_->NonClientInsets();
     // The peer window starts at the menu bar, inside the frame.
     form_->TControl::SetBounds(screenPos.X - ins.Left,
@@ -76,6 +87,7 @@ class TCustomForm::Target : public TPeerTarget {
   }
   void PeerActivated(bool active) override {
     form_->Guarded([&] {
+      if (!active) CloseDropDownOf(form_);
       if (Screen) Screen->SetActiveForm(active ? form_ : nullptr);
       if (active && form_->OnActivate) form_->OnActivate(form_);
       if (!active && form_->OnDeactivate) form_->OnDeactivate(form_);
@@ -176,6 +188,7 @@ void TCustomForm::CreatePeer() {
   style.Kind = popup_                   ? TWindowKind::Popup
                : borderStyle_ == bsNone ? TWindowKind::Borderless
                                         : TWindowKind::Normal;
+  style.MouseTransparent = popup_ && mouseTransparent_;
   style.Sizeable = borderStyle_ == bsSizeable || borderStyle_ == bsSizeToolWin;
   style.CloseButton = BorderIcons.Contains(biSystemMenu);
   style.MinimizeButton = style.CloseButton && BorderIcons.Contains(biMinimize);
@@ -207,6 +220,9 @@ void TCustomForm::SetVisible(bool value) {
       }
     }
     CreatePeer();
+    if (modal_ && peer_ && Application) peer_->SetModal(true, Application->ModalOwner(this));
+  } else {
+    CloseDropDownOf(this);
   }
   TWinControl::SetVisible(value);
   if (peer_) {
@@ -224,6 +240,12 @@ void TCustomForm::SetVisible(bool value) {
 
 void TCustomForm::TextChanged() {
   if (peer_) peer_->SetCaption(Caption());
+}
+
+void TCustomForm::SetBounds(int left, int top, int width, int height) {
+  TWinControl::SetBounds(left, top, width, height);
+  // A move alone changes no size, so Resize does not place the window.
+  PlacePeer();
 }
 
 void TCustomForm::Resize() {
@@ -278,7 +300,6 @@ TModalResult TCustomForm::ShowModal() {
     ~Reset() { f->modal_ = false; }
   } reset{this};
   Show();
-  if (peer_) peer_->SetModal(true);
   TCloseAction action = caHide;
   for (;;) {
     Application->HandleMessage();
@@ -296,7 +317,7 @@ TModalResult TCustomForm::ShowModal() {
     }
     break;
   }
-  if (peer_) peer_->SetModal(false);
+  if (peer_) peer_->SetModal(false, nullptr);
   Hide();
   if (action == caFree) Release();
   return modalResult_;
@@ -396,7 +417,12 @@ TButton* FindButton(const TWinControl* w, bool isDefault) {
 }  // namespace
 
 void TCustomForm::RouteMouseDown(TMouseButton button, TShiftState shift, TPoint p) {
-  if (menu_ && p.Y < MenuHeight()) {
+  // A press anywhere but on the open drop-down list or its control closes the list first.
+  const bool onMenuBar = menu_ && p.Y < MenuHeight();
+  if (Screen &&
+      !Screen->InsideDropDown(this, onMenuBar ? nullptr : ControlAtPos(WindowToClient(p))))
+    Screen->CloseDropDown();
+  if (onMenuBar) {
     if (button != mbLeft) return;
     ClickMenuBar(*menu_, p.X);
     // An item with a submenu drops it down below the bar, where it was clicked.
@@ -436,7 +462,7 @@ void TCustomForm::RouteMouseMove(TShiftState shift, TPoint p) {
   if (c) hoverPoint_ = c->WindowToClient(p);
   SetHover(c);
   UpdateCursor();
-  if (Application && !popup_)
+  if (Application && !popup_ && !Application->Ending())
     Application->Hints().MouseOver(c, c ? c->ClientToScreen(hoverPoint_) : p);
   if (c) c->DispatchMouseMove(shift, c->WindowToClient(p));
 }

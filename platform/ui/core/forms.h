@@ -67,8 +67,9 @@ class TCustomForm : public TWinControl {
   // OnCloseQuery's answer (true when none is assigned).
   virtual bool CloseQuery();
   // Shows the form and handles messages until ModalResult is set, then closes it (a refused
-  // close keeps it open) and returns the result. REQUIRES: the form is not visible (else
-  // EInvalidOperation).
+  // close keeps it open) and returns the result. The window belongs to the active form (else
+  // the main form), which the window manager keeps it above. REQUIRES: the form is not visible
+  // (else EInvalidOperation).
   TModalResult ShowModal();
   TModalResult ModalResult() const { return modalResult_; }
   void SetModalResult(TModalResult value) { modalResult_ = value; }
@@ -94,6 +95,9 @@ class TCustomForm : public TWinControl {
   TCloseQueryEvent OnCloseQuery;
   TCloseEvent OnClose;
 
+  // Moves and sizes the form and its window.
+  void SetBounds(int left, int top, int width, int height) override;
+
   // ---- what the peer and the controls use ----
   TRect NonClientInsets() const override;
   // The entry points of the window peer (the testkit drives them too).
@@ -115,6 +119,8 @@ class TCustomForm : public TWinControl {
   void Resize() override;
   virtual void DoClose(TCloseAction& action);
   void SetPopup(bool value) { popup_ = value; }
+  // A popup the mouse goes through to what lies below (a hint).
+  void SetMouseTransparent(bool value) { mouseTransparent_ = value; }
   void TextChanged() override;
 
  private:
@@ -147,6 +153,7 @@ class TCustomForm : public TWinControl {
   bool placed_ = false;
   bool closing_ = false;
   bool popup_ = false;
+  bool mouseTransparent_ = false;
   bool destroyed_ = false;
 };
 

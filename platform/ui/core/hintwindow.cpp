@@ -13,6 +13,8 @@ constexpr int kHintOffsetY = 20;
 THintWindow::THintWindow(rtl::TComponent* owner) : TCustomForm(owner) {
   SetBorderStyle(bsNone);
   SetPopup(true);
+  // A press meant for what lies under the hint reaches it.
+  SetMouseTransparent(true);
   SetColor(clInfoBk);
   SetUiFont(*Font());
   AfterConstruction();

@@ -1,8 +1,9 @@
 // The hint window: a popup form that shows a control's hint near the pointer (its lines broken
-// only at the screen's width, the window kept on the screen), and the rule that decides when:
-// the pointer rests on a control whose ShowHint holds for the application's HintPause, then the
-// hint shows until the pointer leaves the control, a button goes down or HintHidePause passes. The
-// application owns one hint window and its two timers. Threads: the GUI thread only.
+// only at the screen's width, the window kept on the screen; the mouse goes through it to what
+// lies below), and the rule that decides when: the pointer rests on a control whose ShowHint holds
+// for the application's HintPause, then the hint shows until the pointer leaves the control, a
+// button goes down or HintHidePause passes. The application owns one hint window and its two
+// timers. Threads: the GUI thread only.
 #pragma once
 
 #include <string>

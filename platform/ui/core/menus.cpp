@@ -76,7 +76,16 @@ void TMenuItem::Click() {
   if (Enabled && OnClick) OnClick(this);
 }
 
-TMenu::TMenu(rtl::TComponent* owner) : rtl::TComponent(owner), items_(new TMenuItem(nullptr)) {}
+TMenu* TMenuItem::Menu() const {
+  const TMenuItem* root = this;
+  while (root->parent_)
+    root = root->parent_;
+  return root->menu_;
+}
+
+TMenu::TMenu(rtl::TComponent* owner) : rtl::TComponent(owner), items_(new TMenuItem(nullptr)) {
+  items_->menu_ = this;
+}
 
 TMenu::~TMenu() {
   delete items_;

@@ -10,6 +10,7 @@
 #include "rtl/classes.h"
 
 class TCustomImageList;
+class TMenu;
 
 constexpr int kMenuBarHeight = 19;
 
@@ -31,6 +32,8 @@ class TMenuItem : public rtl::TComponent {
   // REQUIRES: 0 <= index < Count().
   TMenuItem* Items(int index) const { return items_[index]; }
   TMenuItem* Parent() const { return parent_; }
+  // The menu the item is in (through its parents), or null; its Images hold the item's picture.
+  TMenu* Menu() const;
   // Takes item into this item's children (out of its old parent).
   void Add(TMenuItem* item);
   void Insert(int index, TMenuItem* item);
@@ -44,7 +47,9 @@ class TMenuItem : public rtl::TComponent {
   virtual void Click();
 
  private:
+  friend class TMenu;
   TMenuItem* parent_ = nullptr;
+  TMenu* menu_ = nullptr;  // set on a menu's root item
   std::vector<TMenuItem*> items_;
 };
 

@@ -103,6 +103,8 @@ enum class TWindowKind {
 
 struct TWindowStyle {
   TWindowKind Kind = TWindowKind::Normal;
+  // Popup only: the mouse goes through the window to whatever lies below it (hints).
+  bool MouseTransparent = false;
   bool Sizeable = true;
   bool CloseButton = true;
   bool MinimizeButton = true;
@@ -117,8 +119,10 @@ class TWindowPeer {
   virtual void SetBounds(const TRect& screenRect) = 0;
   virtual void SetCaption(const std::string& caption) = 0;
   virtual void SetVisible(bool visible) = 0;
-  // While modal, the window stays above the program's other windows.
-  virtual void SetModal(bool modal) = 0;
+  // Makes the window modal, or ends that. A modal window belongs to owner (the window it was
+  // opened from; null when none is shown), which the window manager keeps it above, and while it
+  // is modal the program's other windows take no input. Called before the window is shown.
+  virtual void SetModal(bool modal, TWindowPeer* owner) = 0;
   // Asks for a PeerPaint of rect (window coordinates) soon; Update paints what is asked now.
   virtual void Invalidate(const TRect& rect) = 0;
   virtual void Update() = 0;
@@ -140,6 +144,8 @@ struct TMessageBoxRequest {
   std::vector<TBoxButton> Buttons;
   int DefaultButton = 0;  // index into Buttons
   int CloseResult = 0;    // the answer when the box is closed without a button
+  // The window the box belongs to, which the window manager keeps it above (null: none).
+  TWindowPeer* Owner = nullptr;
 };
 class TBoxPeer {
  public:

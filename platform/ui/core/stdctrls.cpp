@@ -1,9 +1,12 @@
 #include "platform/ui/core/stdctrls.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 
+#include "platform/ui/core/application.h"
 #include "platform/ui/core/drawtext.h"
+#include "platform/ui/core/dropdownlist.h"
 #include "platform/ui/core/forms.h"
 #include "rtl/cp932.h"
 
@@ -12,8 +15,6 @@ namespace {
 // The check box's and radio button's mark, and the space between it and the caption.
 constexpr int kMarkSize = 13;
 constexpr int kMarkGap = 4;
-// The height of one row of the combo box's list.
-constexpr int kListRowHeight = 16;
 
 bool IsLead(const std::string& s, size_t i) {
   return rtl::IsLeadByte(static_cast<unsigned char>(s[i])) && i + 1 < s.size();
@@ -38,6 +39,43 @@ int NextChar(const std::string& s, int pos) {
   if (pos >= static_cast<int>(s.size())) return pos;
   if (IsLineBreakAt(s, pos)) return pos + 2;
   return pos + (IsLead(s, static_cast<size_t>(pos)) ? 2 : 1);
+}
+
+// What a double click selects: a run of characters of one kind around pos.
+enum TCharKind { ckBlank, ckWord, ckWide, ckSign, ckBreak };
+
+TCharKind KindAt(const std::string& s, size_t i) {
+  const auto b = static_cast<unsigned char>(s[i]);
+  if (IsLead(s, i))
+    return b == 0x81 && static_cast<unsigned char>(s[i + 1]) == 0x40 ? ckBlank : ckWide;
+  if (b == ' ' || b == '\t') return ckBlank;
+  if (b == '\r' || b == '\n') return ckBreak;
+  // Letters, digits, the underscore and half-width katakana.
+  if (std::isalnum(b) || b == '_' || (b >= 0xA1 && b <= 0xDF)) return ckWord;
+  return ckSign;
+}
+
+// The byte range of the word at byte position pos: the characters of the kind found at pos (or,
+// at the end of the text or of a line, just before it) on either side.
+TTextSpan WordAt(const std::string& s, int pos) {
+  const int n = static_cast<int>(s.size());
+  pos = std::clamp(pos, 0, n);
+  int at = pos;
+  if (at == n || KindAt(s, static_cast<size_t>(at)) == ckBreak) {
+    if (at == 0) return TTextSpan{0, 0};
+    at = PrevChar(s, at);
+  }
+  const TCharKind kind = KindAt(s, static_cast<size_t>(at));
+  if (kind == ckBreak) return TTextSpan{static_cast<size_t>(pos), static_cast<size_t>(pos)};
+  int start = at, end = NextChar(s, at);
+  while (start > 0) {
+    const int prev = PrevChar(s, start);
+    if (KindAt(s, static_cast<size_t>(prev)) != kind) break;
+    start = prev;
+  }
+  while (end < n && KindAt(s, static_cast<size_t>(end)) == kind)
+    end = NextChar(s, end);
+  return TTextSpan{static_cast<size_t>(start), static_cast<size_t>(end)};
 }
 
 // The lines of a multi-line edit scroll this many a notch of the wheel.
@@ -197,17 +235,18 @@ int TCustomEdit::CaretX(const std::vector<TTextSpan>& lines, int pos) const {
   TCanvas measure;
   measure.SetFont(*Font());
   const size_t end = std::min(static_cast<size_t>(pos), line.End);
-  return measure.TextWidth(std::string_view(Text()).substr(line.Start, end - line.Start));
+  return measure.TextWidth(std::string_view(DisplayText()).substr(line.Start, end - line.Start));
 }
 
 int TCustomEdit::PositionAt(const TTextSpan& line, int x) const {
   TCanvas measure;
   measure.SetFont(*Font());
   const std::string& t = Text();
+  const std::string shown = DisplayText();
   int best = static_cast<int>(line.Start), bestDistance = std::abs(x);
   for (int i = best; i < static_cast<int>(line.End);) {
     i = std::min(NextChar(t, i), static_cast<int>(line.End));
-    const int w = measure.TextWidth(std::string_view(t).substr(line.Start, i - line.Start));
+    const int w = measure.TextWidth(std::string_view(shown).substr(line.Start, i - line.Start));
     if (std::abs(w - x) < bestDistance) {
       best = i;
       bestDistance = std::abs(w - x);
@@ -272,6 +311,26 @@ bool TCustomEdit::DoMouseWheel(TShiftState Shift, int WheelDelta, TPoint MousePo
   if (notches == 0) return false;
   SetTopLine(topLine_ - notches * kWheelLines);
   return true;
+}
+
+void TCustomEdit::MouseDown(TMouseButton Button, TShiftState Shift, int X, int Y) {
+  TWinControl::MouseDown(Button, Shift, X, Y);
+  if (Button != mbLeft) return;
+  const std::vector<TTextSpan> lines = DisplayLines();
+  const TRect area = LinesRect();
+  TCanvas measure;
+  measure.SetFont(*Font());
+  const int lineHeight = std::max(1, measure.TextHeight("Wg"));
+  const int row = Y < area.Top ? topLine_ : topLine_ + (Y - area.Top) / lineHeight;
+  const int line = std::clamp(row, 0, static_cast<int>(lines.size()) - 1);
+  const int pos = PositionAt(lines[line], X - area.Left);
+  if (!Shift.Contains(ssDouble)) {
+    MoveCaret(pos);
+    return;
+  }
+  const TTextSpan word = WordAt(Text(), pos);
+  SetSelStart(static_cast<int>(word.Start));
+  SetSelLength(static_cast<int>(word.End - word.Start));
 }
 
 void TCustomEdit::PaintLines(TCanvas* c, bool showSelection) {
@@ -477,18 +536,38 @@ void TCustomEdit::PaintNonClient(TCanvas& canvas) {
   Frame3D(canvas, r, cl3DDkShadow, cl3DLight, 1);
 }
 
+TRect TEdit::LinesRect() const {
+  TCanvas measure;
+  measure.SetFont(*Font());
+  const int h = measure.TextHeight("Wg");
+  const int top = (ClientHeight() - h) / 2;
+  return TRect{1, top, ClientWidth(), top + h};
+}
+
+std::string TEdit::DisplayText() const {
+  return PasswordChar ? std::string(Text().size(), PasswordChar) : Text();
+}
+
 void TEdit::Paint() {
   TCanvas* c = Canvas();
   FillBackground(c, ClientRect(), IsEnabled() ? Color() : clBtnFace);
-  std::string shown = PasswordChar ? std::string(Text().size(), PasswordChar) : Text();
+  const std::string shown = DisplayText();
+  const TRect line = LinesRect();
+  const TColor textColor = IsEnabled() ? Font()->Color() : clGrayText;
   c->Brush()->SetStyle(bsClear);
-  c->Font()->SetColor(IsEnabled() ? Font()->Color() : clGrayText);
-  c->TextOut(1, (ClientHeight() - c->TextHeight(shown)) / 2, shown);
-  if (Focused() && SelLength() > 0) {
-    int x0 = 1 + c->TextWidth(std::string_view(shown).substr(0, SelStart()));
-    int x1 = x0 + c->TextWidth(std::string_view(shown).substr(SelStart(), SelLength()));
-    FillBackground(c, TRect{x0, 1, x1, ClientHeight() - 1}, clHighlight);
+  c->Font()->SetColor(textColor);
+  c->TextOut(line.Left, line.Top, shown);
+  if (!Focused()) return;
+  const std::string_view text(shown);
+  const int x = line.Left + c->TextWidth(text.substr(0, SelStart()));
+  if (SelLength() > 0) {
+    c->Brush()->SetStyle(bsSolid);
+    c->Brush()->SetColor(clHighlight);
+    c->Font()->SetColor(clHighlightText);
+    c->TextOut(x, line.Top, text.substr(SelStart(), SelLength()));
+    return;
   }
+  FillBackground(c, TRect{x, line.Top, x + 1, line.Bottom}, textColor);
 }
 
 // ---- TMemo ----
@@ -585,6 +664,7 @@ void TMemo::Paint() {
 TButton::TButton(rtl::TComponent* owner) : TWinControl(owner) {
   SetTakesFocus(true);
   SetTabStop(true);
+  SetDoubleClicks(false);
   SetBounds(0, 0, 75, 25);
 }
 
@@ -666,8 +746,13 @@ void PaintMarkAndCaption(TControl* control, TCanvas* c, bool round, TCheckBoxSta
     Frame3D(*c, inner, clBtnShadow, clBtnHighlight, 1);
     FillBackground(c, inner, state == cbGrayed ? clBtnFace : clWindow);
     if (state != cbUnchecked) {
-      c->Brush()->SetColor(clWindowText);
-      c->FillRect(inner.Inflate(-3, -3));
+      // The tick: down from the left, up to the right, three pixels thick.
+      c->Pen()->SetColor(state == cbGrayed ? clGrayText : clWindowText);
+      c->Pen()->SetWidth(1);
+      c->Pen()->SetStyle(psSolid);
+      const int x = inner.Left + 2, y = inner.Top + 3;
+      for (int dy = 0; dy < 3; ++dy)
+        c->Polyline({Point(x, y + dy + 1), Point(x + 2, y + dy + 3), Point(x + 7, y + dy - 2)});
     }
   }
   TRect text{kMarkSize + kMarkGap, 0, r.Right, r.Bottom};
@@ -775,6 +860,10 @@ TComboBox::TComboBox(rtl::TComponent* owner) : TWinControl(owner) {
   SetBounds(0, 0, 145, 21);
 }
 
+TComboBox::~TComboBox() {
+  if (Screen) Screen->DropDownClosed(this);
+}
+
 void TComboBox::SetItemIndex(int value) {
   if (value < -1 || value >= items_.Count()) return;
   itemIndex_ = value;
@@ -784,11 +873,26 @@ void TComboBox::SetItemIndex(int value) {
 
 void TComboBox::SetDroppedDown(bool value) {
   if (value == dropped_) return;
+  if (value && !Showing()) return;
   dropped_ = value;
   hot_ = value ? itemIndex_ : -1;
   Invalidate();
-  if (value && OnDropDown) OnDropDown(this);
-  if (!value && OnCloseUp) OnCloseUp(this);
+  if (value) {
+    if (!list_) list_ = std::make_unique<TDropDownList>(this);
+    list_->Open();
+    if (Screen) Screen->DropDownOpened(this, list_.get(), [this] { SetDroppedDown(false); });
+    if (OnDropDown && CanFire()) OnDropDown(this);
+  } else {
+    if (Screen) Screen->DropDownClosed(this);
+    if (list_) list_->Hide();
+    if (OnCloseUp && CanFire()) OnCloseUp(this);
+  }
+}
+
+void TComboBox::SetHotIndex(int index) {
+  if (index < -1 || index >= items_.Count() || index == hot_) return;
+  hot_ = index;
+  if (list_ && dropped_) list_->Items()->ShowHot();
 }
 
 void TComboBox::Choose(int index) {
@@ -810,8 +914,7 @@ void TComboBox::KeyDown(WORD& Key, TShiftState Shift) {
   }
   if (dropped_) {
     if (Key == VK_UP || Key == VK_DOWN) {
-      hot_ = std::clamp(hot_ + (Key == VK_UP ? -1 : 1), 0, std::max(0, n - 1));
-      Invalidate();
+      SetHotIndex(std::clamp(hot_ + (Key == VK_UP ? -1 : 1), 0, std::max(0, n - 1)));
     } else if (Key == VK_RETURN) {
       Choose(hot_);
     } else if (Key == VK_ESCAPE) {
@@ -827,15 +930,36 @@ void TComboBox::KeyDown(WORD& Key, TShiftState Shift) {
   }
 }
 
+void TComboBox::DoExit() {
+  SetDroppedDown(false);
+  TWinControl::DoExit();
+}
+
+int TComboBox::ListItemAt(TPoint p) const {
+  if (!list_ || !dropped_) return -1;
+  const TDropDownItems* rows = list_->Items();
+  return rows->ItemAt(rows->ScreenToClient(ClientToScreen(p)));
+}
+
 void TComboBox::MouseDown(TMouseButton Button, TShiftState Shift, int X, int Y) {
   TWinControl::MouseDown(Button, Shift, X, Y);
+  if (Button == mbLeft) SetDroppedDown(!dropped_);
+}
+
+void TComboBox::MouseMove(TShiftState Shift, int X, int Y) {
+  TWinControl::MouseMove(Shift, X, Y);
+  // A press on the box dragged over the list makes the item under the pointer hot.
+  if (!MouseCaptured()) return;
+  const int index = ListItemAt(Point(X, Y));
+  if (index >= 0) SetHotIndex(index);
+}
+
+void TComboBox::MouseUp(TMouseButton Button, TShiftState Shift, int X, int Y) {
+  TWinControl::MouseUp(Button, Shift, X, Y);
+  // ... and let go there, chooses it.
   if (Button != mbLeft) return;
-  if (dropped_ && Y >= Height()) {
-    int row = (Y - Height()) / kListRowHeight;
-    Choose(row < items_.Count() ? row : -1);
-    return;
-  }
-  SetDroppedDown(!dropped_);
+  const int index = ListItemAt(Point(X, Y));
+  if (index >= 0) Choose(index);
 }
 
 void TComboBox::Paint() {

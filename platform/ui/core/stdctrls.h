@@ -4,6 +4,7 @@
 // deletions move by whole characters. Ownership and threads as for every control (control.h).
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -47,6 +48,10 @@ using TEditCharCase = int;
 
 // Shared by TEdit and TMemo: text with a caret and a selection, editing keys, clipboard. The caret
 // stands at the selection's end, never between a CR and its LF.
+//
+// A click puts the caret at the character boundary nearest to it, a double click selects the word
+// there (a run of letters and digits, of double-byte characters, of blanks or of other signs).
+// While focused the edit shows its caret, or its selection highlighted.
 //
 // A multi-line edit (MultiLine) shows its text in display lines: its lines, each broken where it
 // meets the right edge when the edit wraps (WrapsLines). TopLine is the first that shows. Up and
@@ -95,6 +100,8 @@ class TCustomEdit : public TWinControl {
   virtual bool WrapsLines() const { return false; }
   // Where the display lines are laid out and drawn, in client coordinates.
   virtual TRect LinesRect() const { return ClientRect(); }
+  // The text as drawn: the text itself, or as many password characters as it has bytes.
+  virtual std::string DisplayText() const { return Text(); }
   // The scroll bars a multi-line edit shows (always: inactive while all fits).
   void SetEditScrollBars(TScrollStyle style);
   // Draws the display lines from TopLine in LinesRect with the canvas font: the selection
@@ -113,6 +120,8 @@ class TCustomEdit : public TWinControl {
   bool WantsKey(WORD key, TShiftState shift) const override;
   // A multi-line edit scrolls three lines a notch.
   bool DoMouseWheel(TShiftState Shift, int WheelDelta, TPoint MousePos) override;
+  // The caret to the click, or the word at a double click selected.
+  void MouseDown(TMouseButton Button, TShiftState Shift, int X, int Y) override;
 
  private:
   int Caret() const { return selStart_ + selLength_; }
@@ -145,6 +154,9 @@ class TEdit : public TCustomEdit {
 
  protected:
   std::string FilterInput(const std::string& text) const override;
+  // The one line, one pixel in from the left, centred in the height.
+  TRect LinesRect() const override;
+  std::string DisplayText() const override;
   void Paint() override;
 };
 
@@ -259,23 +271,33 @@ class TGroupBox : public TWinControl {
 
 enum TComboBoxStyle { csDropDown, csDropDownList };
 
-// A combo box. The drop-down list is drawn below the box while DroppedDown; choosing from it
-// (a click on an item, Enter on the hot item) sets ItemIndex and fires OnChange.
+class TDropDownList;
+
+// A combo box. While DroppedDown its list shows in a popup window of its own below the box
+// (dropdownlist.h); choosing from it (a click on an item, Enter on the hot item, or a press on the
+// box dragged onto an item and let go there) sets ItemIndex and fires OnChange. A press on the
+// box opens or closes the list; a press anywhere else, Escape, or the box losing the focus closes
+// it. The box keeps the keyboard meanwhile: Up and Down move the hot item.
 class TComboBox : public TWinControl {
  public:
   explicit TComboBox(rtl::TComponent* owner);
+  ~TComboBox() override;
   TComboBoxStyle Style = csDropDown;
   rtl::TStringList* Items() { return &items_; }
   int ItemIndex() const { return itemIndex_; }
   // -1 clears; out of range is ignored. Never fires OnChange (only the user's choice does).
   void SetItemIndex(int value);
+  // The most rows the list shows at once.
   int DropDownCount = 8;
   bool DroppedDown() const { return dropped_; }
   void SetDroppedDown(bool value);
-  // The item the list shows as hot while dropped down.
+  // The item the list shows as hot while dropped down (the pointer over it, or the arrow keys).
   int HotIndex() const { return hot_; }
-  // What a choice from the list does: ItemIndex and, when it changed, OnChange.
+  void SetHotIndex(int index);
+  // What a choice from the list does: the list closes, ItemIndex and, when it changed, OnChange.
   void Choose(int index);
+  // The list's window (null before the list first dropped down).
+  TDropDownList* DropDownList() const { return list_.get(); }
 
   TNotifyEvent OnChange;
   TNotifyEvent OnDropDown;
@@ -285,11 +307,18 @@ class TComboBox : public TWinControl {
   void Paint() override;
   void KeyDown(WORD& Key, TShiftState Shift) override;
   void MouseDown(TMouseButton Button, TShiftState Shift, int X, int Y) override;
+  void MouseMove(TShiftState Shift, int X, int Y) override;
+  void MouseUp(TMouseButton Button, TShiftState Shift, int X, int Y) override;
   bool WantsKey(WORD key, TShiftState shift) const override;
+  void DoExit() override;
 
  private:
+  // The item of the list under client point p of the box (-1: none), for a press dragged there.
+  int ListItemAt(TPoint p) const;
+
   rtl::TStringList items_;
   int itemIndex_ = -1;
   bool dropped_ = false;
   int hot_ = -1;
+  std::unique_ptr<TDropDownList> list_;
 };

@@ -12,6 +12,7 @@
 #include "platform/ui/fltk/paint.h"
 #include "platform/ui/fltk/text.h"
 #include "platform/ui/fltk/window.h"
+#include "platform/ui/fltk/wm.h"
 
 namespace fltkpeer {
 
@@ -24,6 +25,11 @@ constexpr int kButtonWidth = 75;
 constexpr int kButtonHeight = 23;
 constexpr int kButtonGap = 6;
 constexpr int kMinTextWidth = 160;
+// The caption shows whole in the window manager's title bar: the box is at least as wide as the
+// caption measured in the UI font at the title font's height (a bold face of about 11 pixels)
+// with some slack, plus what the bar takes beside it (the window's icon and its buttons).
+constexpr int kTitleFontHeight = 13;
+constexpr int kTitleBarRoom = 120;
 
 struct IconLook {
   UINT icon;
@@ -70,7 +76,11 @@ class BoxWindow : public Fl_Double_Window {
     int textHeight = std::max(static_cast<int>(lines_.size()) * lineHeight_, icon_ ? kIconSize : 0);
     int n = static_cast<int>(request.Buttons.size());
     int rowWidth = n * kButtonWidth + (n - 1) * kButtonGap;
-    int width = std::max(iconSpace + textWidth_, rowWidth) + 2 * kMargin;
+    SelectUiFont(kTitleFontHeight);
+    const std::string& caption = Utf8Of(request.Caption);
+    const int titleWidth = static_cast<int>(fl_width(caption.c_str()) + 0.5) + kTitleBarRoom;
+    SelectUiFont(kUiFontHeight);
+    int width = std::max(std::max(iconSpace + textWidth_, rowWidth) + 2 * kMargin, titleWidth);
     int height = kMargin + textHeight + kMargin + kButtonHeight + kMargin;
     size_range(width, height, width, height);
     resize(area.Left + (area.Width() - width) / 2, area.Top + (area.Height() - height) / 2, width,
@@ -92,6 +102,9 @@ class BoxWindow : public Fl_Double_Window {
     set_modal();
     BeginModal(this);
     show();
+    // Kept above the window it belongs to (FLTK guesses one; the request names it).
+    if (auto* owner = dynamic_cast<TFltkWindowPeer*>(request.Owner))
+      SetTransientFor(this, owner->FltkWindow(), true);
     if (!buttons_.empty()) buttons_[request.DefaultButton % buttons_.size()]->take_focus();
   }
 

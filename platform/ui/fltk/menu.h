@@ -8,7 +8,8 @@ namespace fltkpeer {
 
 // Shows the visible children of parent with the menu's top left at screen point p, until the
 // user chooses (that item is returned, not clicked) or dismisses it (null). Captions are labels:
-// "&" marks the shortcut letter, "@" shows as itself.
+// "&" marks the shortcut letter, "@" shows as itself. An item with an ImageIndex in its menu's
+// Images shows that picture before its caption.
 TMenuItem* TrackMenu(TMenuItem& parent, TPoint p);
 
 }  // namespace fltkpeer

@@ -22,15 +22,34 @@ struct LoopScope {
   ~LoopScope() { --depth; }
 };
 
+// The widget set of the process (one at most), whose descriptor WaitForDisplay takes out of
+// FLTK's wait for a while.
+TFltkWidgetSet* g_widgetSet = nullptr;
+
 }  // namespace
 
 TFltkWidgetSet::TFltkWidgetSet() : queueFd_(MessageQueueFd()) {
   Fl::add_fd(queueFd_, FL_READ, OnQueueReadable, this);
+  g_widgetSet = this;
 }
 
 TFltkWidgetSet::~TFltkWidgetSet() {
+  if (g_widgetSet == this) g_widgetSet = nullptr;
   Fl::remove_timeout(OnTimerDue, this);
   Fl::remove_fd(queueFd_);
+}
+
+void WaitForDisplay(const std::function<bool()>& done, DWORD ms) {
+  TFltkWidgetSet* self = g_widgetSet;
+  if (self) Fl::remove_fd(self->queueFd_);
+  const DWORD start = GetTickCount();
+  for (;;) {
+    if (done()) break;
+    const DWORD spent = TickElapsed(start, GetTickCount());
+    if (spent >= ms) break;
+    Fl::wait((ms - spent) / 1000.0);
+  }
+  if (self) Fl::add_fd(self->queueFd_, FL_READ, TFltkWidgetSet::OnQueueReadable, self);
 }
 
 void TFltkWidgetSet::OnQueueReadable(int, void* data) {

@@ -14,6 +14,8 @@
 // process, on the GUI thread only.
 #pragma once
 
+#include <functional>
+
 #include "platform/ui/core/peer.h"
 #include "platform/ui/fltk/fonts.h"
 
@@ -42,6 +44,7 @@ class TFltkWidgetSet : public TWidgetSet {
   TMenuItem* TrackPopupMenu(TMenuItem& parent, TPoint p) override;
 
  private:
+  friend void WaitForDisplay(const std::function<bool()>& done, DWORD ms);
   static void OnQueueReadable(int fd, void* data);
   static void OnTimerDue(void* data);
   // Inside a loop of FLTK's own: dispatches the queue, then sets the time-out for the next timer.
@@ -51,5 +54,10 @@ class TFltkWidgetSet : public TWidgetSet {
   const int queueFd_;
   int loopDepth_ = 0;  // our own waits running now
 };
+
+// Runs FLTK's wait until done() holds or ms pass, with the thread's message queue left out of it:
+// its messages stay queued for the caller and do not end the wait early (no spinning while some
+// are queued). Display events are delivered meanwhile. GUI thread only.
+void WaitForDisplay(const std::function<bool()>& done, DWORD ms);
 
 }  // namespace fltkpeer

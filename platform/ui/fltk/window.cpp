@@ -12,6 +12,8 @@
 #include "platform/ui/fltk/paint.h"
 #include "platform/ui/fltk/screenshots.h"
 #include "platform/ui/fltk/text.h"
+#include "platform/ui/fltk/widgetset.h"
+#include "platform/ui/fltk/wm.h"
 
 namespace fltkpeer {
 
@@ -76,14 +78,22 @@ bool InputBlocked(const Fl_Window* w) {
 class PeerWindow : public Fl_Double_Window {
  public:
   PeerWindow(TFltkWindowPeer* peer, const TWindowStyle& style)
-      : Fl_Double_Window(0, 0, 1, 1), peer_(peer), popup_(style.Kind == TWindowKind::Popup) {
+      : Fl_Double_Window(0, 0, 1, 1),
+        peer_(peer),
+        popup_(style.Kind == TWindowKind::Popup),
+        mouseTransparent_(popup_ && style.MouseTransparent) {
     end();  // no child widgets
     callback(OnCallback);
     if (style.Kind != TWindowKind::Normal) {
       clear_border();
       force_position(1);
     }
-    if (popup_) set_tooltip_window();  // never managed, never takes the keyboard
+    // Never managed (the window manager neither places, frames nor focuses it), so it shows
+    // exactly where the form puts it and never takes the keyboard.
+    if (popup_) {
+      set_override();
+      set_tooltip_window();
+    }
   }
 
   void Detach() {
@@ -99,9 +109,20 @@ class PeerWindow : public Fl_Double_Window {
     placing_ = false;
   }
 
-  void ShowWindow() {
+  // Shows the window; a modal one belongs to owner (null: to no window).
+  void ShowWindow(Fl_Window* owner) {
     exposed_ = false;
+    exposeWaited_ = false;
     show();
+    if (mouseTransparent_) MakeMouseTransparent(this);
+    if (owner) SetTransientFor(this, owner, true);
+  }
+  // Lets the display map the window and FLTK draw it for the first time, at most ms; once per
+  // show (a window the display never maps costs the wait once).
+  void AwaitFirstExpose(DWORD ms) {
+    if (!shown() || exposed_ || exposeWaited_) return;
+    exposeWaited_ = true;
+    WaitForDisplay([this] { return exposed_ || !peer_ || !shown(); }, ms);
   }
   void HideWindow() {
     exposed_ = false;
@@ -109,7 +130,6 @@ class PeerWindow : public Fl_Double_Window {
   }
   bool Exposed() const { return exposed_; }
   bool Popup() const { return popup_; }
-  void ClearModal() { clear_flag(MODAL | NON_MODAL); }
 
   void resize(int x, int y, int w, int h) override {
     bool moved = x != this->x() || y != this->y();
@@ -221,8 +241,10 @@ class PeerWindow : public Fl_Double_Window {
 
   TFltkWindowPeer* peer_;
   const bool popup_;
+  const bool mouseTransparent_;
   bool placing_ = false;
   bool exposed_ = false;
+  bool exposeWaited_ = false;
 };
 
 TFltkWindowPeer::TFltkWindowPeer(TPeerTarget& target, const TWindowStyle& style)
@@ -255,21 +277,19 @@ void TFltkWindowPeer::SetCaption(const std::string& caption) {
 void TFltkWindowPeer::SetVisible(bool visible) {
   if (visible == (window_->shown() && window_->visible())) return;
   if (visible)
-    window_->ShowWindow();
+    window_->ShowWindow(modal_ ? owner_ : nullptr);
   else
     window_->HideWindow();
 }
 
-void TFltkWindowPeer::SetModal(bool modal) {
-  if (modal) {
-    // Kept above the program's other windows by the window manager from the next show on.
-    window_->set_modal();
+void TFltkWindowPeer::SetModal(bool modal, TWindowPeer* owner) {
+  modal_ = modal;
+  auto* ownerPeer = dynamic_cast<TFltkWindowPeer*>(owner);
+  owner_ = modal && ownerPeer ? ownerPeer->FltkWindow() : nullptr;
+  if (modal)
     BeginModal(window_);
-    Activate();
-  } else {
-    window_->ClearModal();
+  else
     EndModal(window_);
-  }
 }
 
 void TFltkWindowPeer::Invalidate(const TRect& r) {
@@ -278,6 +298,9 @@ void TFltkWindowPeer::Invalidate(const TRect& r) {
 }
 
 void TFltkWindowPeer::Update() {
+  // A window shown a moment ago is not on the display until the display maps it: drawn before,
+  // nothing would show (and what lay there before would stay). The first expose comes first.
+  window_->AwaitFirstExpose(kFirstExposeLimitMs);
   Fl::flush();
 }
 

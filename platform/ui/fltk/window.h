@@ -4,7 +4,10 @@
 //
 // Escape never closes a window: it reaches the form as a key like any other, and the window's
 // callback tells the close box (FL_CLOSE) from an unhandled Escape. While a modal window (a modal
-// form or a message box) is up, the program's other windows take no input.
+// form or a message box) is up, the program's other windows take no input, and the window manager
+// keeps it above the window it belongs to. A popup window (a hint, a list) is not managed: it
+// shows exactly where the form puts it and never takes the keyboard; the mouse goes through a
+// hint. Update draws a window just shown once the display has mapped it.
 //
 // Ownership: the form owns the peer, the peer owns its FLTK window and hands it to FLTK's deferred
 // deletion when it goes, so a peer destroyed inside one of the window's own events is safe. The
@@ -22,6 +25,9 @@ namespace fltkpeer {
 
 class PeerWindow;
 
+// The longest Update waits for the display to map a window just shown.
+constexpr DWORD kFirstExposeLimitMs = 10000;
+
 class TFltkWindowPeer : public TWindowPeer {
  public:
   TFltkWindowPeer(TPeerTarget& target, const TWindowStyle& style);
@@ -32,7 +38,7 @@ class TFltkWindowPeer : public TWindowPeer {
   void SetBounds(const TRect& screenRect) override;
   void SetCaption(const std::string& caption) override;
   void SetVisible(bool visible) override;
-  void SetModal(bool modal) override;
+  void SetModal(bool modal, TWindowPeer* owner) override;
   void Invalidate(const TRect& rect) override;
   void Update() override;
   void SetCursor(TCursor cursor) override;
@@ -54,6 +60,8 @@ class TFltkWindowPeer : public TWindowPeer {
   const TWindowStyle style_;
   PeerWindow* window_;
   std::string caption_;
+  bool modal_ = false;
+  Fl_Window* owner_ = nullptr;  // the window a modal one belongs to, for its show
 };
 
 // The peer whose target is target, or null (every live peer is listed).

@@ -101,6 +101,16 @@ THeadlessWindow::~THeadlessWindow() {
   w.erase(std::remove(w.begin(), w.end(), this), w.end());
 }
 
+void THeadlessWindow::SetVisible(bool visible) {
+  if (visible && !Visible) Stacking = owner_->NextStacking();
+  Visible = visible;
+}
+
+void THeadlessWindow::Activate() {
+  ++Activations;
+  Stacking = owner_->NextStacking();
+}
+
 namespace {
 
 class ScriptedBox : public TBoxPeer {
@@ -154,6 +164,28 @@ void THeadlessWidgetSet::PasteClipboardText(TPeerTarget& target) {
   if (!Clipboard.empty()) target.PeerText(Clipboard);
 }
 
+TMenuItem* THeadlessWidgetSet::TrackPopupMenu(TMenuItem& parent, TPoint) {
+  MenusShown.push_back(&parent);
+  if (menuChoices_.empty()) return nullptr;
+  TMenuItem* choice = menuChoices_.front();
+  menuChoices_.pop_front();
+  return choice;
+}
+
+THeadlessWindow* THeadlessWidgetSet::WindowAt(TPoint p) const {
+  THeadlessWindow* top = nullptr;
+  auto above = [](const THeadlessWindow* a, const THeadlessWindow* b) {
+    const bool popupA = a->Style.Kind == TWindowKind::Popup;
+    const bool popupB = b->Style.Kind == TWindowKind::Popup;
+    return popupA != popupB ? popupA : a->Stacking > b->Stacking;
+  };
+  for (THeadlessWindow* w : Windows)
+    if (w->Visible && !w->Style.MouseTransparent && w->Bounds.Contains(p) &&
+        (!top || above(w, top)))
+      top = w;
+  return top;
+}
+
 // ---- input ----
 
 THeadlessWindow* WindowOf(TCustomForm* form) {
@@ -199,6 +231,18 @@ void DblClick(TControl* control, int x, int y) {
   Click(control, x, y);
   Press(control, x, y, mbLeft, TShiftState{ssLeft, ssDouble});
   Release(control, x, y);
+}
+
+THeadlessWindow* ClickAt(THeadlessWidgetSet& widgetSet, TPoint p) {
+  THeadlessWindow* w = widgetSet.WindowAt(p);
+  if (!w) return nullptr;
+  const TPoint q{p.X - w->Bounds.Left, p.Y - w->Bounds.Top};
+  w->Target.PeerMouseDown(mbLeft, TShiftState{ssLeft}, q);
+  // The press may have taken the window away.
+  const auto& live = widgetSet.Windows;
+  if (std::find(live.begin(), live.end(), w) == live.end()) return w;
+  w->Target.PeerMouseUp(mbLeft, TShiftState{}, q);
+  return w;
 }
 
 void Wheel(TControl* control, int x, int y, int delta, TShiftState shift) {

@@ -81,12 +81,15 @@ class THeadlessWindow : public TWindowPeer {
   ~THeadlessWindow() override;
   void SetBounds(const TRect& screenRect) override { Bounds = screenRect; }
   void SetCaption(const std::string& caption) override { Caption = caption; }
-  void SetVisible(bool visible) override { Visible = visible; }
-  void SetModal(bool modal) override { Modal = modal; }
+  void SetVisible(bool visible) override;
+  void SetModal(bool modal, TWindowPeer* owner) override {
+    Modal = modal;
+    Owner = owner;
+  }
   void Invalidate(const TRect&) override { Invalid = true; }
   void Update() override {}
   void SetCursor(TCursor cursor) override { Cursor = cursor; }
-  void Activate() override { ++Activations; }
+  void Activate() override;
 
   TPeerTarget& Target;
   const TWindowStyle Style;
@@ -94,9 +97,12 @@ class THeadlessWindow : public TWindowPeer {
   std::string Caption;
   bool Visible = false;
   bool Modal = false;
+  TWindowPeer* Owner = nullptr;  // given with SetModal
   bool Invalid = false;
   TCursor Cursor = crDefault;
   int Activations = 0;
+  // Windows shown or raised later lie above; popups lie above every other window.
+  int Stacking = 0;
 
  private:
   THeadlessWidgetSet* owner_;
@@ -127,6 +133,16 @@ class THeadlessWidgetSet : public TWidgetSet {
   void SetClipboardText(const std::string& text) override { Clipboard = text; }
   void PasteClipboardText(TPeerTarget& target) override;
   void Beep() override { ++Beeps; }
+  // Takes the next expected choice (see ExpectMenu); with none left chooses nothing.
+  TMenuItem* TrackPopupMenu(TMenuItem& parent, TPoint p) override;
+
+  // The pop-up menus to come, each chosen from as given (null: dismissed), and the parents of the
+  // menus shown.
+  void ExpectMenu(TMenuItem* choice) { menuChoices_.push_back(choice); }
+  std::vector<TMenuItem*> MenusShown;
+  // The topmost visible window at screen point p that takes the mouse there (null: none).
+  THeadlessWindow* WindowAt(TPoint p) const;
+  int NextStacking() { return ++stacking_; }
 
   // Boxes, in the order they are expected. A box that was not expected fails the test and
   // answers as closed without a button.
@@ -145,6 +161,8 @@ class THeadlessWidgetSet : public TWidgetSet {
  private:
   TFixedMeasurer measurer_;
   std::deque<TBoxScript> expected_;
+  std::deque<TMenuItem*> menuChoices_;
+  int stacking_ = 0;
 };
 
 // The application of a test, on a headless widget set.
@@ -166,6 +184,9 @@ void Release(TControl* control, int x, int y, TMouseButton button = mbLeft, TShi
 void Click(TControl* control, int x, int y, TMouseButton button = mbLeft);
 // A click, then a second press carrying ssDouble and its release.
 void DblClick(TControl* control, int x, int y);
+// A click at screen point p, delivered as the display would: to the topmost window there that
+// takes the mouse (WindowAt). Returns that window (null: none, nothing delivered).
+THeadlessWindow* ClickAt(THeadlessWidgetSet& widgetSet, TPoint p);
 // The wheel turned by delta (120 a notch, positive away from the user) over client point x, y.
 void Wheel(TControl* control, int x, int y, int delta, TShiftState shift = {});
 // The centre of a part of one of control's scroll bars, in its client coordinates (outside the

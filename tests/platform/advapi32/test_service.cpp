@@ -3,6 +3,7 @@
 //                       "dispatcher OK ERROR", "child PID", "uid UID")
 //   --start-delay=MS    stays START_PENDING that long, reporting a new check point every 100 ms
 //   --stop-delay=MS     stays STOP_PENDING that long before STOPPED
+//   --stop-when=FILE    stays STOP_PENDING until FILE exists (at most 60 s), then the stop delay
 //   --hold-port=PORT    listens on TCP 0.0.0.0:PORT from before RUNNING until just before STOPPED
 //                       (a collector slow to let go of its port)
 //   --crash-after=MS    ends the process abruptly that long after RUNNING
@@ -29,6 +30,7 @@
 namespace {
 
 std::string g_trace;
+std::string g_stopWhen;
 int g_startDelay = 0, g_stopDelay = 0, g_crashAfter = -1, g_holdPort = 0;
 DWORD g_exitCode = 0;
 DWORD g_accepted = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_PAUSE_CONTINUE | SERVICE_ACCEPT_SHUTDOWN;
@@ -127,6 +129,10 @@ void ServiceMain(DWORD argc, LPSTR* argv) {
     std::unique_lock<std::mutex> l(g_lock);
     g_cv.wait(l, [] { return g_stop; });
   }
+  if (!g_stopWhen.empty()) {
+    for (int waited = 0; access(g_stopWhen.c_str(), F_OK) != 0 && waited < 60000; waited += 20)
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
   std::this_thread::sleep_for(std::chrono::milliseconds(g_stopDelay));
   if (held >= 0) close(held);
   Report(SERVICE_STOPPED);
@@ -149,6 +155,7 @@ int main(int argc, char** argv) {
     if (Option(argv[i], "--trace", v)) g_trace = v;
     if (Option(argv[i], "--start-delay", v)) g_startDelay = std::atoi(v.c_str());
     if (Option(argv[i], "--stop-delay", v)) g_stopDelay = std::atoi(v.c_str());
+    if (Option(argv[i], "--stop-when", v)) g_stopWhen = v;
     if (Option(argv[i], "--crash-after", v)) g_crashAfter = std::atoi(v.c_str());
     if (Option(argv[i], "--hold-port", v)) g_holdPort = std::atoi(v.c_str());
     if (Option(argv[i], "--exit-code", v)) g_exitCode = std::atoi(v.c_str());

@@ -6,7 +6,9 @@
 
 #include "platform/ui/core/application.h"
 #include "platform/ui/core/comctrls.h"
+#include "platform/ui/core/dropdownlist.h"
 #include "platform/ui/core/extctrls.h"
+#include "platform/ui/core/grids.h"
 #include "platform/ui/core/stdctrls.h"
 #include "platform/ui/testkit/testkit.h"
 #include "tests/support/files.h"
@@ -307,7 +309,255 @@ TEST(Edit, TypingEditingKeysAndLimits) {
   EXPECT_EQ(painted->Texts(edit), (std::vector<std::string>{"******"}));
 }
 
+// A focused one-line edit draws its caret: a one-pixel bar in the text colour at the caret's x,
+// over the text's height; unfocused, or with a selection, none. The grid's editor, always shown,
+// is one too.
+TEST(Edit, AFocusedOneLineEditDrawsItsCaret) {
+  Fixture f;
+  auto* edit = new TEdit(f.form);
+  edit->SetParent(f.form);
+  edit->SetBounds(10, 10, 200, 21);
+  edit->SetText("abcd");
+  auto* grid = new TStringGrid(f.form);
+  grid->SetParent(f.form);
+  grid->SetBounds(10, 50, 300, 120);
+  grid->SetCells(1, 1, "xy");
+  grid->SetOptions(TGridOptions{goEditing, goAlwaysShowEditor});  // over cell 1, 1
+  auto caretsOf = [&](TCustomEdit* e) {
+    std::vector<TRect> bars;
+    for (const uitest::TPaintOp& op : uitest::Paint(f.form)->OpsOf(e))
+      if (op.kind == uitest::TPaintOp::Fill && op.rect.Width() == 1 && op.color == clWindowText)
+        bars.push_back(op.rect);
+    return bars;
+  };
+  EXPECT_TRUE(caretsOf(edit).empty());  // not focused
+  edit->SetFocus();
+  edit->SetSelStart(2);
+  const int top = (edit->ClientHeight() - uitest::kLineHeight) / 2;
+  EXPECT_EQ(caretsOf(edit),
+            (std::vector<TRect>{Bounds(1 + 2 * uitest::kCharWidth, top, 1, uitest::kLineHeight)}));
+  edit->SelectAll();
+  EXPECT_TRUE(caretsOf(edit).empty());
+
+  TInplaceEdit* editor = grid->InplaceEditor();
+  ASSERT_NE(editor, nullptr);
+  ASSERT_TRUE(editor->Visible());
+  uitest::Click(editor, 1 + uitest::kCharWidth, 5);  // between "x" and "y"
+  ASSERT_TRUE(editor->Focused());
+  EXPECT_EQ(editor->SelStart(), 1);
+  EXPECT_EQ(caretsOf(editor).size(), 1u);
+  EXPECT_TRUE(caretsOf(edit).empty());
+}
+
+// A click puts the caret at the nearest character boundary; a double click selects the word
+// there: letters and digits, double-byte characters, blanks, other signs each make words of
+// their own kind.
+TEST(Edit, AClickPlacesTheCaretAndADoubleClickSelectsTheWord) {
+  Fixture f;
+  auto* edit = new TEdit(f.form);
+  edit->SetParent(f.form);
+  edit->SetBounds(10, 10, 400, 21);
+  // "abc def", "設定保存" (4 double-byte characters), "--x"
+  const std::string text = "abc def\x90\xdd\x92\xe8\x95\xdb\x91\xb6--x";
+  edit->SetText(text);
+  auto xOf = [](int byte) { return 1 + byte * uitest::kCharWidth; };
+  const int y = 10;
+  uitest::Click(edit, xOf(5) + 2, y);
+  EXPECT_TRUE(edit->Focused());
+  EXPECT_EQ(edit->SelStart(), 5);
+  EXPECT_EQ(edit->SelLength(), 0);
+  uitest::Click(edit, xOf(8) - 2, y);  // inside a double-byte character: its nearer edge
+  EXPECT_EQ(edit->SelStart(), 7);
+  const struct {
+    int x;
+    std::string word;
+  } cases[] = {
+      {xOf(1), "abc"},     {xOf(3) + 3, " "},
+      {xOf(6), "def"},     {xOf(10), "\x90\xdd\x92\xe8\x95\xdb\x91\xb6"},
+      {xOf(15) + 2, "--"}, {xOf(18), "x"},  // past the end: the last word
+  };
+  for (const auto& c : cases) {
+    uitest::DblClick(edit, c.x, y);
+    EXPECT_EQ(edit->SelText(), c.word) << c.x;
+  }
+}
+
 // ---- buttons and choices ----
+
+// Each click on a push button counts, also two close together (a double click to the display).
+TEST(Button, ADoubleClickIsTwoClicks) {
+  Fixture f;
+  auto* button = new TButton(f.form);
+  button->SetParent(f.form);
+  auto* bit = new TBitBtn(f.form);
+  bit->SetParent(f.form);
+  bit->SetTop(40);
+  for (TButton* b : std::initializer_list<TButton*>{button, bit}) {
+    int clicks = 0, doubles = 0;
+    b->OnClick = [&](rtl::TObject*) { ++clicks; };
+    b->OnDblClick = [&](rtl::TObject*) { ++doubles; };
+    uitest::DblClick(b, 5, 5);
+    EXPECT_EQ(clicks, 2) << b->Name;
+    EXPECT_EQ(doubles, 0);
+  }
+}
+
+// A ticked check box shows a tick: pen lines in the text colour inside its mark, no filled
+// square; a grayed one shows it in grey.
+TEST(Choices, ATickedCheckBoxShowsATick) {
+  Fixture f;
+  auto* check = new TCheckBox(f.form);
+  check->SetParent(f.form);
+  check->AllowGrayed = true;
+  const TRect mark = Bounds(0, (check->ClientHeight() - 13) / 2, 13, 13);
+  auto marks = [&](TColor color) {
+    int lines = 0, fills = 0;
+    for (const uitest::TPaintOp& op : uitest::Paint(f.form)->OpsOf(check)) {
+      if (op.color != color || IntersectRect(op.rect, mark) != op.rect) continue;
+      lines += op.kind == uitest::TPaintOp::Line;
+      fills += op.kind == uitest::TPaintOp::Fill;
+    }
+    return std::pair{lines, fills};
+  };
+  EXPECT_EQ(marks(clWindowText), std::pair(0, 0));
+  check->SetState(cbChecked);
+  auto [lines, fills] = marks(clWindowText);
+  EXPECT_GE(lines, 2);
+  EXPECT_EQ(fills, 0);
+  check->SetState(cbGrayed);
+  EXPECT_GE(marks(clGrayText).first, 2);
+}
+
+// The combo box's list drops down in a popup window of its own just below the box, as wide as
+// the box, with a row for each item up to DropDownCount; the hot item is highlighted. A click on
+// an item or Enter on the hot one chooses; a click elsewhere or Escape closes it without a choice.
+class ComboList : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    combo = new TComboBox(f.form);
+    combo->Style = csDropDownList;
+    combo->SetParent(f.form);
+    combo->SetBounds(20, 30, 145, 21);
+    for (const char* item : {"today", "1 back", "2 back", "3 back", "4 back", "5 back", "6 back"})
+      combo->Items()->Add(item);
+    combo->SetItemIndex(0);
+    combo->OnChange = [this](rtl::TObject*) { changes.push_back(combo->ItemIndex()); };
+    other = new TButton(f.form);
+    other->SetParent(f.form);
+    other->SetBounds(400, 30, 75, 25);
+    other->OnClick = [this](rtl::TObject*) { ++otherClicks; };
+  }
+  // Opens the list with a click on the box; its rows.
+  TDropDownItems* Open() {
+    uitest::Click(combo, 5, 5);
+    EXPECT_TRUE(combo->DroppedDown());
+    EXPECT_NE(combo->DropDownList(), nullptr);
+    return combo->DropDownList() ? combo->DropDownList()->Items() : nullptr;
+  }
+  bool ListShown() const { return combo->DropDownList() && combo->DropDownList()->Visible(); }
+
+  Fixture f;
+  TComboBox* combo;
+  TButton* other;
+  std::vector<int> changes;
+  int otherClicks = 0;
+};
+
+TEST_F(ComboList, OpensBelowTheBoxAndShowsItsItemsWithTheHotOneHighlighted) {
+  TDropDownItems* rows = Open();
+  ASSERT_NE(rows, nullptr);
+  ASSERT_TRUE(ListShown());
+  uitest::THeadlessWindow* w = uitest::WindowOf(combo->DropDownList());
+  ASSERT_NE(w, nullptr);
+  EXPECT_EQ(w->Style.Kind, TWindowKind::Popup);
+  EXPECT_TRUE(w->Visible);
+  const TPoint below = combo->ClientToScreen(Point(0, combo->Height()));
+  const int rowHeight = rows->ItemHeight();
+  EXPECT_EQ(w->Bounds, Bounds(below.X, below.Y, combo->Width(), 7 * rowHeight + 2));
+  EXPECT_EQ(uitest::Paint(rows)->Texts(rows),
+            (std::vector<std::string>{"today", "1 back", "2 back", "3 back", "4 back", "5 back",
+                                      "6 back"}));
+  // The pointer over a row makes it hot: that row is filled with the highlight.
+  uitest::Move(rows, 10, 3 * rowHeight + 2);
+  EXPECT_EQ(combo->HotIndex(), 3);
+  std::vector<TRect> highlighted;
+  for (const uitest::TPaintOp& op : uitest::Paint(rows)->OpsOf(rows))
+    if (op.kind == uitest::TPaintOp::Fill && op.color == clHighlight)
+      highlighted.push_back(op.rect);
+  EXPECT_EQ(highlighted,
+            (std::vector<TRect>{TRect{0, 3 * rowHeight, rows->ClientWidth(), 4 * rowHeight}}));
+  // A second click on the box closes it.
+  uitest::Click(combo, 5, 5);
+  EXPECT_FALSE(combo->DroppedDown());
+  EXPECT_FALSE(ListShown());
+  EXPECT_TRUE(changes.empty());
+}
+
+TEST_F(ComboList, AClickOnAnItemOrEnterOnTheHotOneChooses) {
+  TDropDownItems* rows = Open();
+  ASSERT_NE(rows, nullptr);
+  uitest::Click(rows, 10, 2 * rows->ItemHeight() + 3);
+  EXPECT_FALSE(ListShown());
+  EXPECT_EQ(combo->ItemIndex(), 2);
+  EXPECT_EQ(combo->Text(), "2 back");
+  Open();
+  EXPECT_EQ(combo->HotIndex(), 2);
+  uitest::Key(f.form, VK_DOWN);
+  uitest::Key(f.form, VK_DOWN);
+  uitest::Key(f.form, VK_RETURN);
+  EXPECT_FALSE(ListShown());
+  EXPECT_EQ(changes, (std::vector<int>{2, 4}));
+  // A press on the box dragged onto an item and let go there chooses it too.
+  uitest::Press(combo, 5, 5);
+  ASSERT_TRUE(ListShown());
+  const TPoint onItem = combo->ScreenToClient(rows->ClientToScreen(Point(10, 5)));
+  uitest::Move(combo, onItem.X, onItem.Y, TShiftState{ssLeft});
+  EXPECT_EQ(combo->HotIndex(), 0);
+  uitest::Release(combo, onItem.X, onItem.Y);
+  EXPECT_FALSE(ListShown());
+  EXPECT_EQ(changes, (std::vector<int>{2, 4, 0}));
+}
+
+TEST_F(ComboList, AClickElsewhereOrEscapeClosesItWithoutAChoice) {
+  Open();
+  uitest::Key(f.form, VK_DOWN);
+  uitest::Click(other, 5, 5);
+  EXPECT_FALSE(combo->DroppedDown());
+  EXPECT_FALSE(ListShown());
+  EXPECT_EQ(otherClicks, 1);  // the click reaches what it was meant for
+  Open();
+  uitest::Key(f.form, VK_DOWN);
+  uitest::Key(f.form, VK_ESCAPE);
+  EXPECT_FALSE(ListShown());
+  Open();
+  f.form->PeerTarget().PeerActivated(false);  // the window lost the keyboard
+  EXPECT_FALSE(ListShown());
+  EXPECT_TRUE(changes.empty());
+  EXPECT_EQ(combo->ItemIndex(), 0);
+}
+
+TEST_F(ComboList, MoreItemsThanDropDownCountScrollAndNoRoomBelowOpensAbove) {
+  combo->DropDownCount = 4;
+  TDropDownItems* rows = Open();
+  ASSERT_NE(rows, nullptr);
+  EXPECT_EQ(rows->Rows(), 4);
+  EXPECT_TRUE(rows->ControlScrollBars()->Showing(sbVertical));
+  EXPECT_EQ(uitest::Paint(rows)->Texts(rows).size(), 4u);
+  for (int i = 0; i < 5; ++i)
+    uitest::Key(f.form, VK_DOWN);
+  EXPECT_EQ(combo->HotIndex(), 5);
+  EXPECT_EQ(rows->TopIndex(), 2);
+  uitest::Key(f.form, VK_ESCAPE);
+  // At the bottom of the work area the list opens above the box.
+  const TRect area = Screen->WorkAreaRect();
+  f.form->SetTop(area.Bottom - f.form->Height());
+  combo->SetTop(f.form->ClientHeight() - combo->Height());
+  ASSERT_GT(combo->ClientToScreen(Point(0, combo->Height())).Y + 4 * rows->ItemHeight(),
+            area.Bottom - 2);
+  Open();
+  uitest::THeadlessWindow* w = uitest::WindowOf(combo->DropDownList());
+  EXPECT_EQ(w->Bounds.Bottom, combo->ClientToScreen(Point(0, 0)).Y);
+}
 
 TEST(Choices, CheckBoxRadioButtonsAndComboBox) {
   Fixture f;

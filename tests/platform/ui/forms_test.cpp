@@ -2,11 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/msg/timer.h"
 #include "platform/ui/core/application.h"
+#include "platform/ui/core/comctrls.h"
+#include "platform/ui/core/menus.h"
 #include "platform/ui/core/stdctrls.h"
 #include "platform/ui/testkit/testkit.h"
 #include "rtl/files.h"
@@ -268,6 +271,128 @@ TEST(ShowModal, RefusedCloseKeepsTheLoopRunning) {
   EXPECT_EQ(dialog->ShowModal(), mrCancel);
   EXPECT_EQ(asks, 2);
   DeallocateHWnd(w);
+}
+
+// A modal window and a message box belong to the window they were opened from, which the window
+// manager then keeps them above: the active form, else the main form. A box opened inside a modal
+// form belongs to that form.
+TEST(ShowModal, TheWindowAndItsBoxesBelongToTheFormTheyWereOpenedFrom) {
+  TTestApp kit;
+  LogForm *main, *other, *dialog;
+  kit.App.CreateForm(main);
+  kit.App.CreateForm(other);
+  kit.App.CreateForm(dialog);
+  main->Show();
+  other->Show();
+  struct Seen {
+    bool modal = false;
+    TWindowPeer* owner = nullptr;
+  };
+  auto showModal = [&] {
+    Seen seen;
+    TTimer timer(dialog);
+    timer.SetInterval(1);
+    timer.OnTimer = [&](rtl::TObject*) {
+      timer.SetEnabled(false);
+      seen = {uitest::WindowOf(dialog)->Modal, uitest::WindowOf(dialog)->Owner};
+      kit.WidgetSet.ExpectBox("inside", IDOK);
+      kit.App.MessageBox("inside", "", MB_OK);
+      dialog->SetModalResult(mrOk);
+    };
+    EXPECT_EQ(dialog->ShowModal(), mrOk);
+    return seen;
+  };
+  // No form has the keyboard: the main form.
+  Seen seen = showModal();
+  EXPECT_TRUE(seen.modal);
+  EXPECT_EQ(seen.owner, main->WindowPeer());
+  ASSERT_EQ(kit.WidgetSet.Shown.size(), 1u);
+  EXPECT_EQ(kit.WidgetSet.Shown[0].Owner, main->WindowPeer());
+  EXPECT_FALSE(uitest::WindowOf(dialog)->Modal);
+  // The other form has it: the dialog belongs to that one. The dialog takes the keyboard as it
+  // shows (the peer says so), and a box inside belongs to the dialog.
+  other->PeerTarget().PeerActivated(true);
+  kit.WidgetSet.Shown.clear();
+  dialog->OnShow = [&](rtl::TObject*) { dialog->PeerTarget().PeerActivated(true); };
+  seen = showModal();
+  EXPECT_EQ(seen.owner, other->WindowPeer());
+  ASSERT_EQ(kit.WidgetSet.Shown.size(), 1u);
+  EXPECT_EQ(kit.WidgetSet.Shown[0].Owner, dialog->WindowPeer());
+  // A box with no form shown belongs to no window.
+  main->Hide();
+  other->Hide();
+  Screen->SetActiveForm(nullptr);
+  kit.WidgetSet.ExpectBox("alone", IDOK);
+  kit.App.MessageBox("alone", "", MB_OK);
+  EXPECT_EQ(kit.WidgetSet.Shown.back().Owner, nullptr);
+}
+
+// After a menu's choice the pointer rests where the item was, over a tool button: its hint shows
+// just below, over whatever the user clicks next. That click reaches the control below the hint.
+TEST(Menu, TheClickAfterAMenuChoiceReachesItsControl) {
+  TTestApp kit;
+  TForm* form;
+  kit.App.CreateForm(form);
+  form->SetBounds(0, 0, 400, 300);
+  auto* menu = new TMainMenu(form);
+  auto* file = new TMenuItem(form);
+  file->Caption = "&File";
+  menu->Items()->Add(file);
+  auto* save = new TMenuItem(form);
+  save->Caption = "&Save";
+  file->Add(save);
+  int saves = 0;
+  save->OnClick = [&](rtl::TObject*) { ++saves; };
+  form->SetMenu(menu);
+  auto* bar = new TToolBar(form);
+  bar->SetParent(form);
+  bar->SetAlign(alTop);
+  bar->SetHeight(29);
+  auto* tool = new TToolButton(form);
+  tool->SetParent(bar);
+  tool->Hint = "Save";
+  tool->SetShowHint(true);
+  auto* button = new TButton(form);
+  button->SetParent(form);
+  button->SetBounds(0, 29, 200, 60);
+  int clicks = 0;
+  button->OnClick = [&](rtl::TObject*) { ++clicks; };
+  form->Show();
+
+  kit.WidgetSet.ExpectMenu(save);
+  uitest::Click(form, 10, 5 - kMenuBarHeight);  // on "File" in the menu bar
+  ASSERT_EQ(kit.WidgetSet.MenusShown, (std::vector<TMenuItem*>{file}));
+  EXPECT_EQ(saves, 1);
+  uitest::Move(tool, 8, 8);
+  uitest::FireTimer(*kit.App.Hints().ShowTimer());
+  THintWindow* hint = kit.App.Hints().Window();
+  ASSERT_TRUE(hint->Visible());
+  // The next click lands where the hint shows, on the button.
+  const TPoint p{hint->Left() + 4, hint->Top() + 4};
+  ASSERT_TRUE(button->BoundsRect().Contains(button->Parent()->ScreenToClient(p)));
+  EXPECT_EQ(uitest::ClickAt(kit.WidgetSet, p), uitest::WindowOf(form));
+  EXPECT_EQ(clicks, 1);
+  EXPECT_FALSE(hint->Visible());
+}
+
+// While the application goes, its forms' windows go one by one, and the display moves the pointer
+// onto what lies below: a form that gets such a move then makes no hint window again (freed twice
+// as the application ends).
+TEST(Application, AMouseMoveWhileTheFormsGoMakesNoHints) {
+  auto kit = std::make_unique<TTestApp>();
+  TForm *below, *going;
+  kit->App.CreateForm(below);
+  kit->App.CreateForm(going);
+  auto* button = new TButton(below);
+  button->SetParent(below);
+  button->Hint = "hint";
+  button->SetShowHint(true);
+  below->Show();
+  going->Show();
+  uitest::Move(button, 5, 5);  // the hint window and its timers are made
+  going->OnDestroy = [&](rtl::TObject*) { below->PeerTarget().PeerMouseMove({}, Point(5, 5)); };
+  kit.reset();
+  EXPECT_EQ(Application, nullptr);
 }
 
 TEST(Form, PositionPlacesTheWindowOnItsFirstShow) {

@@ -1,5 +1,9 @@
 #include "platform/ui/testkit/gui/gui.h"
 
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <filesystem>
 #include <set>
 
@@ -7,6 +11,7 @@
 #include "platform/ui/fltk/fltk.h"
 #include "platform/ui/fltk/offscreen.h"
 #include "platform/ui/fltk/png.h"
+#include "platform/ui/fltk/probe.h"
 #include "platform/ui/fltk/simulate.h"
 #include "platform/ui/fltk/window.h"
 #include "rtl/cp932.h"
@@ -90,6 +95,49 @@ TGuiApp::~TGuiApp() {
 TRect InWindow(const TControl* control, const TRect& rect) {
   const TPoint p = control->ClientToWindow(rect.TopLeft());
   return Bounds(p.X, p.Y, rect.Width(), rect.Height());
+}
+
+bool RunUntil(const std::function<bool()>& pred, DWORD limitMs) {
+  const DWORD start = GetTickCount();
+  while (!pred()) {
+    if (TickElapsed(start, GetTickCount()) > limitMs) return false;
+    Application->WidgetSet().WaitForEvents(20);
+    Application->ProcessMessages();
+  }
+  return true;
+}
+
+void ClickOnDisplay(TPoint p, int clicks, int intervalMs) {
+  const std::string x = std::to_string(p.X), y = std::to_string(p.Y), n = std::to_string(clicks),
+                    delay = std::to_string(intervalMs);
+  const char* argv[] = {"xdotool", "mousemove", x.c_str(),     y.c_str(), "click", "--repeat",
+                        n.c_str(), "--delay",   delay.c_str(), "1",       nullptr};
+  pid_t pid = 0;
+  if (posix_spawnp(&pid, "xdotool", nullptr, nullptr, const_cast<char**>(argv), environ) != 0) {
+    ADD_FAILURE() << "xdotool cannot be run (scripts/setup installs it)";
+    return;
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+    ADD_FAILURE() << "xdotool failed to click at (" << p.X << ", " << p.Y << ")";
+}
+
+TBitmap ScreenShot(const TRect& rect, const std::string& name) {
+  TBitmap grabbed = fltkpeer::GrabScreen(rect);
+  if (grabbed.Empty()) {
+    ADD_FAILURE() << "the screen cannot be read at (" << rect.Left << ", " << rect.Top << ")-("
+                  << rect.Right << ", " << rect.Bottom << ")";
+    return TBitmap();
+  }
+  std::string error;
+  TBitmap read;
+  const std::string path = ShotPath(name);
+  if (!fltkpeer::WritePng(grabbed, path, &error) || !fltkpeer::ReadPng(path, &read, &error)) {
+    ADD_FAILURE() << "screenshot: " << error;
+    return TBitmap();
+  }
+  return read;
 }
 
 std::string ShotDir() {

@@ -1,6 +1,7 @@
 // Screenshot tests on a real display (run under xvfb-run): an application on the FLTK widget
-// set, Shot() to write a form's window to build/screenshots/<suite>.<test>-<name>.png, and the
-// checks a screenshot must pass (drawn at all, a text exactly where the layout puts it, colours
+// set, Shot() to write a form's window to build/screenshots/<suite>.<test>-<name>.png (and
+// ScreenShot() a part of the screen), real clicks through the display server, and the checks a
+// screenshot must pass (drawn at all, a text exactly where the layout puts it, colours
 // at known points, Japanese glyphs that are real glyphs). Checks return AssertionResults whose
 // messages say what was looked for and where.
 //
@@ -10,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -58,6 +60,20 @@ TBitmap MenuShot(TCustomForm* form, TMenuItem* item, const std::string& name);
 
 // rect, given in the client coordinates of control, in its window's coordinates (those of a shot).
 TRect InWindow(const TControl* control, const TRect& rect);
+
+// Runs the loop (display events and the thread's messages) until pred() holds or limitMs pass;
+// true when it held.
+bool RunUntil(const std::function<bool()>& pred, DWORD limitMs = kExposeLimitMs);
+
+// Clicks the left button at screen point p, clicks times intervalMs apart, through the display
+// server (xdotool), as a user's mouse does: the window manager sees the clicks too. The events
+// arrive when the loop next runs. Fails the test when xdotool cannot be run.
+void ClickOnDisplay(TPoint p, int clicks = 1, int intervalMs = 100);
+
+// The screen's pixels in rect as the display shows them (every window, the manager's frames),
+// written to ShotDir()/<suite>.<test>-<name>.png and read back; empty (the test failed) when the
+// screen cannot be read or the file written.
+TBitmap ScreenShot(const TRect& rect, const std::string& name);
 
 // At least three colours, and background (a TColor) does not cover the whole picture.
 ::testing::AssertionResult LooksDrawn(const TBitmap& shot, TColor background);

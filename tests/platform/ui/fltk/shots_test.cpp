@@ -157,6 +157,24 @@ TEST(FltkShots, AShortJapaneseHintStaysOnOneLine) {
   }
 }
 
+// The mouse goes through a hint: a real click where the hint lies over the demo form's button
+// clicks the button.
+TEST(FltkShots, AClickOnAHintReachesTheControlBelowIt) {
+  TGuiApp kit;
+  ASSERT_TRUE(kit.Ready());
+  TDemoForm* form;
+  kit.App->CreateForm(form);
+  int clicks = 0;
+  form->Button->OnClick = [&](rtl::TObject*) { ++clicks; };
+  ASSERT_FALSE(Shot(form, "before-hint").Empty());
+  const TPoint over = form->Button->ClientToScreen(Point(10, 5));
+  const TRect r = form->Hint->CalcHintRect(300, kDemoMailText);
+  form->Hint->ActivateHint(r.Offset(over.X - 5, over.Y - 5), kDemoMailText);
+  ASSERT_FALSE(Shot(form->Hint, "hint-over-button").Empty());
+  uitest::gui::ClickOnDisplay(over);
+  EXPECT_TRUE(uitest::gui::RunUntil([&] { return clicks == 1; }, 10000));
+}
+
 // Texts are converted from CP932 once; bytes that are no CP932 character show as "?".
 TEST(FltkShots, BytesThatAreNoCp932CharacterAreDrawnAsQuestionMarks) {
   TGuiApp kit;
