@@ -10,21 +10,12 @@
 
 #include "platform/ui/fltk/fonts.h"
 #include "platform/ui/fltk/paint.h"
+#include "platform/ui/fltk/probe.h"
 #include "platform/ui/fltk/window.h"
 
 namespace fltkpeer {
 
 namespace {
-
-// The lowest bit of mask, as a shift.
-int ShiftOf(unsigned long mask) {
-  int shift = 0;
-  while (mask && !(mask & 1)) {
-    mask >>= 1;
-    ++shift;
-  }
-  return shift;
-}
 
 // Runs draw with FLTK drawing into a fresh w x h pixmap, and returns the pixels drawn.
 TBitmap DrawOffscreen(int w, int h, const std::function<void()>& draw) {
@@ -78,26 +69,9 @@ TRect PoppedUpMenuRect() {
 }
 
 TBitmap ReadScreen(const TRect& rect) {
-  XSync(fl_display, False);
-  const TRect area = IntersectRect(rect, Bounds(0, 0, DisplayWidth(fl_display, fl_screen),
-                                                DisplayHeight(fl_display, fl_screen)));
-  if (area.IsEmpty()) return TBitmap();
-  XImage* image = XGetImage(fl_display, RootWindow(fl_display, fl_screen), area.Left, area.Top,
-                            static_cast<unsigned>(area.Width()),
-                            static_cast<unsigned>(area.Height()), AllPlanes, ZPixmap);
-  if (!image) return TBitmap();
-  const int rs = ShiftOf(image->red_mask), gs = ShiftOf(image->green_mask),
-            bs = ShiftOf(image->blue_mask);
-  TBitmap out(area.Width(), area.Height());
-  for (int y = 0; y < area.Height(); ++y)
-    for (int x = 0; x < area.Width(); ++x) {
-      const unsigned long p = XGetPixel(image, x, y);
-      const uint32_t r = (p & image->red_mask) >> rs, g = (p & image->green_mask) >> gs,
-                     b = (p & image->blue_mask) >> bs;
-      out.SetPixel(x, y, 0xFF000000u | (r << 16) | (g << 8) | b);
-    }
-  XDestroyImage(image);
-  return out;
+  XSync(fl_display, False);  // what this program drew is on the screen before another looks
+  return GrabScreen(IntersectRect(rect, Bounds(0, 0, DisplayWidth(fl_display, fl_screen),
+                                               DisplayHeight(fl_display, fl_screen))));
 }
 
 }  // namespace fltkpeer

@@ -26,8 +26,8 @@ TBitmap RenderText(std::string_view text, const TFontData& font, TColor backgrou
 // FLTK has drawn it (what is due is drawn first); empty while none is up or it is not drawn yet.
 TRect PoppedUpMenuRect();
 // What the screen shows in rect (screen coordinates, cut to the screen): the windows over it as
-// they were last drawn, a popped-up menu included. REQUIRES: a true-colour screen of 8 bits a
-// channel (the test display's).
+// they were last drawn, a popped-up menu included (GrabScreen, once this program's drawing has
+// reached the display). GUI thread only.
 TBitmap ReadScreen(const TRect& rect);
 
 }  // namespace fltkpeer
