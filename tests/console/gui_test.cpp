@@ -29,18 +29,13 @@
 
 namespace {
 
+using uitest::gui::InWindow;
 using uitest::gui::LooksDrawn;
 using uitest::gui::RealJapaneseGlyphs;
 using uitest::gui::Shot;
 using uitest::gui::TextDrawnIn;
 
 constexpr char kPages[][16] = {"TabAdmin", "TabMail", "TamMailEnv"};
-
-// rect (client coordinates of control) in its window's coordinates.
-TRect InWindow(const TControl* control, const TRect& rect) {
-  TPoint p = control->ClientToWindow(rect.TopLeft());
-  return Bounds(p.X, p.Y, rect.Width(), rect.Height());
-}
 
 // How many pixels differ inside rect.
 int Differing(const TBitmap& a, const TBitmap& b, const TRect& rect) {

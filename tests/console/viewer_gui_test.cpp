@@ -13,18 +13,13 @@
 namespace {
 
 using uitest::gui::ColorAt;
+using uitest::gui::InWindow;
 using uitest::gui::LooksDrawn;
 using uitest::gui::RealJapaneseGlyphs;
 using uitest::gui::Shot;
 using uitest::gui::TextDrawnIn;
 using uitest::gui::TGuiApp;
 using viewertest::Rec;
-
-// rect (client coordinates of control) in its window's coordinates.
-TRect InWindow(const TControl* control, const TRect& rect) {
-  const TPoint p = control->ClientToWindow(rect.TopLeft());
-  return Bounds(p.X, p.Y, rect.Width(), rect.Height());
-}
 
 // Whether a and b differ anywhere inside rect.
 bool DifferIn(const TBitmap& a, const TBitmap& b, const TRect& rect) {

@@ -1,9 +1,11 @@
 // Bounded waiting for tests: WaitFor checks a condition until it holds or a time limit passes;
-// WaitForThreadToBlock waits until another thread of the process sleeps in a wait. Plain
-// functions without state; call them from any thread.
+// WaitForThreadToBlock waits until another thread of the process sleeps in a wait;
+// ProcessCpuSeconds tells whether a wait spun. Plain functions without state; call them from any
+// thread.
 #pragma once
 
 #include <sys/types.h>
+#include <time.h>
 
 #include <chrono>
 #include <fstream>
@@ -42,6 +44,14 @@ inline bool WaitForThreadToBlock(pid_t tid, int timeoutMs = kWaitLimitMs) {
                content[paren + 2] == 'S';
       },
       timeoutMs);
+}
+
+// The processor time the whole process has used so far, in seconds: a wait that blocks adds
+// next to nothing to it, one that spins adds its whole length.
+inline double ProcessCpuSeconds() {
+  timespec t{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
 }
 
 }  // namespace testsupport

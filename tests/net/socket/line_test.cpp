@@ -8,7 +8,6 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -27,9 +26,11 @@
 #include "tests/support/peers.h"
 #include "tests/support/pump.h"
 #include "tests/support/socket_loopback.h"
+#include "tests/support/wait.h"
 
 namespace {
 
+using testsupport::ProcessCpuSeconds;
 using testsupport::PumpFor;
 using testsupport::PumpUntil;
 
@@ -621,12 +622,6 @@ long ResidentKiB() {
     std::fclose(f);
   }
   return resident * (sysconf(_SC_PAGESIZE) / 1024);
-}
-
-double ProcessCpuSeconds() {
-  timespec t{};
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
 }
 
 TEST_F(LineSessions, HandlerThatNeverTakesItsLineHoldsThePeerBackAtNoCost) {

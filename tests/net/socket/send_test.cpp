@@ -1,6 +1,4 @@
 // The send queue and receiving of TCustomAsyncSocket against a real peer on loopback.
-#include <time.h>
-
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -10,9 +8,11 @@
 #include "net/socket/asyncsocket.h"
 #include "tests/support/pump.h"
 #include "tests/support/socket_loopback.h"
+#include "tests/support/wait.h"
 
 namespace {
 
+using testsupport::ProcessCpuSeconds;
 using testsupport::PumpFor;
 using testsupport::PumpUntil;
 
@@ -248,12 +248,6 @@ TEST_F(SendTest, FlushSendsEverythingOrRaises) {
     listener_.reset();
     connected_ = false;
   }
-}
-
-double ProcessCpuSeconds() {
-  timespec t{};
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
 }
 
 // Flush's wait ends, and raises with the count of bytes not sent, when the thread's loop is

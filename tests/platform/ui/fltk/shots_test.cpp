@@ -17,17 +17,12 @@
 namespace {
 
 using uitest::gui::ColorAt;
+using uitest::gui::InWindow;
 using uitest::gui::LooksDrawn;
 using uitest::gui::RealJapaneseGlyphs;
 using uitest::gui::Shot;
 using uitest::gui::TextDrawnIn;
 using uitest::gui::TGuiApp;
-
-// rect (client coordinates of control) in its window's coordinates.
-TRect InWindow(const TControl* control, const TRect& rect) {
-  TPoint p = control->ClientToWindow(rect.TopLeft());
-  return Bounds(p.X, p.Y, rect.Width(), rect.Height());
-}
 
 // The whole control, border included, in window coordinates.
 TRect WholeInWindow(const TControl* control) {
