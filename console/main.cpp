@@ -94,7 +94,7 @@ int main() {
   if (!shots.empty()) widgetSet = std::make_unique<TUnattendedWidgetSet>(std::move(widgetSet));
   {
     TApplication app(widgetSet.get());
-    CreateKelvadonMan(app);
+    if (!CreateKelvadonMan(app)) return 1;
     TTimer watch(&app);
     watch.SetEnabled(false);
     const DWORD start = GetTickCount();

@@ -27,19 +27,27 @@ void CloseSplash() {
   splash->Release();
 }
 
-void CreateKelvadonMan(TApplication& App) {
+bool CreateKelvadonMan(TApplication& App) {
   App.Title = console::text::kTitle;
   App.UpdateMetricSettings = false;
-  auto* splash = new TFrmBrindlework(&App);
-  splash->AfterConstruction();
-  FrmSplash = splash;
-  ShowSplash();
-  App.CreateForm(FrmWatch);
-  App.CreateForm(FrmSyosai);
-  App.CreateForm(FrmVersion);
+  try {
+    auto* splash = new TFrmBrindlework(&App);
+    splash->AfterConstruction();
+    FrmSplash = splash;
+    ShowSplash();
+    App.CreateForm(FrmWatch);
+    App.CreateForm(FrmSyosai);
+    App.CreateForm(FrmVersion);
+  } catch (...) {
+    // A form that cannot even be made (its settings file cannot be read): what the run-time
+    // shows of an exception that leaves the program's start, and the end.
+    App.HandleException();
+    App.Terminate();
+    return false;
+  }
+  return true;
 }
 
 void RunKelvadonMan(TApplication& App) {
-  CreateKelvadonMan(App);
-  App.Run();
+  if (CreateKelvadonMan(App)) App.Run();
 }

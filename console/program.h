@@ -15,7 +15,9 @@ void HideSplash();
 void CloseSplash();
 
 // Steps 1 to 3 of the program entry: the title, UpdateMetricSettings off, the splash shown, then
-// TFrmWatch (the main form, whose FormCreate runs now), TFrmSyosai and TFrmVersion.
-void CreateKelvadonMan(TApplication& App);
+// TFrmWatch (the main form, whose FormCreate runs now), TFrmSyosai and TFrmVersion. False when a
+// form could not be made (its constructor raised: the settings file cannot be read): the
+// exception's message has been shown and the application is terminated.
+bool CreateKelvadonMan(TApplication& App);
 // All four steps: creation, then the message loop until the program ends.
 void RunKelvadonMan(TApplication& App);

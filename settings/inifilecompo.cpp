@@ -20,7 +20,7 @@ std::string UserDataFolder() {
 
 TIniFileCompo::TIniFileCompo(rtl::TComponent* Owner) : rtl::TComponent(Owner) {
   const std::string program = rtl::ProgramFileName();
-  appFolder_ = rtl::ExtractFilePath(program);
+  appFolder_ = rtl::ProgramDir();  // the program's folder (or the tests' stand-in for it)
   const std::string base = rtl::ChangeFileExt(rtl::ExtractFileName(program), "");
   defaultName_ = base + ".ini";
   baseName_ = base + "/";

@@ -76,8 +76,9 @@ class ServiceTest : public ::testing::Test {
       if (!why.empty()) GTEST_SKIP() << why;
     }
     setenv("KELVADON_SCM_DIR", dir_.path().c_str(), 1);
-    scmd_ = std::make_unique<Scmd>(SCMD_PATH, dir_.path(), ScmdEnv());
     const bool asAccount = account_ && ScmdRunsAsTestAccount();
+    scmd_ = std::make_unique<Scmd>(asAccount ? ReachableCopy(SCMD_PATH) : SCMD_PATH, dir_.path(),
+                                   ScmdEnv());
     if (asAccount) {
       ASSERT_EQ(chown(dir_.path().c_str(), account_->Uid(), -1), 0);
     }
@@ -130,7 +131,8 @@ class ServiceTest : public ::testing::Test {
 
   // A copy of program, with the libraries beside it (found through the $ORIGIN run path), in
   // <state folder>/bin: other accounts can reach it there whatever the mode of the build folder
-  // (a checkout in a 0700 folder is closed to them).
+  // (a checkout in a 0700 folder is closed to them). For a service under another account, and
+  // for scmd run as the test account.
   std::string ReachableCopy(const std::string& program) const {
     namespace fs = std::filesystem;
     const fs::path from = fs::path(program).parent_path();
@@ -142,7 +144,7 @@ class ServiceTest : public ::testing::Test {
     for (const auto& e : fs::directory_iterator(from)) {
       const std::string file = e.path().filename();
       if (!(file.starts_with("lib") && file.ends_with(".so"))) continue;
-      fs::copy_file(e.path(), bin / file);
+      if (!fs::copy_file(e.path(), bin / file, fs::copy_options::skip_existing)) continue;
       fs::permissions(bin / file, fs::perms(0755));
     }
     fs::copy_file(program, copy);
