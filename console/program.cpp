@@ -47,7 +47,3 @@ bool CreateKelvadonMan(TApplication& App) {
   }
   return true;
 }
-
-void RunKelvadonMan(TApplication& App) {
-  if (CreateKelvadonMan(App)) App.Run();
-}

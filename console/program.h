@@ -19,5 +19,3 @@ void CloseSplash();
 // form could not be made (its constructor raised: the settings file cannot be read): the
 // exception's message has been shown and the application is terminated.
 bool CreateKelvadonMan(TApplication& App);
-// All four steps: creation, then the message loop until the program ends.
-void RunKelvadonMan(TApplication& App);

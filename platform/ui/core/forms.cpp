@@ -419,7 +419,7 @@ TButton* FindButton(const TWinControl* w, bool isDefault) {
 void TCustomForm::RouteMouseDown(TMouseButton button, TShiftState shift, TPoint p) {
   // A press anywhere but on the open drop-down list or its control closes the list first.
   const bool onMenuBar = menu_ && p.Y < MenuHeight();
-  if (Screen &&
+  if (Screen && Screen->DropDownControl() &&
       !Screen->InsideDropDown(this, onMenuBar ? nullptr : ControlAtPos(WindowToClient(p))))
     Screen->CloseDropDown();
   if (onMenuBar) {

@@ -217,10 +217,14 @@ std::vector<TTextSpan> TCustomEdit::DisplayLines() const {
   return lines;
 }
 
-int TCustomEdit::VisibleLines() const {
+int TCustomEdit::LineHeight() const {
   TCanvas measure;
   measure.SetFont(*Font());
-  const int h = measure.TextHeight("Wg");
+  return measure.TextHeight("Wg");
+}
+
+int TCustomEdit::VisibleLines() const {
+  const int h = LineHeight();
   return h > 0 ? std::max(1, LinesRect().Height() / h) : 1;
 }
 
@@ -318,9 +322,7 @@ void TCustomEdit::MouseDown(TMouseButton Button, TShiftState Shift, int X, int Y
   if (Button != mbLeft) return;
   const std::vector<TTextSpan> lines = DisplayLines();
   const TRect area = LinesRect();
-  TCanvas measure;
-  measure.SetFont(*Font());
-  const int lineHeight = std::max(1, measure.TextHeight("Wg"));
+  const int lineHeight = std::max(1, LineHeight());
   const int row = Y < area.Top ? topLine_ : topLine_ + (Y - area.Top) / lineHeight;
   const int line = std::clamp(row, 0, static_cast<int>(lines.size()) - 1);
   const int pos = PositionAt(lines[line], X - area.Left);
@@ -537,9 +539,7 @@ void TCustomEdit::PaintNonClient(TCanvas& canvas) {
 }
 
 TRect TEdit::LinesRect() const {
-  TCanvas measure;
-  measure.SetFont(*Font());
-  const int h = measure.TextHeight("Wg");
+  const int h = LineHeight();
   const int top = (ClientHeight() - h) / 2;
   return TRect{1, top, ClientWidth(), top + h};
 }

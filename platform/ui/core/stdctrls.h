@@ -100,6 +100,8 @@ class TCustomEdit : public TWinControl {
   virtual bool WrapsLines() const { return false; }
   // Where the display lines are laid out and drawn, in client coordinates.
   virtual TRect LinesRect() const { return ClientRect(); }
+  // The height of a display line in the edit's font.
+  int LineHeight() const;
   // The text as drawn: the text itself, or as many password characters as it has bytes.
   virtual std::string DisplayText() const { return Text(); }
   // The scroll bars a multi-line edit shows (always: inactive while all fits).

@@ -130,14 +130,7 @@ TBitmap ScreenShot(const TRect& rect, const std::string& name) {
                   << rect.Right << ", " << rect.Bottom << ")";
     return TBitmap();
   }
-  std::string error;
-  TBitmap read;
-  const std::string path = ShotPath(name);
-  if (!fltkpeer::WritePng(grabbed, path, &error) || !fltkpeer::ReadPng(path, &read, &error)) {
-    ADD_FAILURE() << "screenshot: " << error;
-    return TBitmap();
-  }
-  return read;
+  return Written(grabbed, name);
 }
 
 std::string ShotDir() {
